@@ -1,0 +1,24 @@
+#pragma once
+// tarvenctl: the module's command-line front end, for scripts and production lines.
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarven::sim {
+class SimBackend;
+}
+
+namespace tarven::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // module absent, or a transfer failed
+inline constexpr int kExitUsage = 2;
+
+// Runs one tarvenctl command line (args without the program name). With --simulate it talks to
+// `simulator` when one is given (tests inspect it afterwards), or to a fresh simulated module.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        std::shared_ptr<sim::SimBackend> simulator = nullptr);
+
+}  // namespace tarven::cli

@@ -1,0 +1,123 @@
+#pragma once
+// The module link: the two USB personalities of the module, the search that finds and identifies
+// one of them, the command frame and the data stream in both directions.
+//
+// Command frame (65-byte feature report): byte 0 report id 0, byte 1 marker 0x55, byte 2 Code,
+// bytes 3..14 Param1..Param3 little-endian, bytes 15..64 zero.
+// Data report: byte 0 report id 0, bytes 1..64 the next bytes of the stream.
+
+#include <cstdint>
+
+#include "device/hid.h"
+
+namespace tarven::device {
+
+using hid::Handle;
+using hid::kInvalidHandle;
+
+// One USB personality of the module.
+struct TModuleId {
+  bool Found = false;
+  std::uint16_t VendorId = 0;
+  std::uint16_t ProductId = 0;
+  std::uint16_t DeviceCode = 0;
+  std::uint32_t BootVersion = 0;
+  std::uint32_t FirmwareVersion = 0;
+};
+
+#pragma pack(push, 1)
+struct TModuleCommand {
+  std::uint8_t Code = 0;
+  std::uint32_t Param1 = 0;
+  std::uint32_t Param2 = 0;
+  std::uint32_t Param3 = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(TModuleCommand) == 13, "TModuleCommand is a packed record");
+
+inline constexpr std::uint16_t kModuleVendorId = 0x03EB;
+inline constexpr std::uint16_t kModuleProductId = 0x6202;
+inline constexpr std::uint16_t kAppDeviceCode = 0x3B03;
+inline constexpr std::uint16_t kBootDeviceCode = 0x3B01;
+inline constexpr std::uint16_t kModuleFeatureReportLength = 65;
+inline constexpr std::uint8_t kCommandMarker = 0x55;
+inline constexpr std::uint32_t kMaxBlockLength = 2048;
+inline constexpr std::uint32_t kReportPayload = 64;
+
+// Command codes.
+inline constexpr std::uint8_t CmdIdentify = 1;
+inline constexpr std::uint8_t CmdStatus = 2;
+inline constexpr std::uint8_t CmdUpdate = 6;
+inline constexpr std::uint8_t CmdFirmwareVersion = 7;
+inline constexpr std::uint8_t CmdEndBlock = 8;
+inline constexpr std::uint8_t CmdBeginBlock = 9;
+inline constexpr std::uint8_t CmdReadFlash = 10;
+inline constexpr std::uint8_t CmdStopCnc = 12;
+inline constexpr std::uint8_t CmdRestart = 13;
+inline constexpr std::uint8_t CmdWriteRegister = 14;
+inline constexpr std::uint8_t CmdReadRegister = 15;
+inline constexpr std::uint8_t CmdStartCnc = 16;
+inline constexpr std::uint8_t CmdReadRam = 17;
+inline constexpr std::uint8_t CmdWriteRam = 18;
+inline constexpr std::uint8_t CmdStoreRam = 19;
+inline constexpr std::uint8_t CmdExtDacOn = 20;
+inline constexpr std::uint8_t CmdExtDacOff = 21;
+inline constexpr std::uint8_t CmdReadEaInputs = 22;
+inline constexpr std::uint8_t CmdReadEaOutputs = 23;
+
+// Module flash map, back to back.
+inline constexpr std::uint32_t kMainRomAddress = 0x08035800;
+inline constexpr std::uint32_t kAmtRomAddress = 0x08039800;
+inline constexpr std::uint32_t kKvpAddress = 0x0803B800;
+inline constexpr std::uint32_t kConfigSectorAddress = 0x0803F800;
+inline constexpr std::uint32_t kMainRomSize = 16384;
+inline constexpr std::uint32_t kAmtRomSize = 8192;
+inline constexpr std::uint32_t kKvpSize = 16384;
+inline constexpr std::uint32_t kConfigSectorSize = 2048;
+inline constexpr std::uint32_t kRamSize = 16384;
+
+// The two personalities, set up by ResetModuleRecords (the window's start-up does it).
+extern TModuleId AppModule;
+extern TModuleId BootModule;
+void ResetModuleRecords();
+
+// Searches the present HID devices for the personality that `module` describes. Checks, in this
+// order: vendor and product id, feature report length 65, the answer to CmdIdentify. Returns the
+// open handle of the first device that passes and sets module.Found; otherwise kInvalidHandle
+// and Found false. Every device skipped after it was opened is closed again.
+Handle OpenModule(TModuleId& module);
+
+// Closes the handle (when valid) and sets it to kInvalidHandle.
+void CloseModule(Handle& handle);
+
+// Sends one command frame. False with the invalid handle or when the device refuses it.
+bool SendCommand(Handle handle, const TModuleCommand& command);
+
+// Fetches count / 64 + 1 data reports and copies `count` payload bytes into `buffer`. False as
+// soon as a fetch fails (the bytes copied so far stay). The invalid handle fetches nothing and
+// returns true.
+bool ReadData(Handle handle, void* buffer, std::uint32_t count);
+
+// Streams `length` bytes as data reports of 64 (the last one shorter). False as soon as a report
+// is refused; true when all went, and also with the invalid handle or a length of 0.
+bool WriteData(Handle handle, const void* data, std::uint32_t length);
+
+// Stores `length` bytes at module address `address` in blocks of at most 2048 bytes: each block
+// is announced by CmdBeginBlock (checksum, address, length), streamed, and closed by CmdEndBlock
+// with the same values. Every block is announced, streamed and closed whatever happened to the
+// ones before it. Returns true when every report of every block was accepted.
+bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address);
+
+// Closes and invalidates a handle variable on every way out of a scope.
+class HandleGuard {
+ public:
+  explicit HandleGuard(Handle& handle) : handle_(handle) {}
+  ~HandleGuard() { CloseModule(handle_); }
+  HandleGuard(const HandleGuard&) = delete;
+  HandleGuard& operator=(const HandleGuard&) = delete;
+
+ private:
+  Handle& handle_;
+};
+
+}  // namespace tarven::device

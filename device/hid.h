@@ -1,0 +1,62 @@
+#pragma once
+// The binding of the platform's HID access: one small interface that every backend implements
+// (hidapi for real USB, the simulated module for tests and demonstrations).
+//
+// Quirks of the wire that every backend keeps:
+//  - A feature report carries its report id in byte 0. The module uses report id 0, so byte 0 is
+//    always 0 and bytes 1..64 are the payload; hidapi's hid_send_feature_report and
+//    hid_get_feature_report, like Windows' HidD_SetFeature and HidD_GetFeature, take the id in
+//    byte 0 the same way.
+//  - Open asks for no read or write access and claims nothing: other programs may hold the device.
+//  - Send and fetch block until the device has taken or delivered the report. There is no time-out
+//    of our own; the platform's control-transfer time-out is the only one.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarven::hid {
+
+// Platform handle of an open HID device, pointer-sized. All ones is the invalid handle.
+using Handle = std::uintptr_t;
+inline constexpr Handle kInvalidHandle = ~Handle{0};
+
+// Every report the module exchanges: report id byte and 64 payload bytes.
+inline constexpr std::size_t kReportLength = 65;
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // Paths of the present HID interfaces whose ids match (0 matches any id), in the platform's
+  // enumeration order. False when the list cannot be obtained at all.
+  virtual bool Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
+                         std::vector<std::string>& paths) = 0;
+  // kInvalidHandle when the path cannot be opened.
+  virtual Handle Open(const std::string& path) = 0;
+  virtual void Close(Handle handle) = 0;
+  virtual bool GetAttributes(Handle handle, std::uint16_t& vendor_id,
+                             std::uint16_t& product_id) = 0;
+  // Length in bytes of the device's largest feature report, the report id byte included.
+  virtual bool GetFeatureReportLength(Handle handle, std::uint16_t& length) = 0;
+  // True when the device accepted the report.
+  virtual bool SetFeature(Handle handle, const std::uint8_t* report, std::size_t length) = 0;
+  // Fetches the report whose id is report[0]. True when a report came back.
+  virtual bool GetFeature(Handle handle, std::uint8_t* report, std::size_t length) = 0;
+};
+
+// Binds the platform's HID access (hidapi). False, and nothing bound, when it cannot be had.
+bool LoadHidLibrary();
+// Binds the given backend instead (the simulated module, test doubles).
+bool LoadHidLibrary(std::shared_ptr<Backend> backend);
+// Releases the binding. Afterwards every search finds nothing and every transfer fails.
+void UnloadHidLibrary();
+// The bound backend, or nullptr.
+Backend* BoundBackend();
+
+// The platform backend, unbound. Null where the platform has none.
+std::shared_ptr<Backend> MakePlatformBackend();
+
+}  // namespace tarven::hid

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing the tool need.
+# Run as root on a fresh machine; safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-serialport-dev
+  libgl-dev
+  libhidapi-dev libmodbus-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  xvfb xauth fonts-dejavu-core
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps.sh: run as root (apt-get needs it)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${packages[@]}"

@@ -1,0 +1,159 @@
+#include "sim/sim_backend.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "device/device.h"
+
+namespace tarven::sim {
+
+SimBackend::SimBackend() {
+  SimDevice module;
+  module.path = "sim:module";
+  module.vendor_id = device::kModuleVendorId;
+  module.product_id = device::kModuleProductId;
+  module.feature_report_length = device::kModuleFeatureReportLength;
+  module.module = std::make_shared<SimulatedModule>();
+  devices_.push_back(std::move(module));
+}
+
+std::string SimBackend::AddDecoy(std::uint16_t vendor_id, std::uint16_t product_id,
+                                 std::uint16_t feature_report_length, bool front) {
+  SimDevice decoy;
+  decoy.path = "sim:decoy" + std::to_string(devices_.size());
+  decoy.vendor_id = vendor_id;
+  decoy.product_id = product_id;
+  decoy.feature_report_length = feature_report_length;
+  std::string path = decoy.path;
+  // Handles refer to devices by index; keep the module at index 0 and order enumeration apart.
+  devices_.push_back(std::move(decoy));
+  if (front) {
+    enumeration_order_.insert(enumeration_order_.begin(), devices_.size() - 1);
+  } else {
+    enumeration_order_.push_back(devices_.size() - 1);
+  }
+  return path;
+}
+
+std::string SimBackend::AddModule(std::shared_ptr<SimulatedModule> module) {
+  SimDevice device;
+  device.path = "sim:module" + std::to_string(devices_.size());
+  device.vendor_id = device::kModuleVendorId;
+  device.product_id = device::kModuleProductId;
+  device.feature_report_length = device::kModuleFeatureReportLength;
+  device.module = std::move(module);
+  std::string path = device.path;
+  devices_.push_back(std::move(device));
+  enumeration_order_.push_back(devices_.size() - 1);
+  return path;
+}
+
+void SimBackend::SetPresent(bool present) {
+  SimDevice& module_device = devices_.front();
+  if (module_device.present == present) return;
+  module_device.present = present;
+  // The USB side loses power: whatever was under way on the wire is gone, and handles die.
+  module_device.module->ResetWire();
+  for (auto& [handle, open] : handles_) {
+    if (open.device == 0) open.dead = true;
+  }
+}
+
+bool SimBackend::Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
+                           std::vector<std::string>& paths) {
+  paths.clear();
+  if (enumeration_fails_) return false;
+  for (std::size_t index : enumeration_order_) {
+    const SimDevice& device = devices_[index];
+    if (!device.present) continue;
+    if (!list_all_ && vendor_id != 0 && device.vendor_id != vendor_id) continue;
+    if (!list_all_ && product_id != 0 && device.product_id != product_id) continue;
+    paths.push_back(device.path);
+  }
+  return true;
+}
+
+hid::Handle SimBackend::Open(const std::string& path) {
+  for (std::size_t index = 0; index < devices_.size(); ++index) {
+    const SimDevice& device = devices_[index];
+    if (device.path != path || !device.present) continue;
+    const hid::Handle handle = next_handle_++;
+    OpenDevice open;
+    open.device = index;
+    open.generation = device.module ? device.module->Generation() : 0;
+    handles_[handle] = open;
+    ++opens_;
+    return handle;
+  }
+  return hid::kInvalidHandle;
+}
+
+void SimBackend::Close(hid::Handle handle) { handles_.erase(handle); }
+
+SimDevice* SimBackend::Live(hid::Handle handle) {
+  const auto found = handles_.find(handle);
+  if (found == handles_.end() || found->second.dead) return nullptr;
+  SimDevice& device = devices_[found->second.device];
+  if (!device.present) return nullptr;
+  if (device.module && device.module->Generation() != found->second.generation) return nullptr;
+  return &device;
+}
+
+bool SimBackend::GetAttributes(hid::Handle handle, std::uint16_t& vendor_id,
+                               std::uint16_t& product_id) {
+  const SimDevice* device = Live(handle);
+  if (device == nullptr) return false;
+  vendor_id = device->vendor_id;
+  product_id = device->product_id;
+  return true;
+}
+
+bool SimBackend::GetFeatureReportLength(hid::Handle handle, std::uint16_t& length) {
+  const SimDevice* device = Live(handle);
+  if (device == nullptr) return false;
+  length = device->feature_report_length;
+  return true;
+}
+
+bool SimBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) {
+  ++sends_;
+  SimDevice* device = Live(handle);
+  const bool refused = sends_ == refuse_send_at_ || device == nullptr ||
+                       (silent_ && device->module) || length != device->feature_report_length;
+  ReportRecord record;
+  record.direction = ReportRecord::Direction::Sent;
+  record.path = device ? device->path : std::string();
+  record.bytes.assign(report, report + length);
+  record.accepted = !refused;
+  log_.push_back(std::move(record));
+  if (refused) return false;
+  if (device->module) device->module->ReceiveReport(report, length);
+  return true;
+}
+
+bool SimBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) {
+  ++fetches_;
+  SimDevice* device = Live(handle);
+  const bool refused = fetches_ == refuse_fetch_at_ || device == nullptr ||
+                       (silent_ && device->module) || length != device->feature_report_length ||
+                       length == 0 || report[0] != 0;
+  if (!refused) {
+    if (device->module) {
+      device->module->AnswerReport(report, length);
+    } else {
+      std::memset(report + 1, 0, length - 1);
+      const std::size_t n = std::min(device->decoy_answer.size(), length - 1);
+      if (n > 0) std::memcpy(report + 1, device->decoy_answer.data(), n);
+    }
+  }
+  ReportRecord record;
+  record.direction = ReportRecord::Direction::Fetched;
+  record.path = device ? device->path : std::string();
+  record.bytes.assign(report, report + length);
+  record.accepted = !refused;
+  log_.push_back(std::move(record));
+  return !refused;
+}
+
+}  // namespace tarven::sim

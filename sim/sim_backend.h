@@ -1,0 +1,102 @@
+#pragma once
+// The simulated HID backend: a bus with the simulated module and any decoy devices, with fault
+// switches for the wire and a record of every report, for tests and for running the tool without
+// hardware.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/hid.h"
+#include "sim/simulated_module.h"
+
+namespace tarven::sim {
+
+struct ReportRecord {
+  enum class Direction { Sent, Fetched };
+  Direction direction = Direction::Sent;
+  std::string path;
+  std::vector<std::uint8_t> bytes;  // the 65 bytes as they crossed (as asked, for a refused fetch)
+  bool accepted = true;
+};
+
+struct SimDevice {
+  std::string path;
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  std::uint16_t feature_report_length = 65;
+  bool present = true;
+  std::shared_ptr<SimulatedModule> module;  // null for a decoy: accepts reports, answers zeros
+  std::vector<std::uint8_t> decoy_answer;    // a decoy's payload for every fetch (zeros if none)
+};
+
+class SimBackend : public hid::Backend {
+ public:
+  // A bus with one module at path "sim:module".
+  SimBackend();
+
+  SimulatedModule& module() { return *devices_.front().module; }
+  std::vector<SimDevice>& devices() { return devices_; }
+  // Adds a device before (front = true) or after the ones present; returns its path.
+  std::string AddDecoy(std::uint16_t vendor_id, std::uint16_t product_id,
+                       std::uint16_t feature_report_length, bool front = true);
+  // Adds a second simulated module after the first; returns its path.
+  std::string AddModule(std::shared_ptr<SimulatedModule> module);
+
+  // Fault switches. The Nth report from now on (1 = the next one) is refused.
+  void RefuseNthSend(std::uint64_t n) { refuse_send_at_ = sends_ + n; }
+  void RefuseNthFetch(std::uint64_t n) { refuse_fetch_at_ = fetches_ + n; }
+  // Every report to or from the module is refused while silent; the device still enumerates.
+  void SetSilent(bool silent) { silent_ = silent; }
+  void Unplug() { SetPresent(false); }
+  void Replug() { SetPresent(true); }
+  // Refuse every enumeration (the platform cannot list its devices).
+  void SetEnumerationFails(bool fails) { enumeration_fails_ = fails; }
+  // List every device whatever ids are asked for, as a platform without an id filter does.
+  void SetListAllDevices(bool all) { list_all_ = all; }
+
+  // Inspection.
+  const std::vector<ReportRecord>& log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+  std::size_t OpenHandleCount() const { return handles_.size(); }
+  std::uint64_t OpenCount() const { return opens_; }
+
+  // hid::Backend
+  bool Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
+                 std::vector<std::string>& paths) override;
+  hid::Handle Open(const std::string& path) override;
+  void Close(hid::Handle handle) override;
+  bool GetAttributes(hid::Handle handle, std::uint16_t& vendor_id,
+                     std::uint16_t& product_id) override;
+  bool GetFeatureReportLength(hid::Handle handle, std::uint16_t& length) override;
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override;
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override;
+
+ private:
+  struct OpenDevice {
+    std::size_t device = 0;        // index into devices_
+    std::uint64_t generation = 0;  // the module's generation when opened
+    bool dead = false;             // the device was unplugged since
+  };
+  void SetPresent(bool present);
+  // The device behind a handle that still reaches it, or null.
+  SimDevice* Live(hid::Handle handle);
+
+  std::vector<SimDevice> devices_;     // index 0 is the module
+  std::vector<std::size_t> enumeration_order_{0};
+  std::map<hid::Handle, OpenDevice> handles_;
+  hid::Handle next_handle_ = 0x100;
+  std::vector<ReportRecord> log_;
+  std::uint64_t sends_ = 0;
+  std::uint64_t fetches_ = 0;
+  std::uint64_t refuse_send_at_ = 0;
+  std::uint64_t refuse_fetch_at_ = 0;
+  std::uint64_t opens_ = 0;
+  bool silent_ = false;
+  bool enumeration_fails_ = false;
+  bool list_all_ = false;
+};
+
+}  // namespace tarven::sim

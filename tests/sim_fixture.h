@@ -1,0 +1,77 @@
+#pragma once
+// Binds a fresh simulated module for each test and gives short views of the reports it saw.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/device.h"
+#include "device/hid.h"
+#include "sim/sim_backend.h"
+
+namespace tarven::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::uint32_t Le32At(const Bytes& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[at + 2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+}
+
+// A command frame as it must look on the wire, written out independently of the link code.
+inline Bytes Frame(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0,
+                   std::uint32_t p3 = 0) {
+  Bytes frame(65, 0);
+  frame[1] = 0x55;
+  frame[2] = code;
+  for (int i = 0; i < 4; ++i) {
+    frame[static_cast<std::size_t>(3 + i)] = static_cast<std::uint8_t>(p1 >> (8 * i));
+    frame[static_cast<std::size_t>(7 + i)] = static_cast<std::uint8_t>(p2 >> (8 * i));
+    frame[static_cast<std::size_t>(11 + i)] = static_cast<std::uint8_t>(p3 >> (8 * i));
+  }
+  return frame;
+}
+
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim_ = std::make_shared<sim::SimBackend>();
+    hid::LoadHidLibrary(sim_);
+    device::ResetModuleRecords();
+  }
+  void TearDown() override {
+    device::CloseModule(handle_);
+    hid::UnloadHidLibrary();
+  }
+
+  // Opens the application and forgets the identify exchange, so tests see only their own reports.
+  void OpenApplication() {
+    handle_ = device::OpenModule(device::AppModule);
+    ASSERT_NE(handle_, device::kInvalidHandle);
+    sim_->ClearLog();
+  }
+
+  std::vector<Bytes> Sent() const {
+    std::vector<Bytes> sent;
+    for (const auto& record : sim_->log()) {
+      if (record.direction == sim::ReportRecord::Direction::Sent) sent.push_back(record.bytes);
+    }
+    return sent;
+  }
+  std::size_t Fetches() const {
+    std::size_t fetches = 0;
+    for (const auto& record : sim_->log()) {
+      fetches += record.direction == sim::ReportRecord::Direction::Fetched;
+    }
+    return fetches;
+  }
+  sim::SimulatedModule& module() { return sim_->module(); }
+
+  std::shared_ptr<sim::SimBackend> sim_;
+  device::Handle handle_ = device::kInvalidHandle;
+};
+
+}  // namespace tarven::testing
