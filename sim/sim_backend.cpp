@@ -121,12 +121,7 @@ bool SimBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std:
   SimDevice* device = Live(handle);
   const bool refused = sends_ == refuse_send_at_ || device == nullptr ||
                        (silent_ && device->module) || length != device->feature_report_length;
-  ReportRecord record;
-  record.direction = ReportRecord::Direction::Sent;
-  record.path = device ? device->path : std::string();
-  record.bytes.assign(report, report + length);
-  record.accepted = !refused;
-  log_.push_back(std::move(record));
+  Record(ReportRecord::Direction::Sent, device, report, length, !refused);
   if (refused) return false;
   if (device->module) device->module->ReceiveReport(report, length);
   return true;
@@ -147,13 +142,21 @@ bool SimBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_
       if (n > 0) std::memcpy(report + 1, device->decoy_answer.data(), n);
     }
   }
+  Record(ReportRecord::Direction::Fetched, device, report, length, !refused);
+  return !refused;
+}
+
+void SimBackend::Record(ReportRecord::Direction direction, const SimDevice* device,
+                        const std::uint8_t* report, std::size_t length, bool accepted) {
+  if (log_.size() >= kLogLimit) {
+    log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kLogLimit / 2));
+  }
   ReportRecord record;
-  record.direction = ReportRecord::Direction::Fetched;
+  record.direction = direction;
   record.path = device ? device->path : std::string();
   record.bytes.assign(report, report + length);
-  record.accepted = !refused;
+  record.accepted = accepted;
   log_.push_back(std::move(record));
-  return !refused;
 }
 
 }  // namespace tarven::sim

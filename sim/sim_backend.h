@@ -57,7 +57,9 @@ class SimBackend : public hid::Backend {
   // List every device whatever ids are asked for, as a platform without an id filter does.
   void SetListAllDevices(bool all) { list_all_ = all; }
 
-  // Inspection.
+  // Inspection. The log keeps the latest reports: past kLogLimit the older half is dropped, so
+  // that a simulator left running for days stays small.
+  static constexpr std::size_t kLogLimit = 250000;
   const std::vector<ReportRecord>& log() const { return log_; }
   void ClearLog() { log_.clear(); }
   std::size_t OpenHandleCount() const { return handles_.size(); }
@@ -81,6 +83,8 @@ class SimBackend : public hid::Backend {
     bool dead = false;             // the device was unplugged since
   };
   void SetPresent(bool present);
+  void Record(ReportRecord::Direction direction, const SimDevice* device,
+              const std::uint8_t* report, std::size_t length, bool accepted);
   // The device behind a handle that still reaches it, or null.
   SimDevice* Live(hid::Handle handle);
 
