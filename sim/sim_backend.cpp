@@ -28,10 +28,10 @@ std::string SimBackend::AddDecoy(std::uint16_t vendor_id, std::uint16_t product_
   std::string path = decoy.path;
   // Handles refer to devices by index; keep the module at index 0 and order enumeration apart.
   devices_.push_back(std::move(decoy));
+  enumeration_order_.push_back(devices_.size() - 1);
   if (front) {
-    enumeration_order_.insert(enumeration_order_.begin(), devices_.size() - 1);
-  } else {
-    enumeration_order_.push_back(devices_.size() - 1);
+    std::rotate(enumeration_order_.begin(), enumeration_order_.end() - 1,
+                enumeration_order_.end());
   }
   return path;
 }

@@ -1,0 +1,47 @@
+#include "bench/null_backend.h"
+
+#include <benchmark/benchmark.h>
+
+namespace tarven::bench {
+
+bool NullBackend::Enumerate(std::uint16_t, std::uint16_t, std::vector<std::string>& paths) {
+  paths.assign(1, "null");
+  return true;
+}
+
+hid::Handle NullBackend::Open(const std::string&) {
+  return kHandle;
+}
+
+void NullBackend::Close(hid::Handle handle) {
+  benchmark::DoNotOptimize(handle);
+}
+
+bool NullBackend::GetAttributes(hid::Handle, std::uint16_t& vendor_id, std::uint16_t& product_id) {
+  vendor_id = 0;
+  product_id = 0;
+  return true;
+}
+
+bool NullBackend::GetFeatureReportLength(hid::Handle, std::uint16_t& length) {
+  length = hid::kReportLength;
+  return true;
+}
+
+bool NullBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) {
+  benchmark::DoNotOptimize(handle);
+  benchmark::DoNotOptimize(report);
+  benchmark::DoNotOptimize(length);
+  benchmark::ClobberMemory();  // the report's bytes count as read
+  return true;
+}
+
+bool NullBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) {
+  benchmark::DoNotOptimize(handle);
+  benchmark::DoNotOptimize(report);
+  benchmark::DoNotOptimize(length);
+  benchmark::ClobberMemory();  // the report's bytes count as written
+  return true;
+}
+
+}  // namespace tarven::bench
