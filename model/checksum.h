@@ -7,10 +7,6 @@
 
 namespace tarven::model {
 
-inline std::uint32_t ModuleChecksum(const std::uint8_t* data, std::size_t length) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < length; ++i) sum += data[i];
-  return sum == 0 ? 1 : sum;
-}
+std::uint32_t ModuleChecksum(const std::uint8_t* data, std::size_t length);
 
 }  // namespace tarven::model

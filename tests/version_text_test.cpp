@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "model/checksum.h"
 #include "model/version_text.h"
 
@@ -34,6 +36,19 @@ TEST(Checksum, SumOfBytesWithZeroSentAsOne) {
   EXPECT_EQ(model::ModuleChecksum(erased, 4), 4u * 255u);
   EXPECT_EQ(model::ModuleChecksum(zeros, 4), 1u);
   EXPECT_EQ(model::ModuleChecksum(zeros, 0), 1u);
+
+  // Every length and alignment against a plain byte sum, with all-0xFF runs long enough to fill
+  // the wide accumulator to its limit.
+  std::vector<std::uint8_t> data(4200, 0xFF);
+  for (std::size_t i = 3000; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37);
+  for (std::size_t start : {0u, 1u, 3u, 7u}) {
+    for (std::size_t length : {1u, 7u, 8u, 9u, 1023u, 1024u, 1025u, 2048u, 4193u}) {
+      std::uint32_t plain = 0;
+      for (std::size_t i = 0; i < length; ++i) plain += data[start + i];
+      EXPECT_EQ(model::ModuleChecksum(data.data() + start, length), plain)
+          << "start " << start << " length " << length;
+    }
+  }
 }
 
 }  // namespace
