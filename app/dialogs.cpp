@@ -1,0 +1,42 @@
+#include "app/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace tarven::app {
+
+bool QtDialogs::AskYesNo(QWidget* owner, const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtDialogs::ShowMessage(QWidget* owner, const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+void QtDialogs::ShowError(QWidget* owner, const QString& text) {
+  QMessageBox::critical(owner, QApplication::applicationDisplayName(), text);
+}
+
+QString QtDialogs::ChooseOpenFile(QWidget* owner) {
+  const QString name = QFileDialog::getOpenFileName(owner, QString(), last_open_);
+  if (!name.isEmpty()) last_open_ = name;
+  return name;
+}
+
+QString QtDialogs::ChooseSaveFile(QWidget* owner) {
+  QString name = QFileDialog::getSaveFileName(owner, QString(), last_save_,
+                                              QStringLiteral("Бинарный файл (*.bin)"), nullptr,
+                                              QFileDialog::DontConfirmOverwrite);
+  if (name.isEmpty()) return name;
+  // Not every platform dialog applies a default suffix, so it is added here.
+  if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".bin");
+  last_save_ = name;
+  return name;
+}
+
+}  // namespace tarven::app

@@ -1,0 +1,42 @@
+#pragma once
+// Every question, message and file dialog of the window goes through Dialogs, so that tests can
+// answer them without a person at the screen.
+
+#include <QString>
+
+class QWidget;
+
+namespace tarven::app {
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // A question with the buttons Yes and No and no icon. True only when the answer is Yes.
+  virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
+  // A message with an OK button and no icon.
+  virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text) = 0;
+  // The application's error box, for errors such as a file that cannot be opened.
+  virtual void ShowError(QWidget* owner, const QString& text) = 0;
+  // The file-open dialog, for any file. Empty when cancelled.
+  virtual QString ChooseOpenFile(QWidget* owner) = 0;
+  // The file-save dialog for binary images: a name typed without extension gets ".bin". It does
+  // not ask about an existing file; the caller asks in its own words. Empty when cancelled.
+  virtual QString ChooseSaveFile(QWidget* owner) = 0;
+};
+
+// The dialogs a person sees. Each file dialog opens with the name last chosen in it.
+class QtDialogs final : public Dialogs {
+ public:
+  bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) override;
+  void ShowMessage(QWidget* owner, const QString& caption, const QString& text) override;
+  void ShowError(QWidget* owner, const QString& text) override;
+  QString ChooseOpenFile(QWidget* owner) override;
+  QString ChooseSaveFile(QWidget* owner) override;
+
+ private:
+  QString last_open_;
+  QString last_save_;
+};
+
+}  // namespace tarven::app

@@ -1,0 +1,105 @@
+#pragma once
+// The main window: eleven pages on the left, the status panel on the right, and the state that the
+// window's areas share. Controls are members under their layout names (Button8, StaticText7, ...),
+// so that each area's handlers read like the window they act on.
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "app/dialogs.h"
+#include "device/device.h"
+#include "device/operations.h"
+#include "ui_main_form.h"
+
+class QCheckBox;
+class QCloseEvent;
+class QLineEdit;
+class QTimer;
+
+namespace tarven::app {
+
+// Page indexes of the page control; hidden pages keep theirs.
+inline constexpr int kEaControllerPage = 9;
+inline constexpr int kNetworkPage = 10;
+
+class TMainForm : public QWidget, public Ui::TMainForm {
+  Q_OBJECT
+
+ public:
+  // `arguments` are the command-line arguments after the program name; only the first one
+  // counts ("-f" shows the two factory pages). Without `dialogs` the window asks a person.
+  explicit TMainForm(const QStringList& arguments, std::unique_ptr<Dialogs> dialogs = nullptr,
+                     QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // State shared by the areas of the window.
+  device::Handle HidHandle = device::kInvalidHandle;  // the module exchange in progress
+  bool up_flag = false;
+  std::array<std::uint8_t, 2048> params_array{};
+  std::array<std::uint8_t, 16384> MAT_array{};
+  std::array<std::uint8_t, 8192> AMT_array{};
+  std::array<std::uint8_t, 16384> KVP_array{};
+  std::array<std::uint8_t, 16384> RAM_array{};
+  std::int32_t KIP1 = 0;
+  std::int32_t KIP2 = 0;
+  std::int32_t KIP3 = 0;
+  std::int32_t KIP4 = 0;
+  std::int32_t KP1 = 0;
+  std::int32_t KP2 = 0;
+  std::int32_t KP3 = 0;
+  std::int32_t KP4 = 0;
+  std::uint32_t proc_en = 0;     // run flag of the CNC as last applied to the window
+  std::uint32_t ext_dac_en = 0;  // external-DAC flag as last applied to the window
+  std::int32_t net_addr = 0;
+  std::int32_t net_br = 0;
+  QString net_COM;
+
+  // What Button8 offers: 0 to stop the CNC, 1 to start it.
+  int Tag = 0;
+  // The status poll, once a second from creation.
+  QTimer* Timer1 = nullptr;
+
+  Dialogs& dialogs() { return *dialogs_; }
+
+  void DisableOutputChecks();
+  void EnableOutputChecks();
+  void DisableDacEdits();
+  void EnableDacEdits();
+
+ public slots:
+  void Timer1Timer();
+  void Button8Click();
+  void Button13Click();
+
+ protected:
+  // The live page's part of a status tick, over the tick's open handle, with the flags of this
+  // tick's status (proc_en and ext_dac_en still hold the previous ones). The live signal pages
+  // fill it in; tests override it to see where the tick calls it.
+  virtual void RefreshSignalPage(device::Handle handle, int page, std::uint8_t run_flag,
+                                 std::uint8_t ext_dac_flag);
+
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate(const QStringList& arguments);
+  void FormClose();
+  void SetUpParamGrid();
+  void ShowTitle();
+  void ShowFactoryPages(bool visible);
+
+  void ShowModuleState(device::Presence presence);
+  void SetModuleControlsEnabled(bool enabled);
+  void ShowRunState(const device::StatusReading& reading);
+  std::array<QCheckBox*, 36> OutputChecks() const;
+  std::array<QLineEdit*, 4> DacEdits() const;
+
+  std::unique_ptr<Dialogs> dialogs_;
+  // Whether the last tick read the application; its return re-applies the run state.
+  bool application_seen_last_tick_ = false;
+};
+
+}  // namespace tarven::app

@@ -1,0 +1,243 @@
+// The main window as it starts and closes: title, status panel, pages, parameter grid, the "-f"
+// switch, the status timer and what closing does to the module link.
+
+#include "app/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "form_fixture.h"
+
+namespace tarven::testing {
+namespace {
+
+using app::TMainForm;
+
+TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
+  device::AppModule = device::TModuleId{true, 1, 2, 3, 4, 5};
+  device::BootModule = device::TModuleId{true, 1, 2, 3, 4, 5};
+  auto form = MakeForm();
+
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Тарвен v 4.54"));
+  EXPECT_EQ(QApplication::applicationDisplayName(), QStringLiteral("Тарвен v 4.54"));
+  EXPECT_EQ(form->Label47->text(), QStringLiteral("v 4.54"));
+
+  const struct {
+    QWidget* control;
+    const char* text;
+  } panel[] = {
+      {form->StaticText3, "Тарвен"},
+      {form->StaticText4, "Статус"},
+      {form->StaticText5, "Версия прошивки"},
+      {form->StaticText6, "Версия загрузчика"},
+      {form->Button8, "Остановить УЧПУ"},
+      {form->Button13, "Перезапустить Модуль"},
+      {form->Panel5, nullptr},
+      {form->Button3, "Обновить"},
+      {form->ProgressBar1, nullptr},
+  };
+  int previous_top = -1;
+  for (const auto& [control, text] : panel) {
+    SCOPED_TRACE(control->objectName().toStdString());
+    EXPECT_EQ(control->parentWidget(), form->Panel3);
+    EXPECT_GT(control->y(), previous_top) << "panel order";
+    previous_top = control->y();
+    if (text != nullptr) {
+      EXPECT_EQ(control->property("text").toString(), QString::fromUtf8(text));
+    }
+  }
+  EXPECT_EQ(form->StaticText7->text(), QStringLiteral("не подключен"));
+  EXPECT_EQ(form->StaticText8->text(), QStringLiteral("н/д"));
+  EXPECT_EQ(form->StaticText9->text(), QStringLiteral("н/д"));
+  EXPECT_EQ(form->Label46->text(), QStringLiteral("Доступная версия обновления прошивки:"));
+  EXPECT_EQ(form->Label46->parentWidget(), form->Panel5);
+  EXPECT_EQ(form->Label47->parentWidget(), form->Panel5);
+  EXPECT_EQ(form->ProgressBar1->minimum(), 0);
+  EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+
+  EXPECT_EQ(form->Tag, 0);
+  EXPECT_FALSE(form->up_flag);
+  EXPECT_EQ(form->HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(form->proc_en, 0u);
+  EXPECT_EQ(form->ext_dac_en, 0u);
+  EXPECT_EQ(form->PageControl1->currentIndex(), 0);
+  for (int i = 1; i <= 36; ++i) {
+    auto* box = form->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(i));
+    ASSERT_NE(box, nullptr) << i;
+    EXPECT_FALSE(box->isEnabled()) << "CheckBox" << i;
+  }
+
+  // The window's start-up sets both personality records up, whatever they held before.
+  EXPECT_FALSE(device::AppModule.Found);
+  EXPECT_EQ(device::AppModule.VendorId, 0x03EB);
+  EXPECT_EQ(device::AppModule.ProductId, 0x6202);
+  EXPECT_EQ(device::AppModule.DeviceCode, 0x3B03);
+  EXPECT_FALSE(device::BootModule.Found);
+  EXPECT_EQ(device::BootModule.VendorId, 0x03EB);
+  EXPECT_EQ(device::BootModule.ProductId, 0x6202);
+  EXPECT_EQ(device::BootModule.DeviceCode, 0x3B01);
+}
+
+TEST_F(FormTest, WindowIsFixedAt712By340WithPagesLeftAndPanelRight) {
+  auto form = MakeForm();
+  EXPECT_EQ(form->size(), QSize(712, 340));
+  EXPECT_EQ(form->minimumSize(), QSize(712, 340));
+  EXPECT_EQ(form->maximumSize(), QSize(712, 340));
+  EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_EQ(form->PageControl1->geometry(), QRect(0, 0, 470, 340));
+  EXPECT_EQ(form->Panel3->geometry(), QRect(470, 0, 242, 340));
+}
+
+TEST_F(FormTest, ParameterGridHasHeaderRowAndNumberedRows) {
+  auto form = MakeForm();
+  QTableWidget* grid = form->StringGrid1;
+  ASSERT_EQ(grid->columnCount(), 2);
+  ASSERT_EQ(grid->rowCount(), 256);
+  EXPECT_EQ(grid->columnWidth(0), 48);
+  EXPECT_EQ(grid->columnWidth(1), 116);
+  ASSERT_NE(grid->item(0, 0), nullptr);
+  ASSERT_NE(grid->item(0, 1), nullptr);
+  EXPECT_EQ(grid->item(0, 0)->text(), QStringLiteral("№"));
+  EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
+  EXPECT_FALSE(grid->item(0, 1)->flags().testFlag(Qt::ItemIsEditable));
+  for (int row = 1; row <= 255; ++row) {
+    ASSERT_NE(grid->item(row, 0), nullptr) << row;
+    EXPECT_EQ(grid->item(row, 0)->text(), QString::number(row));
+    EXPECT_FALSE(grid->item(row, 0)->flags().testFlag(Qt::ItemIsEditable)) << row;
+    EXPECT_EQ(grid->item(row, 1), nullptr) << "values stay empty until the first read";
+  }
+  EXPECT_NE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+struct FactoryCase {
+  const char* name;
+  std::vector<const char*> arguments;
+  bool factory_pages;
+};
+
+// Test names and failure messages show the case's name, not its bytes.
+void PrintTo(const FactoryCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FactoryPagesTest : public FormTest, public ::testing::WithParamInterface<FactoryCase> {};
+
+TEST_P(FactoryPagesTest, OnlyAnExactFirstArgumentShowsTheLastTwoPages) {
+  QStringList arguments;
+  for (const char* argument : GetParam().arguments) arguments << QString::fromUtf8(argument);
+  auto form = MakeForm(arguments);
+
+  const struct {
+    const char* page;
+    const char* caption;
+  } pages[] = {{"TabSheet1", "Конфигурация"}, {"TabSheet11", "Параметры электроавтоматики"},
+               {"TabSheet2", "ПЗУ"},          {"TabSheet3", "ПЗУ АМТ"},
+               {"TabSheet4", "КВПП/ЭА"},      {"TabSheet5", "ОЗУ"},
+               {"TabSheet6", "КЭ/БФОС"},      {"TabSheet8", "КИП/БОС"},
+               {"TabSheet7", "КП(ЦАП)"},      {"TabSheet9", "Контроллер ЭА"},
+               {"TabSheet10", "Сеть"}};
+  ASSERT_EQ(form->PageControl1->count(), 11);
+  for (int index = 0; index < 11; ++index) {
+    SCOPED_TRACE(index);
+    const auto& expected = pages[index];
+    EXPECT_EQ(form->PageControl1->widget(index)->objectName(), QString::fromUtf8(expected.page));
+    EXPECT_EQ(form->PageControl1->tabText(index), QString::fromUtf8(expected.caption));
+    EXPECT_EQ(form->PageControl1->isTabVisible(index), index < 9 || GetParam().factory_pages);
+  }
+  EXPECT_EQ(form->PageControl1->currentIndex(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, FactoryPagesTest,
+                         ::testing::Values(FactoryCase{"none", {}, false},
+                                           FactoryCase{"upper_case", {"-F"}, false},
+                                           FactoryCase{"no_dash", {"f"}, false},
+                                           FactoryCase{"longer", {"-fx"}, false},
+                                           FactoryCase{"second", {"--simulate", "-f"}, false},
+                                           FactoryCase{"first", {"-f"}, true},
+                                           FactoryCase{"first_of_two", {"-f", "--simulate"}, true}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Counts the closes that reach the HID binding, so that a close of nothing shows.
+class CountingBackend final : public hid::Backend {
+ public:
+  explicit CountingBackend(std::shared_ptr<hid::Backend> inner) : inner_(std::move(inner)) {}
+  int closes = 0;
+
+  bool Enumerate(std::uint16_t v, std::uint16_t p, std::vector<std::string>& paths) override {
+    return inner_->Enumerate(v, p, paths);
+  }
+  hid::Handle Open(const std::string& path) override { return inner_->Open(path); }
+  void Close(hid::Handle handle) override {
+    ++closes;
+    inner_->Close(handle);
+  }
+  bool GetAttributes(hid::Handle h, std::uint16_t& v, std::uint16_t& p) override {
+    return inner_->GetAttributes(h, v, p);
+  }
+  bool GetFeatureReportLength(hid::Handle h, std::uint16_t& length) override {
+    return inner_->GetFeatureReportLength(h, length);
+  }
+  bool SetFeature(hid::Handle h, const std::uint8_t* r, std::size_t n) override {
+    return inner_->SetFeature(h, r, n);
+  }
+  bool GetFeature(hid::Handle h, std::uint8_t* r, std::size_t n) override {
+    return inner_->GetFeature(h, r, n);
+  }
+
+ private:
+  std::shared_ptr<hid::Backend> inner_;
+};
+
+TEST_F(FormTest, ClosingTheWindowClosesOnlyAnExchangeInProgress) {
+  auto counting = std::make_shared<CountingBackend>(sim_);
+  hid::LoadHidLibrary(counting);
+
+  auto idle = MakeForm();
+  idle->show();
+  idle->Timer1Timer();
+  const int closes_by_tick = counting->closes;
+  idle->close();
+  EXPECT_EQ(counting->closes, closes_by_tick) << "no exchange was in progress";
+  EXPECT_FALSE(idle->Timer1->isActive()) << "a closed window stops polling";
+
+  auto busy = MakeForm();
+  busy->show();
+  busy->HidHandle = device::OpenModule(device::AppModule);
+  ASSERT_NE(busy->HidHandle, device::kInvalidHandle);
+  busy->close();
+  EXPECT_EQ(counting->closes, closes_by_tick + 1);
+  EXPECT_EQ(busy->HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
+void RunEventLoopFor(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+TEST_F(FormTest, StatusTimerPollsOnceASecondFromCreation) {
+  auto form = std::make_unique<TMainForm>(QStringList{});
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_EQ(form->Timer1->interval(), 1000);
+
+  RunEventLoopFor(500);
+  EXPECT_EQ(form->StaticText7->text(), QStringLiteral("не подключен")) << "no poll before 1000 ms";
+  RunEventLoopFor(1000);
+  EXPECT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
+}
+
+}  // namespace
+}  // namespace tarven::testing
