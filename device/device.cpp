@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/checksum.h"
+#include "model/little_endian.h"
 
 namespace tarven::device {
 
@@ -21,13 +22,6 @@ void ResetModuleRecords() {
 namespace {
 
 using Report = std::array<std::uint8_t, hid::kReportLength>;
-
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-  at[2] = static_cast<std::uint8_t>(value >> 16);
-  at[3] = static_cast<std::uint8_t>(value >> 24);
-}
 
 // Runs the identity checks on one opened device; true when it is the wanted personality.
 bool IsPersonality(hid::Backend& hid, Handle handle, const TModuleId& module) {
@@ -81,9 +75,9 @@ bool SendCommand(Handle handle, const TModuleCommand& command) {
   Report frame{};
   frame[1] = kCommandMarker;
   frame[2] = command.Code;
-  PutLe32(&frame[3], command.Param1);
-  PutLe32(&frame[7], command.Param2);
-  PutLe32(&frame[11], command.Param3);
+  model::WriteLe32(&frame[3], command.Param1);
+  model::WriteLe32(&frame[7], command.Param2);
+  model::WriteLe32(&frame[11], command.Param3);
   return hid->SetFeature(handle, frame.data(), frame.size());
 }
 

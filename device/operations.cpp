@@ -2,26 +2,21 @@
 
 #include <cstring>
 
+#include "model/little_endian.h"
+
 namespace tarven::device {
 namespace {
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 // Reads a 4-byte answer over `previous`, so that a failed read keeps the word it had.
 std::uint32_t ReadWord(Handle handle, std::uint8_t code, std::uint32_t previous) {
   TModuleCommand command;
   command.Code = code;
   SendCommand(handle, command);
-  std::uint8_t answer[4] = {static_cast<std::uint8_t>(previous),
-                            static_cast<std::uint8_t>(previous >> 8),
-                            static_cast<std::uint8_t>(previous >> 16),
-                            static_cast<std::uint8_t>(previous >> 24)};
+  std::uint8_t answer[4] = {
+      static_cast<std::uint8_t>(previous), static_cast<std::uint8_t>(previous >> 8),
+      static_cast<std::uint8_t>(previous >> 16), static_cast<std::uint8_t>(previous >> 24)};
   ReadData(handle, answer, sizeof answer);
-  return Le32(answer);
+  return model::ReadLe32(answer);
 }
 
 }  // namespace
@@ -38,7 +33,7 @@ StatusReading PollStatus(Handle& handle, const OpenApplicationHook& while_open) 
     SendCommand(handle, status);
     std::uint8_t answer[8] = {};
     ReadData(handle, answer, sizeof answer);
-    AppModule.FirmwareVersion = Le32(answer);
+    AppModule.FirmwareVersion = model::ReadLe32(answer);
     reading.run_flag = answer[4];
     reading.ext_dac_flag = answer[5];
     if (while_open) while_open(handle, reading.run_flag, reading.ext_dac_flag);

@@ -5,6 +5,7 @@
 
 #include "device/device.h"
 #include "model/checksum.h"
+#include "model/little_endian.h"
 
 namespace tarven::sim {
 namespace {
@@ -14,16 +15,6 @@ namespace dev = tarven::device;
 constexpr std::uint16_t kEncoderRegister0 = 0xF150;  // 170520: КИП0, then channels 1..4
 constexpr std::uint32_t kConfigOffset = dev::kConfigSectorAddress - SimulatedModule::kFlashBase;
 constexpr std::size_t kPayload = 64;
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 }  // namespace
 
@@ -37,9 +28,9 @@ SimulatedModule::SimulatedModule()
   const std::uint8_t defaults[8] = {4, 1, 1, 0, 1, 1, 6, 0};
   std::uint8_t* sector = &flash[kConfigOffset];
   std::memcpy(sector, defaults, sizeof defaults);
-  PutLe32(sector + 8, model::ModuleChecksum(defaults, sizeof defaults));
+  model::WriteLe32(sector + 8, model::ModuleChecksum(defaults, sizeof defaults));
   std::memset(sector + 1024, 0, 1020);
-  PutLe32(sector + 2044, model::ModuleChecksum(sector + 1024, 1020));
+  model::WriteLe32(sector + 2044, model::ModuleChecksum(sector + 1024, 1020));
   const std::uint16_t host_registers[] = {0xF131, 0xF132, 0xF133, 0xF134, 0xF135, 0xF137,
                                           0xF150, 0xF140, 0xF141, 0xF142, 0xF143};
   for (std::uint16_t address : host_registers) registers[address] = 0;
@@ -68,8 +59,9 @@ void SimulatedModule::ReceiveReport(const std::uint8_t* report, std::size_t leng
     // The end-of-block command for the block in progress ends it early: a stream that broke off
     // leaves an incomplete block, which is then not stored.
     if (report[1] == dev::kCommandMarker && report[2] == dev::CmdEndBlock &&
-        Le32(report + 3) == block_checksum_ && Le32(report + 7) == block_address_ &&
-        Le32(report + 11) == stream_expected_) {
+        model::ReadLe32(report + 3) == block_checksum_ &&
+        model::ReadLe32(report + 7) == block_address_ &&
+        model::ReadLe32(report + 11) == stream_expected_) {
       stream_ = Stream::None;
       HandleCommand(report);
       return;
@@ -112,15 +104,15 @@ void SimulatedModule::Answer(const std::uint8_t* bytes, std::size_t count) {
 
 void SimulatedModule::Answer32(std::uint32_t value) {
   std::uint8_t bytes[8] = {};
-  PutLe32(bytes, value);
+  model::WriteLe32(bytes, value);
   Answer(bytes, sizeof bytes);
 }
 
 void SimulatedModule::HandleCommand(const std::uint8_t* frame) {
   const std::uint8_t code = frame[2];
-  const std::uint32_t p1 = Le32(frame + 3);
-  const std::uint32_t p2 = Le32(frame + 7);
-  const std::uint32_t p3 = Le32(frame + 11);
+  const std::uint32_t p1 = model::ReadLe32(frame + 3);
+  const std::uint32_t p2 = model::ReadLe32(frame + 7);
+  const std::uint32_t p3 = model::ReadLe32(frame + 11);
   answer_.clear();
   answer_pos_ = 0;
   if (code == dev::CmdIdentify) {
@@ -142,7 +134,7 @@ void SimulatedModule::HandleApplicationCommand(std::uint8_t code, std::uint32_t 
   switch (code) {
     case dev::CmdStatus: {
       std::uint8_t bytes[8] = {};
-      PutLe32(bytes, firmware_version);
+      model::WriteLe32(bytes, firmware_version);
       bytes[4] = cnc_running ? 1 : 0;
       bytes[5] = ext_dac ? 1 : 0;
       Answer(bytes, sizeof bytes);
@@ -250,9 +242,9 @@ void SimulatedModule::HandleBootCommand(std::uint8_t code, std::uint32_t p1) {
 }
 
 void SimulatedModule::TakeData(const std::uint8_t* payload) {
-  const std::uint32_t n = std::min<std::uint32_t>(
-      static_cast<std::uint32_t>(kPayload),
-      stream_expected_ - static_cast<std::uint32_t>(stream_data_.size()));
+  const std::uint32_t n =
+      std::min<std::uint32_t>(static_cast<std::uint32_t>(kPayload),
+                              stream_expected_ - static_cast<std::uint32_t>(stream_data_.size()));
   stream_data_.insert(stream_data_.end(), payload, payload + n);
   if (stream_data_.size() < stream_expected_) return;
   switch (stream_) {
@@ -280,8 +272,8 @@ void SimulatedModule::FinishBlock(std::uint32_t checksum, std::uint32_t address,
                                   std::uint32_t length) {
   const bool whole = length == stream_expected_ && stream_data_.size() == length &&
                      address == block_address_ && checksum == block_checksum_;
-  const bool inside = address >= kFlashBase && length <= kFlashSize &&
-                      address - kFlashBase <= kFlashSize - length;
+  const bool inside =
+      address >= kFlashBase && length <= kFlashSize && address - kFlashBase <= kFlashSize - length;
   const bool sums = whole && model::ModuleChecksum(stream_data_.data(), length) == checksum;
   if (whole && inside && sums) {
     std::copy(stream_data_.begin(), stream_data_.end(), flash.begin() + (address - kFlashBase));
