@@ -11,6 +11,7 @@
 
 #include "app/launch_options.h"
 #include "app/main_form.h"
+#include "app/quit_on_signal.h"
 #include "device/hid.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_state.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication application(argc, argv);
+  tarven::app::QuitOnTerminationSignals(application);
   if (simulator) {
     tarven::hid::LoadHidLibrary(simulator);
   } else {
