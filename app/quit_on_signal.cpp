@@ -4,10 +4,11 @@
 #include <QtGlobal>
 
 #ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
+#include <csignal>
 #endif
 
 namespace tarven::app {

@@ -99,8 +99,7 @@ int Status(const Options& options, std::ostream& out, std::ostream& err) {
   if (options.json) {
     out << '{';
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      out << (i ? ", " : "") << JsonString(fields[i].first) << ": "
-          << JsonString(fields[i].second);
+      out << (i ? ", " : "") << JsonString(fields[i].first) << ": " << JsonString(fields[i].second);
     }
     out << "}\n";
   } else {
@@ -143,7 +142,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                "print every feature report in hex with its direction on standard error");
 
   std::function<int()> action;
-  CLI::App* status = app.add_subcommand("status", "show whether the module is there, and its state");
+  CLI::App* status =
+      app.add_subcommand("status", "show whether the module is there, and its state");
   status->add_flag("--json", options.json, "print one JSON object");
   status->callback([&] { action = [&] { return Status(options, out, err); }; });
 

@@ -10,15 +10,21 @@ std::shared_ptr<Backend>& Binding() {
 }
 }  // namespace
 
-bool LoadHidLibrary() { return LoadHidLibrary(MakePlatformBackend()); }
+bool LoadHidLibrary() {
+  return LoadHidLibrary(MakePlatformBackend());
+}
 
 bool LoadHidLibrary(std::shared_ptr<Backend> backend) {
   Binding() = std::move(backend);
   return Binding() != nullptr;
 }
 
-void UnloadHidLibrary() { Binding().reset(); }
+void UnloadHidLibrary() {
+  Binding().reset();
+}
 
-Backend* BoundBackend() { return Binding().get(); }
+Backend* BoundBackend() {
+  return Binding().get();
+}
 
 }  // namespace tarven::hid

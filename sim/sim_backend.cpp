@@ -30,8 +30,7 @@ std::string SimBackend::AddDecoy(std::uint16_t vendor_id, std::uint16_t product_
   devices_.push_back(std::move(decoy));
   enumeration_order_.push_back(devices_.size() - 1);
   if (front) {
-    std::rotate(enumeration_order_.begin(), enumeration_order_.end() - 1,
-                enumeration_order_.end());
+    std::rotate(enumeration_order_.begin(), enumeration_order_.end() - 1, enumeration_order_.end());
   }
   return path;
 }
@@ -89,7 +88,9 @@ hid::Handle SimBackend::Open(const std::string& path) {
   return hid::kInvalidHandle;
 }
 
-void SimBackend::Close(hid::Handle handle) { handles_.erase(handle); }
+void SimBackend::Close(hid::Handle handle) {
+  handles_.erase(handle);
+}
 
 SimDevice* SimBackend::Live(hid::Handle handle) {
   const auto found = handles_.find(handle);

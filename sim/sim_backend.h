@@ -29,7 +29,7 @@ struct SimDevice {
   std::uint16_t feature_report_length = 65;
   bool present = true;
   std::shared_ptr<SimulatedModule> module;  // null for a decoy: accepts reports, answers zeros
-  std::vector<std::uint8_t> decoy_answer;    // a decoy's payload for every fetch (zeros if none)
+  std::vector<std::uint8_t> decoy_answer;   // a decoy's payload for every fetch (zeros if none)
 };
 
 class SimBackend : public hid::Backend {
@@ -88,7 +88,7 @@ class SimBackend : public hid::Backend {
   // The device behind a handle that still reaches it, or null.
   SimDevice* Live(hid::Handle handle);
 
-  std::vector<SimDevice> devices_;     // index 0 is the module
+  std::vector<SimDevice> devices_;  // index 0 is the module
   std::vector<std::size_t> enumeration_order_{0};
   std::map<hid::Handle, OpenDevice> handles_;
   hid::Handle next_handle_ = 0x100;

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <ios>
 #include <fstream>
+#include <ios>
 #include <sstream>
 #include <string_view>
 

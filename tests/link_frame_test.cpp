@@ -17,8 +17,8 @@ TEST_F(SimTest, CommandFrameCarriesMarkerCodeAndLittleEndianParameters) {
   command.Param2 = 0x08035800;
   command.Param3 = 0x800;
   ASSERT_TRUE(device::SendCommand(handle_, command));
-  const Bytes expected = {0x00, 0x55, 0x09, 0x44, 0x33, 0x22, 0x11, 0x00, 0x58, 0x03, 0x08,
-                          0x00, 0x08, 0x00, 0x00};
+  const Bytes expected = {0x00, 0x55, 0x09, 0x44, 0x33, 0x22, 0x11, 0x00,
+                          0x58, 0x03, 0x08, 0x00, 0x08, 0x00, 0x00};
   const Bytes sent = Sent().at(0);
   ASSERT_EQ(sent.size(), 65u);
   EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 15), expected);
@@ -41,8 +41,8 @@ TEST_F(SimTest, ReadDataFetchesCountOver64PlusOneReports) {
     std::uint32_t count;
     std::size_t fetches;
   };
-  const Case cases[] = {{0, 1}, {2, 1}, {8, 1}, {63, 1}, {64, 2}, {100, 2},
-                        {2048, 33}, {8192, 129}, {16384, 257}};
+  const Case cases[] = {{0, 1},   {2, 1},     {8, 1},      {63, 1},     {64, 2},
+                        {100, 2}, {2048, 33}, {8192, 129}, {16384, 257}};
   OpenApplication();
   for (const Case& c : cases) {
     sim_->ClearLog();

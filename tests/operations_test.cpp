@@ -1,6 +1,7 @@
 // The status poll and the run-control commands, as both front ends use them.
 
 #include "device/operations.h"
+
 #include "sim_fixture.h"
 
 namespace tarven::testing {
@@ -14,14 +15,14 @@ TEST_F(SimTest, PollStatusReadsTheApplicationAndRunsTheHookOnTheOpenHandle) {
   device::BootModule.Found = true;
   device::Handle seen = device::kInvalidHandle;
   int hook_calls = 0;
-  const auto reading = device::PollStatus(handle_, [&](device::Handle h, std::uint8_t run,
-                                                       std::uint8_t ext) {
-    seen = h;
-    ++hook_calls;
-    EXPECT_EQ(run, 1);
-    EXPECT_EQ(ext, 1);
-    EXPECT_EQ(sim_->OpenHandleCount(), 1u);
-  });
+  const auto reading =
+      device::PollStatus(handle_, [&](device::Handle h, std::uint8_t run, std::uint8_t ext) {
+        seen = h;
+        ++hook_calls;
+        EXPECT_EQ(run, 1);
+        EXPECT_EQ(ext, 1);
+        EXPECT_EQ(sim_->OpenHandleCount(), 1u);
+      });
   EXPECT_EQ(reading.presence, Presence::Application);
   EXPECT_EQ(hook_calls, 1);
   EXPECT_NE(seen, device::kInvalidHandle);

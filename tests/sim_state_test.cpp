@@ -1,12 +1,12 @@
 // The simulated module's state file: kept between runs, and refused whole when damaged.
 
+#include "sim/sim_state.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-#include "sim/sim_state.h"
 
 namespace tarven::testing {
 namespace {
@@ -16,9 +16,10 @@ namespace fs = std::filesystem;
 class SimStateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tarven-sim-state-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() /
+        ("tarven-sim-state-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
     path_ = (dir_ / "module.state").string();
   }

@@ -10,7 +10,8 @@ using device::TModuleCommand;
 
 class SimulatedModuleTest : public SimTest {
  protected:
-  void Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0, std::uint32_t p3 = 0) {
+  void Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0,
+               std::uint32_t p3 = 0) {
     TModuleCommand command;
     command.Code = code;
     command.Param1 = p1;

@@ -1,14 +1,15 @@
 // tarvenctl against the simulated module: what a script sees on its streams and in the exit code.
 
+#include "cli/tarvenctl.h"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 #include <sstream>
 
-#include "cli/tarvenctl.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing {
@@ -82,8 +83,8 @@ TEST(Tarvenctl, RunControlCommands) {
 }
 
 TEST(Tarvenctl, StateFileCarriesTheModuleFromOneRunToTheNext) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("tarvenctl-state-" + std::to_string(::getpid()));
+  const auto path =
+      std::filesystem::temp_directory_path() / ("tarvenctl-state-" + std::to_string(::getpid()));
   std::filesystem::remove(path);
   EXPECT_EQ(Ctl({"--simulate", "--sim-state", path.string(), "cnc", "stop"}).code, 0);
   Result r = Ctl({"--sim-state", path.string(), "--simulate", "status"});

@@ -1,11 +1,12 @@
 // How version words are written in the status panel and by tarvenctl.
 
+#include "model/version_text.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "model/checksum.h"
-#include "model/version_text.h"
 
 namespace tarven::testing {
 namespace {
@@ -21,7 +22,8 @@ TEST(VersionText, FirmwareWordShowsThreeNibbles) {
       {0, "0.00"},
       {0xFFF454FF, "4.54"},  // bits 0..7 and 20..31 are not shown
   };
-  for (const Case& c : cases) EXPECT_EQ(model::FirmwareVersionText(c.word), c.text) << std::hex << c.word;
+  for (const Case& c : cases)
+    EXPECT_EQ(model::FirmwareVersionText(c.word), c.text) << std::hex << c.word;
 }
 
 TEST(VersionText, BootWordShowsThreeBytesEachWithAPoint) {
