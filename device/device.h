@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "device/hid.h"
+#include "model/memory_areas.h"
 
 namespace tarven::device {
 
@@ -65,16 +66,17 @@ inline constexpr std::uint8_t CmdExtDacOff = 21;
 inline constexpr std::uint8_t CmdReadEaInputs = 22;
 inline constexpr std::uint8_t CmdReadEaOutputs = 23;
 
-// Module flash map, back to back.
-inline constexpr std::uint32_t kMainRomAddress = 0x08035800;
-inline constexpr std::uint32_t kAmtRomAddress = 0x08039800;
-inline constexpr std::uint32_t kKvpAddress = 0x0803B800;
-inline constexpr std::uint32_t kConfigSectorAddress = 0x0803F800;
-inline constexpr std::uint32_t kMainRomSize = 16384;
-inline constexpr std::uint32_t kAmtRomSize = 8192;
-inline constexpr std::uint32_t kKvpSize = 16384;
-inline constexpr std::uint32_t kConfigSectorSize = 2048;
-inline constexpr std::uint32_t kRamSize = 16384;
+// Module flash map, back to back (the memory-area table holds it; these are its names here).
+inline constexpr std::uint32_t kMainRomAddress = *model::Area(model::AreaId::MainRom).address;
+inline constexpr std::uint32_t kAmtRomAddress = *model::Area(model::AreaId::AmtRom).address;
+inline constexpr std::uint32_t kKvpAddress = *model::Area(model::AreaId::Kvp).address;
+inline constexpr std::uint32_t kConfigSectorAddress =
+    *model::Area(model::AreaId::ConfigSector).address;
+inline constexpr std::uint32_t kMainRomSize = model::Area(model::AreaId::MainRom).size;
+inline constexpr std::uint32_t kAmtRomSize = model::Area(model::AreaId::AmtRom).size;
+inline constexpr std::uint32_t kKvpSize = model::Area(model::AreaId::Kvp).size;
+inline constexpr std::uint32_t kConfigSectorSize = model::Area(model::AreaId::ConfigSector).size;
+inline constexpr std::uint32_t kRamSize = model::Area(model::AreaId::Ram).size;
 
 // The two personalities, set up by ResetModuleRecords (the window's start-up does it).
 extern TModuleId AppModule;

@@ -2,39 +2,25 @@
 
 namespace tarven::hid {
 
-bool TraceBackend::Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
-                             std::vector<std::string>& paths) {
-  return inner_->Enumerate(vendor_id, product_id, paths);
-}
-
 Handle TraceBackend::Open(const std::string& path) {
-  const Handle handle = inner_->Open(path);
+  const Handle handle = ForwardingBackend::Open(path);
   out_ << "open " << path << (handle == kInvalidHandle ? " failed" : "") << '\n';
   return handle;
 }
 
 void TraceBackend::Close(Handle handle) {
-  inner_->Close(handle);
+  ForwardingBackend::Close(handle);
   out_ << "close\n";
 }
 
-bool TraceBackend::GetAttributes(Handle handle, std::uint16_t& vendor_id,
-                                 std::uint16_t& product_id) {
-  return inner_->GetAttributes(handle, vendor_id, product_id);
-}
-
-bool TraceBackend::GetFeatureReportLength(Handle handle, std::uint16_t& length) {
-  return inner_->GetFeatureReportLength(handle, length);
-}
-
 bool TraceBackend::SetFeature(Handle handle, const std::uint8_t* report, std::size_t length) {
-  const bool ok = inner_->SetFeature(handle, report, length);
+  const bool ok = ForwardingBackend::SetFeature(handle, report, length);
   Line("->", report, length, ok);
   return ok;
 }
 
 bool TraceBackend::GetFeature(Handle handle, std::uint8_t* report, std::size_t length) {
-  const bool ok = inner_->GetFeature(handle, report, length);
+  const bool ok = ForwardingBackend::GetFeature(handle, report, length);
   Line("<-", report, length, ok);
   return ok;
 }

@@ -14,4 +14,7 @@ std::string BootVersionText(std::uint32_t word);
 // The version of the firmware image that the tool carries, written like FirmwareVersionText.
 inline constexpr const char* kCarriedFirmwareVersion = "4.54";
 
+// Shown wherever a value was not (or could not be) read from the module: "not available".
+inline constexpr const char* kNotAvailable = "н/д";
+
 }  // namespace tarven::model
