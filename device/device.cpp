@@ -23,6 +23,19 @@ namespace {
 
 using Report = std::array<std::uint8_t, hid::kReportLength>;
 
+SearchReport last_search;
+std::uint64_t reports_exchanged = 0;
+
+bool Send(hid::Backend& hid, Handle handle, const std::uint8_t* report) {
+  ++reports_exchanged;
+  return hid.SetFeature(handle, report, hid::kReportLength);
+}
+
+bool Fetch(hid::Backend& hid, Handle handle, std::uint8_t* report) {
+  ++reports_exchanged;
+  return hid.GetFeature(handle, report, hid::kReportLength);
+}
+
 // Runs the identity checks on one opened device; true when it is the wanted personality.
 bool IsPersonality(hid::Backend& hid, Handle handle, const TModuleId& module) {
   std::uint16_t vendor = 0;
@@ -32,19 +45,38 @@ bool IsPersonality(hid::Backend& hid, Handle handle, const TModuleId& module) {
   std::uint16_t feature_length = 0;
   if (!hid.GetFeatureReportLength(handle, feature_length)) return false;
   if (feature_length != kModuleFeatureReportLength) return false;
+  ++last_search.identified;
   TModuleCommand identify;
   identify.Code = CmdIdentify;
-  if (!SendCommand(handle, identify)) return false;
   std::uint8_t answer[2] = {0, 0};
-  if (!ReadData(handle, answer, sizeof answer)) return false;
+  if (!SendCommand(handle, identify) || !ReadData(handle, answer, sizeof answer)) {
+    ++last_search.not_answering;
+    return false;
+  }
   const auto code = static_cast<std::uint16_t>(answer[0] | (answer[1] << 8));
+  if (code == kAppDeviceCode) {
+    ++last_search.applications;
+  } else if (code == kBootDeviceCode) {
+    ++last_search.boot_loaders;
+  } else {
+    ++last_search.not_answering;
+  }
   return code == module.DeviceCode;
 }
 
 }  // namespace
 
+const SearchReport& LastSearch() {
+  return last_search;
+}
+
+std::uint64_t ReportsExchanged() {
+  return reports_exchanged;
+}
+
 Handle OpenModule(TModuleId& module) {
   module.Found = false;
+  last_search = SearchReport{};
   hid::Backend* hid = hid::BoundBackend();
   if (hid == nullptr) return kInvalidHandle;
   std::vector<std::string> paths;
@@ -78,10 +110,15 @@ bool SendCommand(Handle handle, const TModuleCommand& command) {
   model::WriteLe32(&frame[3], command.Param1);
   model::WriteLe32(&frame[7], command.Param2);
   model::WriteLe32(&frame[11], command.Param3);
-  return hid->SetFeature(handle, frame.data(), frame.size());
+  return Send(*hid, handle, frame.data());
 }
 
 bool ReadData(Handle handle, void* buffer, std::uint32_t count) {
+  return ReadData(handle, buffer, count, {});
+}
+
+bool ReadData(Handle handle, void* buffer, std::uint32_t count,
+              const std::function<void(std::uint32_t copied)>& after_fetch) {
   if (handle == kInvalidHandle) return true;
   hid::Backend* hid = hid::BoundBackend();
   if (hid == nullptr) return false;
@@ -90,10 +127,11 @@ bool ReadData(Handle handle, void* buffer, std::uint32_t count) {
   std::uint32_t remaining = count;
   for (;;) {
     report[0] = 0;
-    if (!hid->GetFeature(handle, report.data(), report.size())) return false;
+    if (!Fetch(*hid, handle, report.data())) return false;
     const std::uint32_t n = std::min(kReportPayload, remaining);
     std::memcpy(out, &report[1], n);
     out += n;
+    if (after_fetch) after_fetch(count - remaining + n);
     // The module sends one report more than the whole chunks when the count is a multiple of 64:
     // the exchange ends only after a report that was not full.
     if (remaining < kReportPayload) return true;
@@ -112,15 +150,20 @@ bool WriteData(Handle handle, const void* data, std::uint32_t length) {
     const std::uint32_t n = std::min(kReportPayload, length - sent);
     std::memcpy(&report[1], in + sent, n);
     if (n < kReportPayload) std::memset(&report[1 + n], 0, kReportPayload - n);
-    if (!hid->SetFeature(handle, report.data(), report.size())) return false;
+    if (!Send(*hid, handle, report.data())) return false;
     sent += n;
   }
   return true;
 }
 
-bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address) {
+bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address,
+                std::uint64_t* first_refused) {
   const auto* in = static_cast<const std::uint8_t*>(data);
   bool all_accepted = true;
+  auto step = [&](bool accepted) {
+    if (!accepted && all_accepted && first_refused != nullptr) *first_refused = reports_exchanged;
+    all_accepted &= accepted;
+  };
   TModuleCommand block;
   for (std::uint32_t offset = 0; offset < length;) {
     const std::uint32_t n = std::min(kMaxBlockLength, length - offset);
@@ -128,10 +171,10 @@ bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint
     block.Param2 = address + offset;
     block.Param3 = n;
     block.Code = CmdBeginBlock;
-    all_accepted &= SendCommand(handle, block);
-    all_accepted &= WriteData(handle, in + offset, n);
+    step(SendCommand(handle, block));
+    step(WriteData(handle, in + offset, n));
     block.Code = CmdEndBlock;
-    all_accepted &= SendCommand(handle, block);
+    step(SendCommand(handle, block));
     offset += n;
   }
   return all_accepted;

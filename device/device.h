@@ -7,6 +7,7 @@
 // Data report: byte 0 report id 0, bytes 1..64 the next bytes of the stream.
 
 #include <cstdint>
+#include <functional>
 
 #include "device/hid.h"
 #include "model/memory_areas.h"
@@ -89,6 +90,23 @@ void ResetModuleRecords();
 // and Found false. Every device skipped after it was opened is closed again.
 Handle OpenModule(TModuleId& module);
 
+// What the last search saw on its way, so that a front end can say why it found nothing. The
+// search itself still answers only with its handle and the record's Found.
+struct SearchReport {
+  // Devices with the module's ids and feature report length that were sent the identify command.
+  unsigned identified = 0;
+  // Of those: the identify exchange was refused, or answered with a code of neither personality.
+  unsigned not_answering = 0;
+  // Of those: answered as the application, or as the boot loader.
+  unsigned applications = 0;
+  unsigned boot_loaders = 0;
+};
+const SearchReport& LastSearch();
+
+// Feature reports the link has sent or asked for since the process started, refused ones
+// included. An operation numbers its reports from the count at its start.
+std::uint64_t ReportsExchanged();
+
 // Closes the handle (when valid) and sets it to kInvalidHandle.
 void CloseModule(Handle& handle);
 
@@ -99,6 +117,9 @@ bool SendCommand(Handle handle, const TModuleCommand& command);
 // soon as a fetch fails (the bytes copied so far stay). The invalid handle fetches nothing and
 // returns true.
 bool ReadData(Handle handle, void* buffer, std::uint32_t count);
+// The same exchange, calling `after_fetch` with the bytes copied so far after every fetch.
+bool ReadData(Handle handle, void* buffer, std::uint32_t count,
+              const std::function<void(std::uint32_t copied)>& after_fetch);
 
 // Streams `length` bytes as data reports of 64 (the last one shorter). False as soon as a report
 // is refused; true when all went, and also with the invalid handle or a length of 0.
@@ -107,8 +128,10 @@ bool WriteData(Handle handle, const void* data, std::uint32_t length);
 // Stores `length` bytes at module address `address` in blocks of at most 2048 bytes: each block
 // is announced by CmdBeginBlock (checksum, address, length), streamed, and closed by CmdEndBlock
 // with the same values. Every block is announced, streamed and closed whatever happened to the
-// ones before it. Returns true when every report of every block was accepted.
-bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address);
+// ones before it. Returns true when every report of every block was accepted; otherwise, when
+// `first_refused` is given, it receives the ReportsExchanged() number of the first refused one.
+bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address,
+                std::uint64_t* first_refused = nullptr);
 
 // Closes and invalidates a handle variable on every way out of a scope.
 class HandleGuard {

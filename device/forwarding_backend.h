@@ -21,8 +21,7 @@ class ForwardingBackend : public Backend {
   }
   Handle Open(const std::string& path) override { return inner_->Open(path); }
   void Close(Handle handle) override { inner_->Close(handle); }
-  bool GetAttributes(Handle handle, std::uint16_t& vendor_id,
-                     std::uint16_t& product_id) override {
+  bool GetAttributes(Handle handle, std::uint16_t& vendor_id, std::uint16_t& product_id) override {
     return inner_->GetAttributes(handle, vendor_id, product_id);
   }
   bool GetFeatureReportLength(Handle handle, std::uint16_t& length) override {

@@ -1,61 +1,181 @@
 #include "device/operations.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "model/little_endian.h"
 
 namespace tarven::device {
 namespace {
 
-// Reads a 4-byte answer over `previous`, so that a failed read keeps the word it had.
-std::uint32_t ReadWord(Handle handle, std::uint8_t code, std::uint32_t previous) {
+// Numbers the reports of one operation from 1, as a failure names them.
+class ReportCount {
+ public:
+  ReportCount() : start_(ReportsExchanged()) {}
+  std::uint64_t last() const { return ReportsExchanged() - start_; }
+  Outcome Refused(Direction direction) const { return Outcome::RefusedReport(last(), direction); }
+
+ private:
+  std::uint64_t start_;
+};
+
+// Sends a command; on refusal records the report in `outcome` unless an earlier one is there.
+bool Send(Handle handle, const TModuleCommand& command, const ReportCount& count,
+          Outcome& outcome) {
+  if (SendCommand(handle, command)) return true;
+  if (outcome.ok()) outcome = count.Refused(Direction::Send);
+  return false;
+}
+
+bool Read(Handle handle, void* buffer, std::uint32_t length, const ReportCount& count,
+          Outcome& outcome) {
+  if (ReadData(handle, buffer, length)) return true;
+  if (outcome.ok()) outcome = count.Refused(Direction::Fetch);
+  return false;
+}
+
+TModuleCommand Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0) {
   TModuleCommand command;
   command.Code = code;
-  SendCommand(handle, command);
-  std::uint8_t answer[4] = {
-      static_cast<std::uint8_t>(previous), static_cast<std::uint8_t>(previous >> 8),
-      static_cast<std::uint8_t>(previous >> 16), static_cast<std::uint8_t>(previous >> 24)};
-  ReadData(handle, answer, sizeof answer);
-  return model::ReadLe32(answer);
+  command.Param1 = p1;
+  command.Param2 = p2;
+  return command;
+}
+
+// Reads a 4-byte answer over `previous`, so that a failed read keeps the word it had.
+bool ReadWord(Handle handle, std::uint8_t code, std::uint32_t& word, const ReportCount& count,
+              Outcome& outcome) {
+  std::uint8_t answer[4];
+  model::WriteLe32(answer, word);
+  const bool ok = Send(handle, Command(code), count, outcome) &&
+                  Read(handle, answer, sizeof answer, count, outcome);
+  word = model::ReadLe32(answer);
+  return ok;
+}
+
+Outcome WhyNoModule() {
+  return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)
+                                        : Outcome::Failed(Failure::NoModule);
 }
 
 }  // namespace
 
 StatusReading PollStatus(Handle& handle, const OpenApplicationHook& while_open) {
+  const ReportCount count;
   StatusReading reading;
   handle = OpenModule(AppModule);
   if (handle != kInvalidHandle) {
     HandleGuard guard(handle);
     reading.presence = Presence::Application;
     BootModule.Found = false;
-    TModuleCommand status;
-    status.Code = CmdStatus;
-    SendCommand(handle, status);
     std::uint8_t answer[8] = {};
-    ReadData(handle, answer, sizeof answer);
+    // A status that does not arrive leaves the answer zero, as the window shows it.
+    reading.status_read = Send(handle, Command(CmdStatus), count, reading.outcome) &&
+                          Read(handle, answer, sizeof answer, count, reading.outcome);
     AppModule.FirmwareVersion = model::ReadLe32(answer);
     reading.run_flag = answer[4];
     reading.ext_dac_flag = answer[5];
     if (while_open) while_open(handle, reading.run_flag, reading.ext_dac_flag);
     return reading;
   }
+  const bool device_was_silent = LastSearch().not_answering > 0;
   handle = OpenModule(BootModule);
   if (handle != kInvalidHandle) {
     HandleGuard guard(handle);
     reading.presence = Presence::BootLoader;
-    BootModule.BootVersion = ReadWord(handle, CmdStatus, BootModule.BootVersion);
-    BootModule.FirmwareVersion = ReadWord(handle, CmdFirmwareVersion, BootModule.FirmwareVersion);
+    reading.status_read =
+        ReadWord(handle, CmdStatus, BootModule.BootVersion, count, reading.outcome);
+    reading.firmware_version_read =
+        ReadWord(handle, CmdFirmwareVersion, BootModule.FirmwareVersion, count, reading.outcome);
+    return reading;
   }
+  reading.outcome = device_was_silent ? Outcome::Failed(Failure::NoIdentify) : WhyNoModule();
   return reading;
 }
 
-bool SendApplicationCommand(Handle& handle, std::uint8_t code) {
+Outcome WhyNoApplication() {
+  if (LastSearch().boot_loaders > 0) return Outcome::Failed(Failure::BootLoaderOnly);
+  return WhyNoModule();
+}
+
+Outcome SendApplicationCommand(Handle& handle, std::uint8_t code) {
+  const ReportCount count;
   handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) return false;
+  if (handle == kInvalidHandle) return WhyNoApplication();
   HandleGuard guard(handle);
-  TModuleCommand command;
-  command.Code = code;
-  return SendCommand(handle, command);
+  Outcome outcome;
+  Send(handle, Command(code), count, outcome);
+  return outcome;
+}
+
+Outcome ReadFlashArea(Handle& handle, model::AreaId id, std::span<std::uint8_t> out,
+                      const Progress& progress) {
+  const model::MemoryArea& area = model::Area(id);
+  if (!area.address || out.size() != area.size) return Outcome::Failed(Failure::NoModule);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  Outcome outcome;
+  outcome.total = area.size;
+  std::vector<std::uint8_t> scratch(area.size);
+  bool go_on = Report(progress, 0, area.size);
+  if (!Send(handle, Command(CmdReadFlash, *area.address, area.size), count, outcome)) {
+    return outcome;
+  }
+  const bool read = ReadData(handle, scratch.data(), area.size, [&](std::uint32_t copied) {
+    const bool more = copied > outcome.done;  // the closing fetch after whole chunks adds none
+    outcome.done = copied;
+    if (more && (copied % kMaxBlockLength == 0 || copied == area.size)) {
+      go_on = Report(progress, copied, area.size) && go_on;
+    }
+  });
+  if (!read) {
+    const std::uint64_t done = outcome.done;
+    outcome = count.Refused(Direction::Fetch);
+    outcome.done = done;
+    outcome.total = area.size;
+    return outcome;
+  }
+  if (!go_on) {
+    outcome.failure = Failure::Cancelled;
+    return outcome;
+  }
+  std::copy(scratch.begin(), scratch.end(), out.begin());
+  return outcome;
+}
+
+Outcome WriteFlashArea(Handle& handle, model::AreaId id, std::span<const std::uint8_t> data,
+                       const Progress& progress) {
+  const model::MemoryArea& area = model::Area(id);
+  if (!area.address || data.size() != area.size) return Outcome::Failed(Failure::NoModule);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  Outcome outcome;
+  std::uint64_t done = 0;
+  bool go_on = Report(progress, 0, area.size);
+  // One block at a time through the link's own block write, so that a stop can fall between
+  // blocks; the wire sees exactly what one write of the whole area would send.
+  while (done < area.size && go_on) {
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(kMaxBlockLength, area.size - done));
+    const auto offset = static_cast<std::uint32_t>(done);
+    std::uint64_t refused_at = 0;
+    if (!WriteBlock(handle, data.data() + offset, n, *area.address + offset, &refused_at) &&
+        outcome.ok()) {
+      outcome = count.Refused(Direction::Send);
+      outcome.report -= ReportsExchanged() - refused_at;
+    }
+    done += n;
+    go_on = Report(progress, done, area.size);
+  }
+  outcome.done = done;
+  outcome.total = area.size;
+  if (!go_on && done < area.size && outcome.ok()) outcome.failure = Failure::Cancelled;
+  return outcome;
 }
 
 }  // namespace tarven::device

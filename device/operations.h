@@ -1,12 +1,17 @@
 #pragma once
 // Operations on the module that both front ends call. Each one opens the module into the handle
 // variable it is given (the window's HidHandle, or a local one), and closes it and sets it back
-// to the invalid handle on every way out.
+// to the invalid handle on every way out. Each returns an Outcome: done, or what failed and
+// where; the window may ignore it where it stays silent, tarvenctl turns it into words.
 
 #include <cstdint>
 #include <functional>
+#include <span>
 
 #include "device/device.h"
+#include "device/outcome.h"
+#include "device/progress.h"
+#include "model/memory_areas.h"
 
 namespace tarven::device {
 
@@ -14,9 +19,14 @@ enum class Presence { Absent, Application, BootLoader };
 
 struct StatusReading {
   Presence presence = Presence::Absent;
-  // From the application's status answer; 0 otherwise.
+  // From the application's status answer; 0 otherwise, and 0 when the answer did not arrive.
   std::uint8_t run_flag = 0;
   std::uint8_t ext_dac_flag = 0;
+  // Which answers arrived: the application's status, or the boot loader's two version words.
+  bool status_read = false;
+  bool firmware_version_read = false;
+  // Done when the module was found and every answer arrived; otherwise why not.
+  Outcome outcome;
 };
 
 // Runs while the application is open in a status poll, after its status was read: the live pages
@@ -28,11 +38,29 @@ using OpenApplicationHook =
 // AppModule.FirmwareVersion and the flags, runs `while_open`, and clears BootModule.Found (the
 // module cannot be in both personalities at once). Failing that, looks for the boot loader and
 // reads BootModule.BootVersion and BootModule.FirmwareVersion; a read that fails keeps the
-// previous word. The results of the sends and reads are not tested, as a poll is repeated anyway.
+// previous word. A failed read does not stop the poll: the window shows what it has, as a poll
+// is repeated anyway; the reading says what arrived.
 StatusReading PollStatus(Handle& handle, const OpenApplicationHook& while_open = {});
 
+// Why the last search for the application found nothing: the boot loader answered instead, a
+// device with the module's ids did not identify itself, or there was no module at all.
+Outcome WhyNoApplication();
+
 // Sends one command without parameters or answer to the application personality.
-// False when the application cannot be opened or refuses the command.
-bool SendApplicationCommand(Handle& handle, std::uint8_t code);
+Outcome SendApplicationCommand(Handle& handle, std::uint8_t code);
+
+// Reads a flash area (or the configuration sector) of the application into `out`, which must
+// hold the area's size. `out` changes only when every byte arrived. `progress` is told after
+// every 2048 bytes; a stop it asks for is honoured once the module's stream has ended, and
+// leaves `out` unchanged.
+Outcome ReadFlashArea(Handle& handle, model::AreaId area, std::span<std::uint8_t> out,
+                      const Progress& progress = {});
+
+// Stores `data` (the area's size) in a flash area of the application, block by block. As the
+// module expects, every block is announced, streamed and closed even after a refused report; the
+// outcome names the first refused one. `progress` is told after every block and may stop the
+// write between blocks.
+Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::uint8_t> data,
+                       const Progress& progress = {});
 
 }  // namespace tarven::device

@@ -10,14 +10,14 @@ namespace tarven::device {
 
 enum class Failure {
   None,
-  NoModule,            // no module in any personality answered the search
-  BootLoaderOnly,      // the module runs its boot loader, the operation needs the application
-  NoIdentify,          // a device with the module's ids is there but does not answer identify
-  NotAnswering,        // a report was refused: `report` and `direction` say which
-  ChecksumMismatch,    // data read from the module failed its checksum
-  ReadBeforeWrite,     // the read that a read-modify-write needs failed; nothing was written
-  FileError,           // `subject` names the file, `reason` is the system's reason
-  Cancelled,           // stopped on request between blocks; `done` says how far it got
+  NoModule,          // no module in any personality answered the search
+  BootLoaderOnly,    // the module runs its boot loader, the operation needs the application
+  NoIdentify,        // a device with the module's ids is there but does not answer identify
+  NotAnswering,      // a report was refused: `report` and `direction` say which
+  ChecksumMismatch,  // data read from the module failed its checksum
+  ReadBeforeWrite,   // the read that a read-modify-write needs failed; nothing was written
+  FileError,         // `subject` names the file, `reason` is the system's reason
+  Cancelled,         // stopped on request between blocks; `done` says how far it got
 };
 
 enum class Direction { Send, Fetch };

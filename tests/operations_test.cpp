@@ -2,6 +2,11 @@
 
 #include "device/operations.h"
 
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "sim_fixture.h"
 
 namespace tarven::testing {
@@ -93,9 +98,141 @@ TEST_F(SimTest, ApplicationCommandsReachTheModuleOnlyInTheApplication) {
 
   module().personality = sim::Personality::BootLoader;
   sim_->ClearLog();
-  EXPECT_FALSE(device::SendApplicationCommand(handle_, device::CmdStopCnc));
+  EXPECT_EQ(device::SendApplicationCommand(handle_, device::CmdStopCnc).failure,
+            device::Failure::BootLoaderOnly);
   EXPECT_EQ(Sent().size(), 1u);  // only the identify command
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
+// What a failed exchange reports: which report of the operation, and in which direction.
+TEST_F(SimTest, OutcomesNameTheRefusedReport) {
+  using device::Direction;
+  using device::Failure;
+  struct Case {
+    const char* name;
+    std::function<void(sim::SimBackend&)> arm;
+    Failure failure;
+    std::uint64_t report;
+    Direction direction;
+  };
+  // The poll's reports: identify sent (1) and fetched (2), status sent (3) and fetched (4).
+  const Case cases[] = {
+      {"status fetch refused", [](auto& s) { s.RefuseNthFetch(2); }, Failure::NotAnswering, 4,
+       Direction::Fetch},
+      {"status send refused", [](auto& s) { s.RefuseNthSend(2); }, Failure::NotAnswering, 3,
+       Direction::Send},
+      {"all fine", [](auto&) {}, Failure::None, 0, Direction::Send},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.arm(*sim_);
+    const auto reading = device::PollStatus(handle_);
+    EXPECT_EQ(reading.presence, Presence::Application);
+    EXPECT_EQ(reading.status_read, c.failure == Failure::None);
+    EXPECT_EQ(reading.outcome.failure, c.failure);
+    EXPECT_EQ(reading.outcome.report, c.report);
+    if (c.failure != Failure::None) {
+      EXPECT_EQ(reading.outcome.direction, c.direction);
+    }
+  }
+}
+
+TEST_F(SimTest, PollStatusTellsAbsenceFromASilentDevice) {
+  sim_->SetSilent(true);  // the module enumerates but refuses every report
+  auto reading = device::PollStatus(handle_);
+  EXPECT_EQ(reading.presence, Presence::Absent);
+  EXPECT_EQ(reading.outcome.failure, device::Failure::NoIdentify);
+
+  sim_->SetSilent(false);
+  sim_->Unplug();
+  reading = device::PollStatus(handle_);
+  EXPECT_EQ(reading.outcome.failure, device::Failure::NoModule);
+
+  sim_->Replug();
+  module().personality = sim::Personality::BootLoader;
+  reading = device::PollStatus(handle_);
+  EXPECT_TRUE(reading.outcome.ok());
+  EXPECT_TRUE(reading.status_read);
+  EXPECT_TRUE(reading.firmware_version_read);
+  EXPECT_EQ(device::SendApplicationCommand(handle_, device::CmdStopCnc).failure,
+            device::Failure::BootLoaderOnly);
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  return bytes;
+}
+
+TEST_F(SimTest, FlashAreaWriteAndReadWithProgress) {
+  const auto image = Pattern(8192);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> steps;
+  const auto record = [&](std::uint64_t done, std::uint64_t total) {
+    steps.emplace_back(done, total);
+    return true;
+  };
+  auto outcome = device::WriteFlashArea(handle_, model::AreaId::AmtRom, image, record);
+  EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
+  EXPECT_EQ(module().FlashAt(0x08039800, 8192), image);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks = {
+      {0, 8192}, {2048, 8192}, {4096, 8192}, {6144, 8192}, {8192, 8192}};
+  EXPECT_EQ(steps, blocks);
+  EXPECT_EQ(handle_, device::kInvalidHandle);
+
+  std::vector<std::uint8_t> back(8192, 0);
+  steps.clear();
+  outcome = device::ReadFlashArea(handle_, model::AreaId::AmtRom, back, record);
+  EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
+  EXPECT_EQ(back, image);
+  EXPECT_EQ(steps, blocks);
+  EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
+TEST_F(SimTest, FlashWriteStopsBetweenBlocksOnRequest) {
+  const auto image = Pattern(16384);
+  const auto before = module().FlashAt(0x08035800, 16384);
+  sim_->ClearLog();
+  const auto outcome =
+      device::WriteFlashArea(handle_, model::AreaId::MainRom, image,
+                             [](std::uint64_t done, std::uint64_t) { return done < 4096; });
+  EXPECT_EQ(outcome.failure, device::Failure::Cancelled);
+  EXPECT_EQ(outcome.done, 4096u);
+  EXPECT_EQ(device::Describe(outcome), "stopped on request after 4096 of 16384 bytes");
+  // Identify, then two whole blocks of 34 reports each: nothing of a third block went out.
+  EXPECT_EQ(Sent().size(), 1u + 2 * 34);
+  const auto after = module().FlashAt(0x08035800, 16384);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 4096, after.begin()));
+  EXPECT_TRUE(std::equal(before.begin() + 4096, before.end(), after.begin() + 4096));
+  EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
+TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
+  // Reports of a write: identify (1, 2), then block 0: begin (3), 32 data (4..35), end (36).
+  sim_->RefuseNthSend(1 + 1 + 5);  // sends: identify, begin, then the fifth data report
+  const auto image = Pattern(8192);
+  auto outcome = device::WriteFlashArea(handle_, model::AreaId::AmtRom, image);
+  EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+  EXPECT_EQ(outcome.report, 8u);
+  EXPECT_EQ(outcome.direction, device::Direction::Send);
+  EXPECT_EQ(outcome.done, 8192u) << "every block is still sent";
+
+  // A read refused halfway leaves the caller's buffer as it was.
+  std::vector<std::uint8_t> buffer(8192, 0xA5);
+  sim_->RefuseNthFetch(1 + 40);
+  outcome = device::ReadFlashArea(handle_, model::AreaId::AmtRom, buffer);
+  EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+  EXPECT_EQ(outcome.direction, device::Direction::Fetch);
+  EXPECT_EQ(outcome.report, 2u + 1 + 40) << "identify 2, read command 1, 40th data fetch";
+  EXPECT_EQ(outcome.done, 39u * 64);
+  EXPECT_EQ(buffer, std::vector<std::uint8_t>(8192, 0xA5));
+
+  // A stop asked for during a read takes the stream to its end and changes nothing.
+  sim_->ClearLog();
+  outcome = device::ReadFlashArea(handle_, model::AreaId::AmtRom, buffer,
+                                  [](std::uint64_t done, std::uint64_t) { return done == 0; });
+  EXPECT_EQ(outcome.failure, device::Failure::Cancelled);
+  EXPECT_EQ(Fetches(), 1u + 8192 / 64 + 1);
+  EXPECT_EQ(buffer, std::vector<std::uint8_t>(8192, 0xA5));
 }
 
 }  // namespace

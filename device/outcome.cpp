@@ -1,0 +1,40 @@
+#include "device/outcome.h"
+
+namespace tarven::device {
+
+std::string Describe(const Outcome& outcome) {
+  const auto report = [&] {
+    return "report " + std::to_string(outcome.report) + ", " +
+           (outcome.direction == Direction::Send ? "send" : "fetch");
+  };
+  const auto progress = [&] {
+    return std::to_string(outcome.done) + " of " + std::to_string(outcome.total) + " bytes";
+  };
+  switch (outcome.failure) {
+    case Failure::None:
+      return "done";
+    case Failure::NoModule:
+      return "no module found";
+    case Failure::BootLoaderOnly:
+      return "the module runs its boot loader";
+    case Failure::NoIdentify:
+      return "a device with the module's USB ids (03eb:6202) does not answer the identify command";
+    case Failure::NotAnswering:
+      return "the module did not answer (" + report() + ")" +
+             (outcome.total > 0 ? ", after " + progress() : "");
+    case Failure::ChecksumMismatch:
+      return (outcome.subject.empty() ? std::string("the data read from the module")
+                                      : outcome.subject) +
+             " fails its checksum";
+    case Failure::ReadBeforeWrite:
+      return "the module did not answer the read before the write (" + report() +
+             "); nothing was written";
+    case Failure::FileError:
+      return outcome.subject + ": " + outcome.reason;
+    case Failure::Cancelled:
+      return "stopped on request after " + progress();
+  }
+  return "failed";
+}
+
+}  // namespace tarven::device
