@@ -9,6 +9,8 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--simulate") {
       options.simulate = true;
+    } else if (args[i] == "--trace") {
+      options.trace = true;
     } else if (args[i] == "--sim-state") {
       if (i + 1 == args.size() || args[i + 1].empty()) {
         error = "--sim-state needs a file name";

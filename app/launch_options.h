@@ -12,6 +12,8 @@ struct LaunchOptions {
   bool simulate = false;
   // Where the simulated module keeps its state between runs; empty for a fresh module each run.
   std::string sim_state_path;
+  // Print every feature report in hex with its direction on standard error.
+  bool trace = false;
 };
 
 // `args` are the arguments after the program name. Options this function does not know are left

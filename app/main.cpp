@@ -12,9 +12,7 @@
 #include "app/launch_options.h"
 #include "app/main_form.h"
 #include "app/quit_on_signal.h"
-#include "device/hid.h"
-#include "sim/sim_backend.h"
-#include "sim/sim_state.h"
+#include "sim/session.h"
 
 int main(int argc, char** argv) {
   // Taken before the toolkit removes the options it knows, so that "-f" is judged as given.
@@ -25,23 +23,22 @@ int main(int argc, char** argv) {
     std::cerr << "tarven: " << error << '\n';
     return 2;
   }
-  std::shared_ptr<tarven::sim::SimBackend> simulator;
-  if (options.simulate) {
-    simulator = std::make_shared<tarven::sim::SimBackend>();
-    if (!options.sim_state_path.empty() &&
-        !tarven::sim::LoadState(simulator->module(), options.sim_state_path, error)) {
-      std::cerr << "tarven: " << error << '\n';
-      return 2;
-    }
+  // The window holds the simulated module's state file for its whole run, and its run is long:
+  // a file that could not be saved at the end is refused now, not after an hour of work.
+  tarven::sim::SessionOptions session_options;
+  session_options.simulate = options.simulate;
+  session_options.sim_state_path = options.sim_state_path;
+  session_options.trace = options.trace ? &std::cerr : nullptr;
+  session_options.check_writable = true;
+  std::unique_ptr<tarven::sim::Session> session =
+      tarven::sim::Session::Start(session_options, nullptr, error);
+  if (!session) {
+    std::cerr << "tarven: " << error << '\n';
+    return 2;
   }
 
   QApplication application(argc, argv);
   tarven::app::QuitOnTerminationSignals(application);
-  if (simulator) {
-    tarven::hid::LoadHidLibrary(simulator);
-  } else {
-    tarven::hid::LoadHidLibrary();
-  }
   int status = 0;
   {
     QStringList arguments;
@@ -50,10 +47,7 @@ int main(int argc, char** argv) {
     form.show();
     status = QApplication::exec();
   }
-  tarven::hid::UnloadHidLibrary();
-
-  if (simulator && !options.sim_state_path.empty() &&
-      !tarven::sim::SaveState(simulator->module(), options.sim_state_path, error)) {
+  if (!session->Finish(error)) {
     std::cerr << "tarven: " << error << '\n';
     return 2;
   }

@@ -33,8 +33,7 @@ class Session {
   // use (tests inspect it afterwards). Null, with a one-line reason in `error`, on failure; then
   // nothing is bound and no file was touched.
   static std::unique_ptr<Session> Start(const SessionOptions& options,
-                                        std::shared_ptr<SimBackend> simulator,
-                                        std::string& error);
+                                        std::shared_ptr<SimBackend> simulator, std::string& error);
   // Releases the binding and the lock. Does not save: call Finish for that.
   ~Session();
   Session(const Session&) = delete;

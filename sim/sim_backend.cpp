@@ -117,10 +117,38 @@ bool SimBackend::GetFeatureReportLength(hid::Handle handle, std::uint16_t& lengt
   return true;
 }
 
+bool SimBackend::CountReport() {
+  ++reports_;
+  bool refuse = false;
+  for (auto planned = planned_faults_.begin(); planned != planned_faults_.end();) {
+    if (planned->at != reports_) {
+      ++planned;
+      continue;
+    }
+    switch (planned->fault) {
+      case Fault::Refuse:
+        refuse = true;
+        break;
+      case Fault::GoSilent:
+        silent_ = true;
+        break;
+      case Fault::Unplug:
+        SetPresent(false);
+        break;
+      case Fault::SwitchPersonality:
+        devices_.front().module->SwitchPersonality();
+        break;
+    }
+    planned = planned_faults_.erase(planned);
+  }
+  return refuse;
+}
+
 bool SimBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) {
   ++sends_;
+  const bool planned_refusal = CountReport();
   SimDevice* device = Live(handle);
-  const bool refused = sends_ == refuse_send_at_ || device == nullptr ||
+  const bool refused = planned_refusal || sends_ == refuse_send_at_ || device == nullptr ||
                        (silent_ && device->module) || length != device->feature_report_length;
   Record(ReportRecord::Direction::Sent, device, report, length, !refused);
   if (refused) return false;
@@ -130,8 +158,9 @@ bool SimBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std:
 
 bool SimBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) {
   ++fetches_;
+  const bool planned_refusal = CountReport();
   SimDevice* device = Live(handle);
-  const bool refused = fetches_ == refuse_fetch_at_ || device == nullptr ||
+  const bool refused = planned_refusal || fetches_ == refuse_fetch_at_ || device == nullptr ||
                        (silent_ && device->module) || length != device->feature_report_length ||
                        length == 0 || report[0] != 0;
   if (!refused) {
@@ -149,6 +178,7 @@ bool SimBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_
 
 void SimBackend::Record(ReportRecord::Direction direction, const SimDevice* device,
                         const std::uint8_t* report, std::size_t length, bool accepted) {
+  if (!recording_) return;
   if (log_.size() >= kLogLimit) {
     log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kLogLimit / 2));
   }

@@ -1,7 +1,7 @@
 #pragma once
 // The simulated HID backend: a bus with the simulated module and any decoy devices, with fault
-// switches for the wire and a record of every report, for tests and for running the tool without
-// hardware.
+// switches for the wire and, when a test asks for it, a record of every report; for tests and for
+// running the tool without hardware.
 
 #include <cstdint>
 #include <map>
@@ -45,9 +45,23 @@ class SimBackend : public hid::Backend {
   // Adds a second simulated module after the first; returns its path.
   std::string AddModule(std::shared_ptr<SimulatedModule> module);
 
-  // Fault switches. The Nth report from now on (1 = the next one) is refused.
+  // Fault switches. The Nth send, or the Nth fetch, from now on (1 = the next one) is refused.
   void RefuseNthSend(std::uint64_t n) { refuse_send_at_ = sends_ + n; }
   void RefuseNthFetch(std::uint64_t n) { refuse_fetch_at_ = fetches_ + n; }
+
+  // A fault plan: `fault` strikes at the Nth feature report from now, sends and fetches counted
+  // together (1 = the next one), whichever device it is for. Several may be armed at once.
+  enum class Fault {
+    Refuse,             // that report is refused
+    GoSilent,           // that report and every later one to or from the module is refused
+    Unplug,             // the module vanishes at that report (Replug brings it back)
+    SwitchPersonality,  // the module drops off at that report and comes back as the other one
+  };
+  void ArmFault(std::uint64_t report, Fault fault) {
+    planned_faults_.push_back({reports_ + report, fault});
+  }
+  void DisarmFaults() { planned_faults_.clear(); }
+
   // Every report to or from the module is refused while silent; the device still enumerates.
   void SetSilent(bool silent) { silent_ = silent; }
   void Unplug() { SetPresent(false); }
@@ -57,9 +71,12 @@ class SimBackend : public hid::Backend {
   // List every device whatever ids are asked for, as a platform without an id filter does.
   void SetListAllDevices(bool all) { list_all_ = all; }
 
-  // Inspection. The log keeps the latest reports: past kLogLimit the older half is dropped, so
-  // that a simulator left running for days stays small.
+  // Inspection. Reports are recorded only between StartRecording and StopRecording (tests), so
+  // that a simulator left running for days costs nothing per report. While recording, the log
+  // keeps the latest reports: past kLogLimit the older half is dropped.
   static constexpr std::size_t kLogLimit = 250000;
+  void StartRecording() { recording_ = true; }
+  void StopRecording() { recording_ = false; }
   const std::vector<ReportRecord>& log() const { return log_; }
   void ClearLog() { log_.clear(); }
   std::size_t OpenHandleCount() const { return handles_.size(); }
@@ -82,7 +99,13 @@ class SimBackend : public hid::Backend {
     std::uint64_t generation = 0;  // the module's generation when opened
     bool dead = false;             // the device was unplugged since
   };
+  struct PlannedFault {
+    std::uint64_t at = 0;  // the value of reports_ at which it strikes
+    Fault fault = Fault::Refuse;
+  };
   void SetPresent(bool present);
+  // Counts one report and sets off the faults planned for it; true when it is to be refused.
+  bool CountReport();
   void Record(ReportRecord::Direction direction, const SimDevice* device,
               const std::uint8_t* report, std::size_t length, bool accepted);
   // The device behind a handle that still reaches it, or null.
@@ -97,7 +120,10 @@ class SimBackend : public hid::Backend {
   std::uint64_t fetches_ = 0;
   std::uint64_t refuse_send_at_ = 0;
   std::uint64_t refuse_fetch_at_ = 0;
+  std::uint64_t reports_ = 0;
+  std::vector<PlannedFault> planned_faults_;
   std::uint64_t opens_ = 0;
+  bool recording_ = false;
   bool silent_ = false;
   bool enumeration_fails_ = false;
   bool list_all_ = false;

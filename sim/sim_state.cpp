@@ -1,21 +1,164 @@
 #include "sim/sim_state.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <ios>
-#include <sstream>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <set>
 #include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 namespace tarven::sim {
 namespace {
 
-// One "key value" line each; memories as one line of hex digits. Text, so that a person can read
-// and diff a state file, and strict, so that a damaged file is refused instead of half-loaded.
-constexpr const char* kMagic = "tarven-sim-state 1";
+namespace fs = std::filesystem;
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
+// Text, so that a person can read and diff a state file, and strict, so that a damaged file is
+// refused instead of half-loaded.
+constexpr std::string_view kMagic = "tarven-sim-state 2";
+constexpr std::string_view kMagicPrefix = "tarven-sim-state ";
+constexpr std::string_view kEnd = "end";
+
+std::string SystemReason(int error_number) {
+  return std::generic_category().message(error_number);
+}
+
+// --- one codec per kind of field ---------------------------------------------------------------
+
+bool ParseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t& value) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  const char* end = text.data() + text.size();
+  const auto [stop, failure] = std::from_chars(text.data(), end, value, base);
+  return !text.empty() && failure == std::errc() && stop == end && value <= max;
+}
+
+bool ParseSigned(std::string_view text, std::int32_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, failure] = std::from_chars(text.data(), end, value, 10);
+  return !text.empty() && failure == std::errc() && stop == end;
+}
+
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  while (!text.empty()) {
+    const std::size_t space = text.find(' ');
+    if (space != 0) words.push_back(text.substr(0, space));
+    if (space == std::string_view::npos) break;
+    text.remove_prefix(space + 1);
+  }
+  return words;
+}
+
+std::string Encode(Personality personality) {
+  return personality == Personality::Application ? "application" : "bootloader";
+}
+bool Decode(std::string_view text, Personality& personality, std::string& why) {
+  if (text != "application" && text != "bootloader") {
+    why = "must be application or bootloader";
+    return false;
+  }
+  personality = text == "application" ? Personality::Application : Personality::BootLoader;
+  return true;
+}
+
+std::string Encode(bool flag) {
+  return flag ? "1" : "0";
+}
+bool Decode(std::string_view text, bool& flag, std::string& why) {
+  if (text != "0" && text != "1") {
+    why = "must be 0 or 1";
+    return false;
+  }
+  flag = text == "1";
+  return true;
+}
+
+std::string Encode(std::uint32_t word) {
+  return std::to_string(word);
+}
+bool Decode(std::string_view text, std::uint32_t& word, std::string& why) {
+  std::uint64_t value = 0;
+  if (!ParseUnsigned(text, 0xFFFFFFFFu, value)) {
+    why = "must be a 32-bit number";
+    return false;
+  }
+  word = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+std::string Hex(unsigned value) {
+  char text[8];
+  const auto result = std::to_chars(text, text + sizeof text, value, 16);
+  return "0x" + std::string(text, result.ptr);
+}
+
+// "0xf131=0 0xf132=32769": address and value of every register.
+std::string Encode(const std::map<std::uint16_t, std::uint32_t>& registers) {
+  std::string text;
+  for (const auto& [address, value] : registers) {
+    if (!text.empty()) text += ' ';
+    text += Hex(address) + '=' + std::to_string(value);
+  }
+  return text;
+}
+bool Decode(std::string_view text, std::map<std::uint16_t, std::uint32_t>& registers,
+            std::string& why) {
+  registers.clear();
+  for (std::string_view pair : Words(text)) {
+    const std::size_t equals = pair.find('=');
+    std::uint64_t address = 0;
+    std::uint64_t value = 0;
+    if (equals == std::string_view::npos ||
+        !ParseUnsigned(pair.substr(0, equals), 0xFFFF, address) ||
+        !ParseUnsigned(pair.substr(equals + 1), 0xFFFFFFFFu, value)) {
+      why = "must be pairs of a 16-bit address and a 32-bit value, as 0xf131=0";
+      return false;
+    }
+    if (!registers.emplace(static_cast<std::uint16_t>(address), static_cast<std::uint32_t>(value))
+             .second) {
+      why = "must not name a register twice (" + Hex(static_cast<unsigned>(address)) + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+template <typename Number>
+std::string Encode(const std::array<Number, 4>& numbers) {
+  std::string text;
+  for (Number number : numbers) text += (text.empty() ? "" : " ") + std::to_string(number);
+  return text;
+}
+template <typename Number>
+bool Decode(std::string_view text, std::array<Number, 4>& numbers, std::string& why) {
+  const std::vector<std::string_view> words = Words(text);
+  bool valid = words.size() == numbers.size();
+  for (std::size_t i = 0; valid && i < numbers.size(); ++i) {
+    if constexpr (std::is_signed_v<Number>) {
+      valid = ParseSigned(words[i], numbers[i]);
+    } else {
+      std::uint64_t value = 0;
+      valid = ParseUnsigned(words[i], 0xFFFF, value);
+      numbers[i] = static_cast<Number>(value);
+    }
+  }
+  if (!valid) why = "must be four numbers";
+  return valid;
+}
+
+std::string Encode(const std::vector<std::uint8_t>& bytes, ByteCount) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(bytes.size() * 2);
@@ -33,222 +176,309 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool Unhex(std::string_view text, std::vector<std::uint8_t>& bytes) {
-  if (text.size() % 2 != 0) return false;
-  bytes.clear();
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = HexDigit(text[i]);
-    const int low = HexDigit(text[i + 1]);
+bool Decode(std::string_view text, std::vector<std::uint8_t>& bytes, ByteCount count,
+            std::string& why) {
+  const std::string size =
+      count.min == count.max ? std::to_string(count.min) : "at most " + std::to_string(count.max);
+  why = "must be " + size + " bytes in hex";
+  if (text.size() % 2 != 0 || text.size() / 2 < count.min || text.size() / 2 > count.max) {
+    return false;
+  }
+  bytes.resize(text.size() / 2);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
     if (high < 0 || low < 0) return false;
-    bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
+  }
+  why.clear();
+  return true;
+}
+
+// --- reading ----------------------------------------------------------------------------------
+
+enum class ReadResult { Read, Missing, Failed };
+
+// Reads a regular file of at most kMaxStateFileSize bytes. Opened without blocking, and looked
+// at before anything is read, so that a device or a pipe named as the state file is refused at
+// once instead of read for ever or waited on.
+ReadResult ReadStateFile(const std::string& path, std::string& text, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return ReadResult::Missing;
+    error = "cannot read simulator state " + path + ": " + SystemReason(errno);
+    return ReadResult::Failed;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    error = path + ": not a regular file";
+    return ReadResult::Failed;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxStateFileSize) {
+    ::close(fd);
+    error = path + ": too large for a simulator state (" + std::to_string(info.st_size) +
+            " bytes, at most " + std::to_string(kMaxStateFileSize) + ")";
+    return ReadResult::Failed;
+  }
+  // One byte more than the bound, to notice a file that grew after the look.
+  text.resize(kMaxStateFileSize + 1);
+  std::size_t used = 0;
+  while (used < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read simulator state " + path + ": " + SystemReason(errno);
+      ::close(fd);
+      return ReadResult::Failed;
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (used > kMaxStateFileSize) {
+    error = path + ": too large for a simulator state";
+    return ReadResult::Failed;
+  }
+  text.resize(used);
+  return ReadResult::Read;
+}
+
+// Parses a whole state file into `state`; false with a reason that names the file.
+bool ParseState(std::string_view text, const std::string& path, ModuleState& state,
+                std::string& why) {
+  std::size_t line_number = 0;
+  auto next_line = [&](std::string_view& line) {
+    const std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) return false;  // a last line without its line break
+    line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    ++line_number;
+    return true;
+  };
+  auto at_line = [&](const std::string& what) {
+    return path + ":" + std::to_string(line_number) + ": " + what;
+  };
+  std::string_view line;
+  if (!next_line(line) || line != kMagic) {
+    const bool other_version = line.starts_with(kMagicPrefix) && line != kMagic;
+    why = path + (other_version ? ": a simulator state of another version (\"" + std::string(line) +
+                                      "\"); remove it to start with a fresh module"
+                                : std::string(": not a simulator state file"));
+    return false;
+  }
+  std::set<std::string_view> seen;
+  bool ended = false;
+  while (!ended && next_line(line)) {
+    if (line == kEnd) {
+      ended = true;
+      break;
+    }
+    const std::string_view key = line.substr(0, line.find(' '));
+    const std::string_view value =
+        key.size() < line.size() ? line.substr(key.size() + 1) : std::string_view();
+    bool known = false;
+    std::string field_why;
+    ModuleState::ForEachField(state, [&](std::string_view name, auto& field, auto... count) {
+      if (name != key) return;
+      known = true;
+      if (!Decode(value, field, count..., field_why))
+        field_why = std::string(key) + " " + field_why;
+    });
+    if (!known) {
+      why = at_line("unknown key '" + std::string(key) + "'");
+      return false;
+    }
+    if (!field_why.empty()) {
+      why = at_line(field_why);
+      return false;
+    }
+    if (!seen.insert(key).second) {
+      why = at_line(std::string(key) + " given twice");
+      return false;
+    }
+  }
+  if (!ended) {
+    why = path + ": incomplete simulator state: no end line (the file was cut short)";
+    return false;
+  }
+  if (!text.empty()) {
+    ++line_number;
+    why = at_line("text after the end line");
+    return false;
+  }
+  ModuleState::ForEachField(state, [&](std::string_view name, auto&, auto...) {
+    if (why.empty() && !seen.contains(name)) {
+      why = path + ": incomplete simulator state: no " + std::string(name) + " line";
+    }
+  });
+  return why.empty();
+}
+
+// --- writing ----------------------------------------------------------------------------------
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
 }
 
-bool ParseNumber(const std::string& text, std::uint64_t max, std::uint64_t& value) {
-  if (text.empty()) return false;
-  std::size_t used = 0;
-  try {
-    value = std::stoull(text, &used, 0);
-  } catch (const std::exception&) {
-    return false;
-  }
-  return used == text.size() && value <= max;
+std::string Folder(const std::string& target) {
+  const fs::path folder = fs::path(target).parent_path();
+  return folder.empty() ? std::string(".") : folder.string();
 }
 
-bool ParseSigned(const std::string& text, std::int32_t& value) {
-  std::size_t used = 0;
-  try {
-    const long long parsed = std::stoll(text, &used, 10);
-    if (used != text.size() || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-    value = static_cast<std::int32_t>(parsed);
-  } catch (const std::exception&) {
-    return false;
+// Creates a file of a new, unpredictable name beside `target`; O_EXCL makes sure that nothing
+// already there (a file, or a link planted by someone else) is opened or followed.
+int CreateTemporary(const std::string& target, std::string& name) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device device;
+  std::mt19937_64 random(device() ^ (std::uint64_t{static_cast<std::uint32_t>(::getpid())} << 32));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = target + ".saving-";
+    for (int i = 0; i < 10; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
   }
-  return true;
+  errno = EEXIST;
+  return -1;
 }
 
-// Applies one line to `m`; false with `why` when the line is not valid.
-bool ApplyLine(SimulatedModule& m, const std::string& key, const std::string& value,
-               std::string& why) {
-  std::uint64_t number = 0;
-  auto memory = [&](std::vector<std::uint8_t>& target, std::size_t size) {
-    std::vector<std::uint8_t> bytes;
-    if (!Unhex(value, bytes) || bytes.size() != size) {
-      why = key + " must be " + std::to_string(size) + " bytes in hex";
-      return false;
-    }
-    target = std::move(bytes);
-    return true;
-  };
-  auto flag = [&](bool& target) {
-    if (value != "0" && value != "1") {
-      why = key + " must be 0 or 1";
-      return false;
-    }
-    target = value == "1";
-    return true;
-  };
-  auto word = [&](std::uint32_t& target) {
-    if (!ParseNumber(value, 0xFFFFFFFFu, number)) {
-      why = key + " must be a 32-bit number";
-      return false;
-    }
-    target = static_cast<std::uint32_t>(number);
-    return true;
-  };
-  if (key == "personality") {
-    if (value != "application" && value != "bootloader") {
-      why = "personality must be application or bootloader";
-      return false;
-    }
-    m.personality = value == "application" ? Personality::Application : Personality::BootLoader;
-    return true;
-  }
-  if (key == "firmware_version") return word(m.firmware_version);
-  if (key == "boot_version") return word(m.boot_version);
-  if (key == "cnc_running") return flag(m.cnc_running);
-  if (key == "ext_dac") return flag(m.ext_dac);
-  if (key == "flash") return memory(m.flash, SimulatedModule::kFlashSize);
-  if (key == "ram") return memory(m.ram, SimulatedModule::kRamSize);
-  if (key == "ram_main_bank") return memory(m.ram_main_bank, SimulatedModule::kRamSize);
-  if (key == "ram_reserve_bank") return memory(m.ram_reserve_bank, SimulatedModule::kRamSize);
-  if (key == "received_image") {
-    if (!Unhex(value, m.received_image)) {
-      why = "received_image must be hex";
-      return false;
-    }
-    return true;
-  }
-  if (key == "register") {
-    std::istringstream fields(value);
-    std::string address_text, value_text;
-    std::uint64_t address = 0;
-    std::uint64_t register_value = 0;
-    if (!(fields >> address_text >> value_text) || !ParseNumber(address_text, 0xFFFF, address) ||
-        !ParseNumber(value_text, 0xFFFFFFFFu, register_value)) {
-      why = "register must be an address and a value";
-      return false;
-    }
-    m.registers[static_cast<std::uint16_t>(address)] = static_cast<std::uint32_t>(register_value);
-    return true;
-  }
-  auto four = [&](auto& target, auto parse) {
-    std::istringstream fields(value);
-    for (auto& slot : target) {
-      std::string text;
-      if (!(fields >> text) || !parse(text, slot)) {
-        why = key + " must be four numbers";
-        return false;
-      }
-    }
-    return true;
-  };
-  auto parse_word16 = [](const std::string& text, std::uint16_t& slot) {
-    std::uint64_t parsed = 0;
-    if (!ParseNumber(text, 0xFFFF, parsed)) return false;
-    slot = static_cast<std::uint16_t>(parsed);
-    return true;
-  };
-  if (key == "encoder_pending") return four(m.encoder_pending, ParseSigned);
-  if (key == "ea_inputs") return four(m.ea_inputs, parse_word16);
-  if (key == "ea_outputs") return four(m.ea_outputs, parse_word16);
-  why = "unknown key '" + key + "'";
-  return false;
+bool SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
 }
 
 }  // namespace
 
-bool LoadState(SimulatedModule& module, const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr && errno == ENOENT) return true;  // first run: a fresh module
-    if (probe != nullptr) std::fclose(probe);
-    error = "cannot read simulator state " + path;
-    return false;
-  }
-  std::string line;
-  if (!std::getline(in, line) || line != kMagic) {
-    error = path + ": not a simulator state file";
-    return false;
-  }
-  SimulatedModule loaded;  // applied to `module` only when every line is valid
-  int line_number = 1;
-  while (std::getline(in, line)) {
-    ++line_number;
-    if (line.empty()) continue;
-    const std::size_t space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string value = space == std::string::npos ? std::string() : line.substr(space + 1);
-    std::string why;
-    if (!ApplyLine(loaded, key, value, why)) {
-      error = path + ":" + std::to_string(line_number) + ": " + why;
+std::string SerializeState(const ModuleState& state) {
+  std::string text(kMagic);
+  text += '\n';
+  ModuleState::ForEachField(state, [&](std::string_view key, const auto& field, auto... count) {
+    text += key;
+    text += ' ';
+    text += Encode(field, count...);
+    text += '\n';
+  });
+  text += kEnd;
+  text += '\n';
+  return text;
+}
+
+bool LoadState(SimulatedModule& module, const std::string& path, std::string& error,
+               bool* existed) {
+  if (existed != nullptr) *existed = false;
+  std::string text;
+  switch (ReadStateFile(path, text, error)) {
+    case ReadResult::Missing:
+      return true;  // first run: a fresh module
+    case ReadResult::Failed:
       return false;
-    }
+    case ReadResult::Read:
+      break;
   }
-  if (in.bad()) {
-    error = "cannot read simulator state " + path;
-    return false;
-  }
-  module.personality = loaded.personality;
-  module.firmware_version = loaded.firmware_version;
-  module.boot_version = loaded.boot_version;
-  module.cnc_running = loaded.cnc_running;
-  module.ext_dac = loaded.ext_dac;
-  module.flash = std::move(loaded.flash);
-  module.ram = std::move(loaded.ram);
-  module.ram_main_bank = std::move(loaded.ram_main_bank);
-  module.ram_reserve_bank = std::move(loaded.ram_reserve_bank);
-  module.registers = std::move(loaded.registers);
-  module.encoder_pending = loaded.encoder_pending;
-  module.ea_inputs = loaded.ea_inputs;
-  module.ea_outputs = loaded.ea_outputs;
-  module.received_image = std::move(loaded.received_image);
+  if (existed != nullptr) *existed = true;
+  ModuleState loaded;  // applied to `module` only when the whole file is valid
+  if (!ParseState(text, path, loaded, error)) return false;
+  module.Restore(std::move(loaded));
   return true;
 }
 
-bool SaveState(const SimulatedModule& module, const std::string& path, std::string& error) {
-  std::ostringstream out;
-  out << kMagic << '\n';
-  out << "personality "
-      << (module.personality == Personality::Application ? "application" : "bootloader") << '\n';
-  out << "firmware_version " << module.firmware_version << '\n';
-  out << "boot_version " << module.boot_version << '\n';
-  out << "cnc_running " << (module.cnc_running ? 1 : 0) << '\n';
-  out << "ext_dac " << (module.ext_dac ? 1 : 0) << '\n';
-  for (const auto& [address, value] : module.registers) {
-    out << "register " << std::showbase << std::hex << address << std::dec << ' ' << value
-        << std::noshowbase << '\n';
-  }
-  const auto& e = module.encoder_pending;
-  out << "encoder_pending " << e[0] << ' ' << e[1] << ' ' << e[2] << ' ' << e[3] << '\n';
-  const auto& i = module.ea_inputs;
-  out << "ea_inputs " << i[0] << ' ' << i[1] << ' ' << i[2] << ' ' << i[3] << '\n';
-  const auto& o = module.ea_outputs;
-  out << "ea_outputs " << o[0] << ' ' << o[1] << ' ' << o[2] << ' ' << o[3] << '\n';
-  out << "flash " << Hex(module.flash) << '\n';
-  out << "ram " << Hex(module.ram) << '\n';
-  out << "ram_main_bank " << Hex(module.ram_main_bank) << '\n';
-  out << "ram_reserve_bank " << Hex(module.ram_reserve_bank) << '\n';
-  out << "received_image " << Hex(module.received_image) << '\n';
-
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << out.str();
-    file.flush();
-    if (!file) {
-      std::remove(temporary.c_str());
-      error = "cannot write simulator state " + path;
+bool ResolveStatePath(const std::string& path, std::string& target, std::string& error) {
+  fs::path current(path);
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code failure;
+    const fs::file_status status = fs::symlink_status(current, failure);
+    if (failure || !fs::is_symlink(status)) {
+      target = current.string();
+      return true;
+    }
+    const fs::path link = fs::read_symlink(current, failure);
+    if (failure) {
+      error = "cannot read the link " + current.string() + ": " + failure.message();
       return false;
     }
+    current = link.is_absolute() ? link : current.parent_path() / link;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    error = "cannot replace simulator state " + path;
+  error = path + ": too many levels of symbolic links";
+  return false;
+}
+
+bool CheckStateWritable(const std::string& path, std::string& error) {
+  std::string target;
+  if (!ResolveStatePath(path, target, error)) return false;
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode)) {
+      error = path + ": not a regular file";
+      return false;
+    }
+    if (::access(target.c_str(), W_OK) != 0) {
+      error = path + ": cannot be written (" + SystemReason(errno) + ")";
+      return false;
+    }
+  } else if (errno != ENOENT) {
+    error = "cannot reach simulator state " + path + ": " + SystemReason(errno);
     return false;
   }
+  // The new state is written beside the file and renamed over it.
+  const std::string folder = Folder(target);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    error = path + ": its folder " + folder + " cannot be written (" + SystemReason(errno) + ")";
+    return false;
+  }
+  return true;
+}
+
+bool SaveState(const ModuleState& state, const std::string& path, std::string& error) {
+  const std::string text = SerializeState(state);
+  if (text.size() > kMaxStateFileSize) {
+    error = "cannot write simulator state " + path + ": larger than a state file may be";
+    return false;
+  }
+  std::string target;
+  if (!ResolveStatePath(path, target, error)) return false;
+  struct stat info {};
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  if (exists && ::access(target.c_str(), W_OK) != 0) {
+    error = "cannot write simulator state " + path + ": " + SystemReason(errno);
+    return false;
+  }
+  std::string temporary;
+  const int fd = CreateTemporary(target, temporary);
+  if (fd < 0) {
+    error = "cannot write simulator state " + path + ": " + SystemReason(errno);
+    return false;
+  }
+  // A new file gets the usual mode (0666 less the umask); a replaced one keeps its own.
+  bool written = !exists || ::fchmod(fd, info.st_mode & 07777) == 0;
+  written = written && WriteAll(fd, text) && ::fsync(fd) == 0;
+  const int write_errno = errno;
+  written = ::close(fd) == 0 && written;
+  if (!written) {
+    ::unlink(temporary.c_str());
+    error = "cannot write simulator state " + path + ": " + SystemReason(write_errno);
+    return false;
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int rename_errno = errno;
+    ::unlink(temporary.c_str());
+    error = "cannot replace simulator state " + path + ": " + SystemReason(rename_errno);
+    return false;
+  }
+  // The rename is on the disk only once the folder is.
+  SyncFolder(Folder(target));
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "device/device.h"
 #include "model/checksum.h"
@@ -13,12 +14,17 @@ namespace {
 namespace dev = tarven::device;
 
 constexpr std::uint16_t kEncoderRegister0 = 0xF150;  // 170520: КИП0, then channels 1..4
-constexpr std::uint32_t kConfigOffset = dev::kConfigSectorAddress - SimulatedModule::kFlashBase;
+constexpr std::uint32_t kConfigOffset = dev::kConfigSectorAddress - ModuleState::kFlashBase;
 constexpr std::size_t kPayload = 64;
+
+// True when [offset, offset + length) lies inside a memory of `size` bytes.
+bool Inside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
 
 }  // namespace
 
-SimulatedModule::SimulatedModule()
+ModuleState::ModuleState()
     : flash(kFlashSize, 0xFF),
       ram(kRamSize, 0),
       ram_main_bank(kRamSize, 0),
@@ -41,8 +47,7 @@ std::uint16_t SimulatedModule::DeviceCode() const {
 }
 
 void SimulatedModule::ResetWire() {
-  stream_ = Stream::None;
-  stream_data_.clear();
+  EndStream();
   answer_.clear();
   answer_pos_ = 0;
 }
@@ -53,40 +58,29 @@ void SimulatedModule::Reenumerate(Personality next) {
   ++generation_;
 }
 
+void SimulatedModule::Restore(ModuleState state) {
+  static_cast<ModuleState&>(*this) = std::move(state);
+  Reenumerate(personality);
+}
+
+void SimulatedModule::SwitchPersonality() {
+  Reenumerate(personality == Personality::Application ? Personality::BootLoader
+                                                      : Personality::Application);
+}
+
 void SimulatedModule::ReceiveReport(const std::uint8_t* report, std::size_t length) {
   if (length < 65) return;  // the module's reports are always 65 bytes; a short one is lost
-  if (stream_ == Stream::Block) {
-    // The end-of-block command for the block in progress ends it early: a stream that broke off
-    // leaves an incomplete block, which is then not stored.
-    if (report[1] == dev::kCommandMarker && report[2] == dev::CmdEndBlock &&
-        model::ReadLe32(report + 3) == block_checksum_ &&
-        model::ReadLe32(report + 7) == block_address_ &&
-        model::ReadLe32(report + 11) == stream_expected_) {
-      stream_ = Stream::None;
-      HandleCommand(report);
-      return;
-    }
-  }
-  if (stream_ == Stream::Image && LooksLikeBootCommand(report)) {
-    // A new exchange from the host means the image transfer was given up.
-    stream_ = Stream::None;
-  }
-  if (stream_ != Stream::None) {
+  if (stream_ == Stream::Block || stream_ == Stream::Ram || stream_ == Stream::Image) {
     TakeData(report + 1);
     return;
   }
-  if (report[1] != dev::kCommandMarker) return;  // neither a command nor an expected stream
-  HandleCommand(report);
-}
-
-bool SimulatedModule::LooksLikeBootCommand(const std::uint8_t* report) const {
-  if (report[1] != dev::kCommandMarker) return false;
-  const std::uint8_t code = report[2];
-  if (code != dev::CmdIdentify && code != dev::CmdStatus && code != dev::CmdUpdate &&
-      code != dev::CmdFirmwareVersion) {
-    return false;
+  const bool command = report[1] == dev::kCommandMarker;
+  if (stream_ == Stream::BlockEnd && !(command && report[2] == dev::CmdEndBlock)) {
+    // Something else came where the end of the block belonged: the block is dropped.
+    ++blocks_rejected;
+    EndStream();
   }
-  return std::all_of(report + 15, report + 65, [](std::uint8_t b) { return b == 0; });
+  if (command) HandleCommand(report);
 }
 
 void SimulatedModule::AnswerReport(std::uint8_t* report, std::size_t length) {
@@ -144,21 +138,19 @@ void SimulatedModule::HandleApplicationCommand(std::uint8_t code, std::uint32_t 
       Reenumerate(Personality::BootLoader);
       break;
     case dev::CmdBeginBlock:
-      stream_ = Stream::Block;
       block_checksum_ = p1;
       block_address_ = p2;
-      stream_expected_ = std::min<std::uint32_t>(p3, dev::kMaxBlockLength);
-      stream_data_.clear();
+      BeginStream(Stream::Block, p3);
       break;
     case dev::CmdEndBlock:
       FinishBlock(p1, p2, p3);
       break;
-    case dev::CmdReadFlash: {
-      std::vector<std::uint8_t> bytes = FlashAt(p1, p2);
-      bytes.resize(p2, 0xFF);  // outside the flash reads as erased
-      answer_ = std::move(bytes);
+    case dev::CmdReadFlash:
+      // A read past the flash is refused: no answer, and nothing allocated for its length.
+      if (p1 >= kFlashBase && Inside(p1 - kFlashBase, p2, kFlashSize)) {
+        answer_.assign(flash.begin() + (p1 - kFlashBase), flash.begin() + (p1 - kFlashBase + p2));
+      }
       break;
-    }
     case dev::CmdStopCnc:
       cnc_running = false;
       break;
@@ -182,18 +174,11 @@ void SimulatedModule::HandleApplicationCommand(std::uint8_t code, std::uint32_t 
       Answer32(ReadRegister(static_cast<std::uint16_t>(p1)));
       break;
     case dev::CmdReadRam:
-      answer_.clear();
-      for (std::uint32_t i = 0; i < p2; ++i) {
-        const std::uint64_t at = std::uint64_t{p1} + i;
-        answer_.push_back(at < kRamSize ? ram[at] : 0);
-      }
+      if (Inside(p1, p2, kRamSize)) answer_.assign(ram.begin() + p1, ram.begin() + (p1 + p2));
       break;
     case dev::CmdWriteRam:
-      stream_ = Stream::Ram;
       ram_offset_ = p1;
-      stream_expected_ = p2;
-      stream_data_.clear();
-      if (stream_expected_ == 0) stream_ = Stream::None;
+      BeginStream(Stream::Ram, p2);
       break;
     case dev::CmdStoreRam:
       if (p1 == 0) ram_main_bank = ram;
@@ -232,48 +217,79 @@ void SimulatedModule::HandleBootCommand(std::uint8_t code, std::uint32_t p1) {
       answer_.resize(4);
       break;
     case dev::CmdUpdate:
-      stream_data_.clear();
-      stream_expected_ = p1;
-      stream_ = p1 == 0 ? Stream::None : Stream::Image;
+      // An image that cannot fit is not taken; an empty one announces nothing.
+      if (p1 > 0 && p1 <= kMaxImageSize) BeginStream(Stream::Image, p1);
       break;
     default:
       break;
   }
 }
 
+void SimulatedModule::BeginStream(Stream stream, std::uint32_t expected) {
+  EndStream();
+  stream_ = stream;
+  stream_expected_ = expected;
+  if (expected == 0) stream_ = stream == Stream::Block ? Stream::BlockEnd : Stream::None;
+}
+
+void SimulatedModule::EndStream() {
+  stream_ = Stream::None;
+  stream_expected_ = 0;
+  stream_received_ = 0;
+  stream_data_.clear();
+}
+
 void SimulatedModule::TakeData(const std::uint8_t* payload) {
   const std::uint32_t n =
-      std::min<std::uint32_t>(static_cast<std::uint32_t>(kPayload),
-                              stream_expected_ - static_cast<std::uint32_t>(stream_data_.size()));
-  stream_data_.insert(stream_data_.end(), payload, payload + n);
-  if (stream_data_.size() < stream_expected_) return;
+      std::min(static_cast<std::uint32_t>(kPayload), stream_expected_ - stream_received_);
+  // Keep only what the stream can put somewhere; the count goes on regardless, so that the
+  // module's idea of where the stream ends never depends on the bytes in it.
+  std::size_t room = 0;
   switch (stream_) {
+    case Stream::Block:
+      room = dev::kMaxBlockLength;
+      break;
     case Stream::Ram:
-      for (std::size_t i = 0; i < stream_data_.size(); ++i) {
-        const std::uint64_t at = std::uint64_t{ram_offset_} + i;
-        if (at < kRamSize) ram[at] = stream_data_[i];
-      }
-      stream_ = Stream::None;
+      room = ram_offset_ < kRamSize ? kRamSize - ram_offset_ : 0;
       break;
     case Stream::Image:
-      received_image = stream_data_;
+      room = kMaxImageSize;
+      break;
+    case Stream::None:
+    case Stream::BlockEnd:
+      return;
+  }
+  const std::size_t keep = std::min<std::size_t>(n, room - std::min(room, stream_data_.size()));
+  stream_data_.insert(stream_data_.end(), payload, payload + keep);
+  stream_received_ += n;
+  if (stream_received_ < stream_expected_) return;
+  switch (stream_) {
+    case Stream::Ram:
+      if (!stream_data_.empty()) {
+        std::copy(stream_data_.begin(), stream_data_.end(), ram.begin() + ram_offset_);
+      }
+      EndStream();
+      break;
+    case Stream::Image:
+      received_image = std::move(stream_data_);
       ++images_received;
       Reenumerate(Personality::Application);  // the new firmware starts by itself
       break;
     case Stream::Block:
-      stream_ = Stream::None;  // complete; stored when the end-of-block command confirms it
+      stream_ = Stream::BlockEnd;  // stored when the end-of-block command confirms it
       break;
     case Stream::None:
+    case Stream::BlockEnd:
       break;
   }
 }
 
 void SimulatedModule::FinishBlock(std::uint32_t checksum, std::uint32_t address,
                                   std::uint32_t length) {
-  const bool whole = length == stream_expected_ && stream_data_.size() == length &&
-                     address == block_address_ && checksum == block_checksum_;
-  const bool inside =
-      address >= kFlashBase && length <= kFlashSize && address - kFlashBase <= kFlashSize - length;
+  const bool whole = stream_ == Stream::BlockEnd && length == stream_expected_ &&
+                     address == block_address_ && checksum == block_checksum_ &&
+                     stream_data_.size() == length;
+  const bool inside = address >= kFlashBase && Inside(address - kFlashBase, length, kFlashSize);
   const bool sums = whole && model::ModuleChecksum(stream_data_.data(), length) == checksum;
   if (whole && inside && sums) {
     std::copy(stream_data_.begin(), stream_data_.end(), flash.begin() + (address - kFlashBase));
@@ -281,9 +297,7 @@ void SimulatedModule::FinishBlock(std::uint32_t checksum, std::uint32_t address,
   } else {
     ++blocks_rejected;
   }
-  stream_ = Stream::None;
-  stream_data_.clear();
-  stream_expected_ = 0;
+  EndStream();
 }
 
 std::uint32_t SimulatedModule::ReadRegister(std::uint16_t address) {

@@ -20,18 +20,72 @@ struct RegisterWrite {
   bool operator==(const RegisterWrite&) const = default;
 };
 
-class SimulatedModule {
- public:
+// How many bytes a persisted byte field may hold.
+struct ByteCount {
+  std::size_t min = 0;
+  std::size_t max = 0;
+};
+
+// What the module keeps across a power cycle, and what a state file keeps between runs: a fresh
+// one is a module as delivered.
+struct ModuleState {
   static constexpr std::uint32_t kFlashBase = 0x08035800;
   static constexpr std::uint32_t kFlashSize = 0x0A800;  // up to the end of the configuration sector
   static constexpr std::uint32_t kRamSize = 16384;
+  // The boot loader takes an image only as large as the flash below the module's data areas.
+  static constexpr std::uint32_t kMaxImageSize = kFlashBase - 0x08000000;
   static constexpr std::uint32_t kDefaultFirmwareVersion = 0x00045400;  // 4.54
   static constexpr std::uint32_t kDefaultBootVersion = 0x00010002;      // 1.0.2.
 
-  SimulatedModule();
+  ModuleState();
 
-  // The wire, one 65-byte feature report at a time. A report sent while a data stream is
-  // expected is taken as data; otherwise it must be a command frame (marker 0x55).
+  Personality personality = Personality::Application;
+  std::uint32_t firmware_version = kDefaultFirmwareVersion;
+  std::uint32_t boot_version = kDefaultBootVersion;
+  bool cnc_running = true;
+  bool ext_dac = false;
+  std::map<std::uint16_t, std::uint32_t> registers;  // by binary address (0xF131 for 170461)
+  std::array<std::int32_t, 4> encoder_pending{};     // counts not yet reported, channels 1..4
+  std::array<std::uint16_t, 4> ea_inputs{};
+  std::array<std::uint16_t, 4> ea_outputs{};
+  std::vector<std::uint8_t> flash;          // kFlashSize bytes from kFlashBase
+  std::vector<std::uint8_t> ram;            // kRamSize
+  std::vector<std::uint8_t> ram_main_bank;  // kRamSize
+  std::vector<std::uint8_t> ram_reserve_bank;
+  std::vector<std::uint8_t> received_image;  // the last firmware image the boot loader took
+
+  // Every field above with its key, in the order a state file lists them. Saving, loading and
+  // the check that a file holds every field all walk this one list, so a new field is added
+  // here and nowhere else. Byte fields carry the counts they may hold.
+  template <typename State, typename Visit>
+  static void ForEachField(State& state, Visit&& visit) {
+    visit("personality", state.personality);
+    visit("firmware_version", state.firmware_version);
+    visit("boot_version", state.boot_version);
+    visit("cnc_running", state.cnc_running);
+    visit("ext_dac", state.ext_dac);
+    visit("registers", state.registers);
+    visit("encoder_pending", state.encoder_pending);
+    visit("ea_inputs", state.ea_inputs);
+    visit("ea_outputs", state.ea_outputs);
+    visit("flash", state.flash, ByteCount{kFlashSize, kFlashSize});
+    visit("ram", state.ram, ByteCount{kRamSize, kRamSize});
+    visit("ram_main_bank", state.ram_main_bank, ByteCount{kRamSize, kRamSize});
+    visit("ram_reserve_bank", state.ram_reserve_bank, ByteCount{kRamSize, kRamSize});
+    visit("received_image", state.received_image, ByteCount{0, kMaxImageSize});
+  }
+
+  bool operator==(const ModuleState&) const = default;
+};
+
+class SimulatedModule : public ModuleState {
+ public:
+  SimulatedModule() = default;
+
+  // The wire, one 65-byte feature report at a time. While a data stream is expected, every
+  // report is data until the announced number of bytes has arrived, whatever it looks like: the
+  // module cannot tell a data report from a command frame. Otherwise a report must be a command
+  // frame (marker 0x55).
   void ReceiveReport(const std::uint8_t* report, std::size_t length);
   // Fills the next answer report (zeros once the answer is used up).
   void AnswerReport(std::uint8_t* report, std::size_t length);
@@ -40,21 +94,12 @@ class SimulatedModule {
   std::uint64_t Generation() const { return generation_; }
   std::uint16_t DeviceCode() const;
 
-  // State, readable and settable by tests and the state file.
-  Personality personality = Personality::Application;
-  std::uint32_t firmware_version = kDefaultFirmwareVersion;
-  std::uint32_t boot_version = kDefaultBootVersion;
-  bool cnc_running = true;
-  bool ext_dac = false;
-  std::vector<std::uint8_t> flash;          // kFlashSize bytes from kFlashBase
-  std::vector<std::uint8_t> ram;            // kRamSize
-  std::vector<std::uint8_t> ram_main_bank;  // kRamSize
-  std::vector<std::uint8_t> ram_reserve_bank;
-  std::map<std::uint16_t, std::uint32_t> registers;  // by binary address (0xF131 for 170461)
-  std::array<std::int32_t, 4> encoder_pending{};     // counts not yet reported, channels 1..4
-  std::array<std::uint16_t, 4> ea_inputs{};
-  std::array<std::uint16_t, 4> ea_outputs{};
-  std::vector<std::uint8_t> received_image;  // the last firmware image the boot loader took
+  // Takes a whole state (a loaded state file); the module re-enumerates with it.
+  void Restore(ModuleState state);
+  // The module drops off the bus and comes back in its other personality.
+  void SwitchPersonality();
+
+  // Test-visible counters and records; not persisted.
   std::uint32_t images_received = 0;
   std::uint32_t restarts = 0;
   std::uint32_t blocks_stored = 0;
@@ -70,23 +115,27 @@ class SimulatedModule {
   void ResetWire();
 
  private:
-  enum class Stream { None, Block, Ram, Image };
+  // What the module expects of the next report. A block, once its bytes are in, waits for its
+  // end-of-block command; any other report drops it.
+  enum class Stream { None, Block, BlockEnd, Ram, Image };
 
   void HandleCommand(const std::uint8_t* frame);
   void HandleApplicationCommand(std::uint8_t code, std::uint32_t p1, std::uint32_t p2,
                                 std::uint32_t p3);
   void HandleBootCommand(std::uint8_t code, std::uint32_t p1);
+  void BeginStream(Stream stream, std::uint32_t expected);
+  void EndStream();
   void TakeData(const std::uint8_t* payload);
   void FinishBlock(std::uint32_t checksum, std::uint32_t address, std::uint32_t length);
   void Answer(const std::uint8_t* bytes, std::size_t count);
   void Answer32(std::uint32_t value);
   std::uint32_t ReadRegister(std::uint16_t address);
   void Reenumerate(Personality next);
-  bool LooksLikeBootCommand(const std::uint8_t* report) const;
 
   std::uint64_t generation_ = 0;
   Stream stream_ = Stream::None;
-  std::uint32_t stream_expected_ = 0;
+  std::uint32_t stream_expected_ = 0;  // bytes the stream announced
+  std::uint32_t stream_received_ = 0;  // bytes taken so far
   std::vector<std::uint8_t> stream_data_;
   std::uint32_t block_checksum_ = 0;
   std::uint32_t block_address_ = 0;

@@ -16,12 +16,15 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
     bool ok;
     bool simulate;
     std::string state;
+    bool trace = false;
   } cases[] = {
       {{}, true, false, ""},
       {{"-f"}, true, false, ""},
       {{"-f", "--simulate"}, true, true, ""},
       {{"--simulate", "--sim-state", "module.state", "-f"}, true, true, "module.state"},
       {{"--sim-state", "module.state", "--simulate"}, true, true, "module.state"},
+      {{"-f", "--trace"}, true, false, "", true},
+      {{"--simulate", "--trace", "--sim-state", "--trace"}, true, true, "--trace", true},
       {{"--sim-state", "module.state"}, false, false, ""},
       {{"--simulate", "--sim-state"}, false, false, ""},
       {{"--simulate", "--sim-state", ""}, false, false, ""},
@@ -34,6 +37,7 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
     if (c.ok) {
       EXPECT_EQ(options.simulate, c.simulate);
       EXPECT_EQ(options.sim_state_path, c.state);
+      EXPECT_EQ(options.trace, c.trace);
     } else {
       EXPECT_FALSE(error.empty());
       EXPECT_EQ(error.find('\n'), std::string::npos);

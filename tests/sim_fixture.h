@@ -39,6 +39,7 @@ class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim_ = std::make_shared<sim::SimBackend>();
+    sim_->StartRecording();
     hid::LoadHidLibrary(sim_);
     device::ResetModuleRecords();
   }

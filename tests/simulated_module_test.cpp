@@ -8,6 +8,11 @@ namespace {
 
 using device::TModuleCommand;
 
+// The 64 bytes a report carries after its report id.
+Bytes Payload(const Bytes& report) {
+  return Bytes(report.begin() + 1, report.end());
+}
+
 class SimulatedModuleTest : public SimTest {
  protected:
   void Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0,
@@ -119,17 +124,156 @@ TEST_F(SimulatedModuleTest, UpdateGoesToTheBootLoaderWhichTakesTheImageAndReturn
   EXPECT_EQ(device::PollStatus(handle_).presence, device::Presence::Application);
 }
 
-TEST_F(SimulatedModuleTest, BrokenImageTransferIsGivenUpByTheNextExchange) {
+// The module cannot tell a data report from a command frame: once an image is announced, the next
+// reports are image bytes until the announced count has arrived, whatever they look like.
+TEST_F(SimulatedModuleTest, ImageWhoseBytesLookLikeCommandFramesArrivesWhole) {
+  module().personality = sim::Personality::BootLoader;
+  handle_ = device::OpenModule(device::BootModule);
+  ASSERT_NE(handle_, device::kInvalidHandle);
+  // Every 64-byte slice is the payload of a command frame the boot loader knows.
+  Bytes image;
+  for (const Bytes& frame : {Frame(1), Frame(2), Frame(6, 640), Frame(7), Frame(6, 0)}) {
+    const Bytes payload = Payload(frame);
+    image.insert(image.end(), payload.begin(), payload.end());
+  }
+  image.resize(image.size() + 10, 0x55);  // and a short last report
+  Command(device::CmdUpdate, static_cast<std::uint32_t>(image.size()));
+  ASSERT_TRUE(device::WriteData(handle_, image.data(), static_cast<std::uint32_t>(image.size())));
+  EXPECT_EQ(module().images_received, 1u);
+  EXPECT_EQ(module().received_image, image);
+  EXPECT_EQ(module().personality, sim::Personality::Application);
+}
+
+// A refused report never reached the module, so it goes on counting: what the host sends next is
+// taken as image bytes, and the boot loader does not answer a search meanwhile.
+TEST_F(SimulatedModuleTest, InterruptedImageTransferTakesTheNextReportsAsImageBytes) {
   module().personality = sim::Personality::BootLoader;
   handle_ = device::OpenModule(device::BootModule);
   ASSERT_NE(handle_, device::kInvalidHandle);
   Command(device::CmdUpdate, 4096, 0);
   const Bytes part(1024, 0x77);
-  device::WriteData(handle_, part.data(), 1024);
+  ASSERT_TRUE(device::WriteData(handle_, part.data(), 1024));
   device::CloseModule(handle_);
-  // The next status poll still finds the boot loader, and a fresh transfer starts from byte 0.
-  EXPECT_EQ(device::PollStatus(handle_).presence, device::Presence::BootLoader);
+
+  EXPECT_EQ(device::OpenModule(device::BootModule), device::kInvalidHandle);
   EXPECT_EQ(module().images_received, 0u);
+  handle_ = device::OpenModule(device::BootModule);  // its identify is image bytes too
+  EXPECT_EQ(handle_, device::kInvalidHandle);
+
+  // The rest of the count arrives; the image holds the two identify frames at bytes 1024..1151.
+  auto handle = sim_->Open("sim:module");
+  const Bytes rest(4096 - 1024 - 128, 0x33);
+  for (std::size_t at = 0; at < rest.size(); at += 64) {
+    Bytes report(65, 0);
+    std::copy(rest.begin() + static_cast<std::ptrdiff_t>(at),
+              rest.begin() + static_cast<std::ptrdiff_t>(at + 64), report.begin() + 1);
+    ASSERT_TRUE(sim_->SetFeature(handle, report.data(), report.size()));
+  }
+  sim_->Close(handle);
+  ASSERT_EQ(module().images_received, 1u);
+  const Bytes& image = module().received_image;
+  ASSERT_EQ(image.size(), 4096u);
+  EXPECT_EQ(Bytes(image.begin() + 1024, image.begin() + 1088), Payload(Frame(1)));
+  EXPECT_EQ(Bytes(image.begin() + 1088, image.begin() + 1152), Payload(Frame(1)));
+  EXPECT_EQ(image.back(), 0x33);
+}
+
+TEST_F(SimulatedModuleTest, RamStreamTakesExactlyTheAnnouncedBytes) {
+  OpenApplication();
+  // 128 bytes announced: the two reports are data although they look like a status command and
+  // a restart; the third report is a command again.
+  Bytes data = Payload(Frame(2));
+  const Bytes restart = Payload(Frame(13));
+  data.insert(data.end(), restart.begin(), restart.end());
+  Command(device::CmdWriteRam, 100, 128);
+  ASSERT_TRUE(device::WriteData(handle_, data.data(), 128));
+  EXPECT_EQ(Bytes(module().ram.begin() + 100, module().ram.begin() + 228), data);
+  EXPECT_EQ(module().restarts, 0u);
+  Command(device::CmdStopCnc);
+  EXPECT_FALSE(module().cnc_running);
+}
+
+// Data that hold a copy of the block's own end-of-block frame do not end the block early.
+TEST_F(SimulatedModuleTest, BlockWhoseDataHoldTheirOwnEndFrameIsStored) {
+  OpenApplication();
+  const std::uint32_t address = device::kKvpAddress;
+  // The frame carries the block's checksum, which counts the frame's own bytes: tune one filler
+  // byte until the sum of the block equals the checksum written into it.
+  Bytes block;
+  for (int filler = 0; filler < 256 && block.empty(); ++filler) {
+    Bytes candidate(2048, 0);
+    candidate[2047] = static_cast<std::uint8_t>(filler);
+    const Bytes frame = Frame(8, 0, address, 2048);
+    std::copy(frame.begin() + 1, frame.end(), candidate.begin() + 4 * 64);
+    std::uint32_t rest = 0;
+    for (std::uint8_t b : candidate) rest += b;
+    for (std::uint32_t sum = rest; sum < rest + 4 * 255; ++sum) {
+      const std::uint32_t own = (sum & 0xFF) + ((sum >> 8) & 0xFF) + ((sum >> 16) & 0xFF);
+      if (rest + own != sum) continue;
+      const Bytes end = Frame(8, sum, address, 2048);
+      std::copy(end.begin() + 1, end.end(), candidate.begin() + 4 * 64);
+      block = candidate;
+      break;
+    }
+  }
+  ASSERT_FALSE(block.empty());
+  EXPECT_TRUE(device::WriteBlock(handle_, block.data(), 2048, address));
+  EXPECT_EQ(Bytes(block.begin() + 4 * 64 + 1, block.begin() + 4 * 64 + 2), Bytes{8});
+  EXPECT_EQ(module().blocks_stored, 1u);
+  EXPECT_EQ(module().blocks_rejected, 0u);
+  EXPECT_EQ(module().FlashAt(address, 2048), block);
+}
+
+// A report refused inside a block never reached the module, which goes on counting: the
+// end-of-block frame and the next block's reports fill the rest of the block, the report after
+// them is not the end-of-block frame, and both blocks are dropped. Commands work again after.
+TEST_F(SimulatedModuleTest, BlockWhoseStreamBrokeOffIsNeverStored) {
+  OpenApplication();
+  const Bytes data(4096, 0x42);
+  const Bytes before = module().FlashAt(device::kAmtRomAddress, 4096);
+  sim_->ArmFault(5, sim::SimBackend::Fault::Refuse);  // command 9, then the 4th data report
+  EXPECT_FALSE(device::WriteBlock(handle_, data.data(), 4096, device::kAmtRomAddress));
+  EXPECT_EQ(module().blocks_stored, 0u);
+  EXPECT_EQ(module().blocks_rejected, 2u);
+  EXPECT_EQ(module().FlashAt(device::kAmtRomAddress, 4096), before);
+  Command(device::CmdStopCnc);
+  EXPECT_FALSE(module().cnc_running);
+}
+
+// A read the memory cannot satisfy is refused: no answer, and nothing allocated for a length
+// that came off the wire.
+TEST_F(SimulatedModuleTest, ReadsPastTheEndOfAMemoryAreRefused) {
+  std::fill(module().ram.begin(), module().ram.end(), 0xA5);
+  module().flash.back() = 0x5A;
+  const std::uint32_t flash_end =
+      sim::SimulatedModule::kFlashBase + sim::SimulatedModule::kFlashSize;
+  const struct {
+    std::uint8_t code;
+    std::uint32_t address;
+    std::uint32_t length;
+    bool answered;
+  } cases[] = {
+      {device::CmdReadFlash, device::kConfigSectorAddress, 2048, true},
+      {device::CmdReadFlash, device::kConfigSectorAddress, 2049, false},
+      {device::CmdReadFlash, flash_end - 1, 1, true},
+      {device::CmdReadFlash, flash_end, 1, false},
+      {device::CmdReadFlash, sim::SimulatedModule::kFlashBase - 1, 64, false},
+      {device::CmdReadFlash, device::kMainRomAddress, 0xFFFFFFFF, false},
+      {device::CmdReadFlash, 0xFFFFFFFF, 2, false},
+      {device::CmdReadRam, 0, 16384, true},
+      {device::CmdReadRam, 16383, 1, true},
+      {device::CmdReadRam, 1, 16384, false},
+      {device::CmdReadRam, 0, 0xFFFFFFFF, false},
+      {device::CmdReadRam, 0xFFFFFFFF, 2, false},
+  };
+  OpenApplication();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << int{c.code} << " " << std::hex << c.address << " " << c.length);
+    Command(c.code, c.address, c.length);
+    const Bytes first = Answer(1);
+    EXPECT_EQ(first[0] != 0, c.answered);
+  }
 }
 
 TEST_F(SimulatedModuleTest, RestartDropsOpenHandlesAndRunsTheCnc) {
