@@ -29,9 +29,11 @@ class Session {
  public:
   // Binds the HID access for the run. With a state file: takes its lock (failing with "FILE: in
   // use by another process" when another process holds it past `lock_wait`), loads it, and
-  // keeps the lock until the session ends. `simulator`, when given, is the simulated module to
-  // use (tests inspect it afterwards). Null, with a one-line reason in `error`, on failure; then
-  // nothing is bound and no file was touched.
+  // keeps the lock until the session ends. The lock is the file "TARGET.lock" beside the file
+  // that FILE leads to (links followed); it is left in place afterwards. `simulator`, when given,
+  // is the simulated module to use (tests inspect it afterwards). Null, with a one-line reason in
+  // `error`, on failure; then nothing is bound and the state file was not touched (the lock file
+  // may have been created).
   static std::unique_ptr<Session> Start(const SessionOptions& options,
                                         std::shared_ptr<SimBackend> simulator, std::string& error);
   // Releases the binding and the lock. Does not save: call Finish for that.
@@ -39,8 +41,9 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Writes the simulated module back to its state file when it changed since the load. True when
-  // there is nothing to save or the save succeeded; false with a one-line reason otherwise.
+  // Writes the simulated module back to its state file when it changed since the load, or when
+  // the file did not exist yet. True when there is nothing to save or the save succeeded; false
+  // with a one-line reason otherwise.
   bool Finish(std::string& error);
 
   // The simulated module's bus, or null when the platform's HID access is bound.
