@@ -1,137 +1,67 @@
 #include "cli/tarvenctl.h"
 
 #include <CLI/CLI.hpp>
-#include <functional>
+#include <algorithm>
 #include <utility>
 
-#include "device/device.h"
-#include "device/hid.h"
-#include "device/operations.h"
-#include "device/trace_backend.h"
-#include "model/version_text.h"
-#include "sim/sim_backend.h"
-#include "sim/sim_state.h"
+#include "sim/session.h"
 
 namespace tarven::cli {
 namespace {
 
-namespace dev = tarven::device;
-
-constexpr const char* kNotAvailable = "н/д";
-
-struct Options {
+struct GlobalOptions {
   bool simulate = false;
   bool trace = false;
   std::string sim_state;
-  bool json = false;
 };
 
-// Binds the HID access for one run and releases it, and saves the simulator state, at the end.
-class Binding {
- public:
-  Binding(const Options& options, std::shared_ptr<sim::SimBackend> simulator, std::ostream& err)
-      : simulator_(std::move(simulator)), sim_state_(options.sim_state) {
-    std::shared_ptr<hid::Backend> backend;
-    if (options.simulate) {
-      if (!simulator_) simulator_ = std::make_shared<sim::SimBackend>();
-      backend = simulator_;
-    } else {
-      backend = hid::MakePlatformBackend();
+// The first word of `args` that no command or option took, as CLI11 left it after a failed parse.
+std::string FirstLeftOver(const CLI::App& app) {
+  std::vector<std::string> left = app.remaining();
+  for (const CLI::App* sub : app.get_subcommands()) {
+    if (left.empty()) left = sub->remaining();
+    for (const CLI::App* inner : sub->get_subcommands()) {
+      if (left.empty()) left = inner->remaining();
     }
-    if (backend && options.trace) backend = std::make_shared<hid::TraceBackend>(backend, err);
-    hid::LoadHidLibrary(backend);
-    dev::ResetModuleRecords();
   }
-  ~Binding() { hid::UnloadHidLibrary(); }
-  Binding(const Binding&) = delete;
-  Binding& operator=(const Binding&) = delete;
-
-  bool LoadState(std::string& error) {
-    return !simulator_ || sim_state_.empty() ||
-           sim::LoadState(simulator_->module(), sim_state_, error);
-  }
-  bool SaveState(std::string& error) {
-    return !simulator_ || sim_state_.empty() ||
-           sim::SaveState(simulator_->module(), sim_state_, error);
-  }
-
- private:
-  std::shared_ptr<sim::SimBackend> simulator_;
-  std::string sim_state_;
-};
-
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
+  return left.empty() ? std::string() : left.front();
 }
 
-int Status(const Options& options, std::ostream& out, std::ostream& err) {
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::StatusReading reading = dev::PollStatus(handle);
-  std::vector<std::pair<std::string, std::string>> fields;
-  switch (reading.presence) {
-    case dev::Presence::Application:
-      fields = {{"state", "application"},
-                {"firmware", model::FirmwareVersionText(dev::AppModule.FirmwareVersion)},
-                {"bootloader", kNotAvailable},
-                {"cnc", reading.run_flag != 0 ? "running" : "stopped"},
-                {"ext-dac", reading.ext_dac_flag != 0 ? "on" : "off"}};
-      break;
-    case dev::Presence::BootLoader:
-      fields = {{"state", "bootloader"},
-                {"firmware", model::FirmwareVersionText(dev::BootModule.FirmwareVersion)},
-                {"bootloader", model::BootVersionText(dev::BootModule.BootVersion)},
-                {"cnc", kNotAvailable},
-                {"ext-dac", kNotAvailable}};
-      break;
-    case dev::Presence::Absent:
-      fields = {{"state", "absent"},
-                {"firmware", kNotAvailable},
-                {"bootloader", kNotAvailable},
-                {"cnc", kNotAvailable},
-                {"ext-dac", kNotAvailable}};
-      break;
+// The innermost command the user named, or `app` itself.
+const CLI::App* InnermostCommand(const CLI::App& app) {
+  const CLI::App* current = &app;
+  for (;;) {
+    const auto chosen = current->get_subcommands();
+    if (chosen.empty()) return current;
+    current = chosen.front();
   }
-  if (options.json) {
-    out << '{';
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      out << (i ? ", " : "") << JsonString(fields[i].first) << ": " << JsonString(fields[i].second);
-    }
-    out << "}\n";
-  } else {
-    for (const auto& [key, value] : fields) out << key << ": " << value << '\n';
-  }
-  if (reading.presence == dev::Presence::Absent) {
-    err << "tarvenctl: no module found\n";
-    return kExitFailed;
-  }
-  return kExitOk;
 }
 
-// Sends a command to the application personality, explaining why it could not go out.
-int ApplicationCommand(std::uint8_t code, const char* what, std::ostream& err) {
-  dev::Handle handle = dev::kInvalidHandle;
-  if (dev::SendApplicationCommand(handle, code)) return kExitOk;
-  if (dev::AppModule.Found) {
-    err << "tarvenctl: " << what << ": the module refused the command\n";
-    return kExitFailed;
+// One line that names the word that was wrong, instead of the parser's own sentence.
+std::string UsageError(const CLI::App& app, const CLI::ParseError& error) {
+  const bool extras = dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr;
+  const bool required = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+  if (!extras && !required) return Shorten(error.what(), 120);
+  const std::string word = FirstLeftOver(app);
+  const CLI::App* command = InnermostCommand(app);
+  const std::string where = command == &app ? std::string() : " for '" + command->get_name() + "'";
+  if (!word.empty() && word.front() == '-') return "unknown option '" + Shorten(word) + "'" + where;
+  const bool takes_commands = !command->get_subcommands({}).empty();
+  if (!word.empty()) {
+    return (takes_commands ? "unknown command '" : "unexpected argument '") + Shorten(word) + "'" +
+           where;
   }
-  handle = dev::OpenModule(dev::BootModule);
-  dev::CloseModule(handle);
-  err << "tarvenctl: " << what << ": "
-      << (dev::BootModule.Found ? "the module runs its boot loader" : "no module found") << '\n';
-  return kExitFailed;
+  if (required && takes_commands && command->get_subcommands().empty()) {
+    return command == &app ? "no command given" : "'" + command->get_name() + "' needs a command";
+  }
+  return Shorten(error.what(), 120);
 }
 
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         std::shared_ptr<sim::SimBackend> simulator) {
-  Options options;
+  GlobalOptions options;
   CLI::App app{"Service tool for the Тарвен module", "tarvenctl"};
   app.require_subcommand(1);
   app.add_flag("--simulate", options.simulate, "talk to the built-in simulated module");
@@ -141,23 +71,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   app.add_flag("--trace", options.trace,
                "print every feature report in hex with its direction on standard error");
 
-  std::function<int()> action;
-  CLI::App* status =
-      app.add_subcommand("status", "show whether the module is there, and its state");
-  status->add_flag("--json", options.json, "print one JSON object");
-  status->callback([&] { action = [&] { return Status(options, out, err); }; });
-
-  CLI::App* cnc = app.add_subcommand("cnc", "stop or start the CNC");
-  cnc->require_subcommand(1);
-  cnc->add_subcommand("stop", "stop the CNC")->callback([&] {
-    action = [&] { return ApplicationCommand(dev::CmdStopCnc, "cnc stop", err); };
-  });
-  cnc->add_subcommand("start", "start the CNC")->callback([&] {
-    action = [&] { return ApplicationCommand(dev::CmdStartCnc, "cnc start", err); };
-  });
-  app.add_subcommand("restart", "restart the module")->callback([&] {
-    action = [&] { return ApplicationCommand(dev::CmdRestart, "restart", err); };
-  });
+  Action action;
+  RegisterStatusCommands(app, action);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -169,22 +84,31 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << app.help("", CLI::AppFormatMode::All);
     return kExitOk;
   } catch (const CLI::ParseError& error) {
-    err << "tarvenctl: " << error.what() << " (try --help)\n";
+    err << "tarvenctl: " << UsageError(app, error) << " (try --help)\n";
     return kExitUsage;
   }
   if (!options.sim_state.empty() && !options.simulate) {
     err << "tarvenctl: --sim-state needs --simulate\n";
     return kExitUsage;
   }
+  if (!action) {
+    err << "tarvenctl: no command given (try --help)\n";
+    return kExitUsage;
+  }
 
-  Binding binding(options, std::move(simulator), err);
+  sim::SessionOptions session_options;
+  session_options.simulate = options.simulate;
+  session_options.sim_state_path = options.sim_state;
+  session_options.trace = options.trace ? &err : nullptr;
   std::string error;
-  if (!binding.LoadState(error)) {
+  const auto session = sim::Session::Start(session_options, std::move(simulator), error);
+  if (!session) {
     err << "tarvenctl: " << error << '\n';
     return kExitUsage;
   }
-  int result = action ? action() : kExitUsage;
-  if (!binding.SaveState(error)) {
+  Context context{out, err};
+  int result = action(context);
+  if (!session->Finish(error)) {
     err << "tarvenctl: " << error << '\n';
     result = kExitFailed;
   }

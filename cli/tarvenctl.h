@@ -6,15 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/context.h"
+
 namespace tarven::sim {
 class SimBackend;
 }
 
 namespace tarven::cli {
-
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // module absent, or a transfer failed
-inline constexpr int kExitUsage = 2;
 
 // Runs one tarvenctl command line (args without the program name). With --simulate it talks to
 // `simulator` when one is given (tests inspect it afterwards), or to a fresh simulated module.

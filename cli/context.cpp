@@ -1,0 +1,36 @@
+#include "cli/context.h"
+
+namespace tarven::cli {
+
+int Context::Fail(std::string_view what, std::string_view text) const {
+  err << "tarvenctl: " << what << ": " << text << '\n';
+  return kExitFailed;
+}
+
+int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
+  return Fail(what, device::Describe(outcome));
+}
+
+int Context::Finish(std::string_view what, const device::Outcome& outcome) const {
+  return outcome.ok() ? kExitOk : Fail(what, outcome);
+}
+
+std::string Shorten(std::string_view text, std::size_t limit) {
+  // Count characters, not bytes, so that a Cyrillic word is not cut inside a letter.
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (characters == limit - 1) {
+      std::size_t rest = 0;
+      for (std::size_t j = i; j < text.size(); ++j) {
+        rest += (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80;
+      }
+      if (rest <= 1) return std::string(text);
+      return std::string(text.substr(0, i)) + "…";
+    }
+    ++characters;
+  }
+  return std::string(text);
+}
+
+}  // namespace tarven::cli

@@ -1,0 +1,40 @@
+#pragma once
+// What every tarvenctl command group shares: the streams, the exit statuses, and the way a
+// failure becomes one line on standard error.
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "device/outcome.h"
+
+namespace tarven::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // module absent, or a transfer failed
+inline constexpr int kExitUsage = 2;
+
+struct Context {
+  std::ostream& out;
+  std::ostream& err;
+
+  // "tarvenctl: WHAT: TEXT" on standard error; the exit status of a failed operation.
+  int Fail(std::string_view what, std::string_view text) const;
+  int Fail(std::string_view what, const device::Outcome& outcome) const;
+  // The exit status for an outcome, saying what went wrong when it did.
+  int Finish(std::string_view what, const device::Outcome& outcome) const;
+};
+
+// What the chosen subcommand does once the module link is bound.
+using Action = std::function<int(Context&)>;
+
+// Each command group adds its subcommands to `app`; the callback of the one the user names
+// stores its work in `action`. Options live in storage that the group's lambdas own.
+void RegisterStatusCommands(CLI::App& app, Action& action);
+
+// Text from the user echoed in a message: at most `limit` characters, cut with "…".
+std::string Shorten(std::string_view text, std::size_t limit = 40);
+
+}  // namespace tarven::cli

@@ -1,0 +1,60 @@
+#pragma once
+// The progress of a long transfer on a terminal, and Ctrl-C that stops it between blocks.
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace tarven::cli {
+
+// While one lives, the first Ctrl-C (SIGINT) does not end the process: it asks the transfer to
+// stop at the next block boundary. A second Ctrl-C ends the process as usual.
+class InterruptRequest {
+ public:
+  InterruptRequest();
+  ~InterruptRequest();
+  InterruptRequest(const InterruptRequest&) = delete;
+  InterruptRequest& operator=(const InterruptRequest&) = delete;
+
+  bool requested() const;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+class ProgressLine {
+ public:
+  using Clock = std::function<double()>;  // seconds, from any fixed point
+
+  // Draws on `err` only when `terminal` is true (a script's log gets no carriage returns).
+  ProgressLine(std::ostream& err, bool terminal, std::string label,
+               const InterruptRequest* interrupt = nullptr, Clock clock = {});
+
+  // A progress callback for device operations: redraws the line now and then, and answers false
+  // once Ctrl-C was pressed.
+  bool operator()(std::uint64_t done, std::uint64_t total);
+  // Ends the line, so that what follows starts on a line of its own.
+  void Finish();
+
+  // "read rom  45%  12.0 KiB/s  1 s left"; rate and time once something moved.
+  static std::string Format(std::string_view label, std::uint64_t done, std::uint64_t total,
+                            double seconds);
+
+ private:
+  std::ostream& err_;
+  bool terminal_;
+  std::string label_;
+  const InterruptRequest* interrupt_;
+  Clock clock_;
+  double start_ = -1;
+  double last_draw_ = -1;
+  bool drawn_ = false;
+};
+
+// True when the stream is standard error and standard error is a terminal.
+bool IsTerminal(const std::ostream& stream);
+
+}  // namespace tarven::cli
