@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "model/memory_areas.h"
+
 namespace tarven::sim {
 
 enum class Personality { Application, BootLoader };
@@ -29,9 +31,10 @@ struct ByteCount {
 // What the module keeps across a power cycle, and what a state file keeps between runs: a fresh
 // one is a module as delivered.
 struct ModuleState {
-  static constexpr std::uint32_t kFlashBase = 0x08035800;
-  static constexpr std::uint32_t kFlashSize = 0x0A800;  // up to the end of the configuration sector
-  static constexpr std::uint32_t kRamSize = 16384;
+  // The flash the module maps for the tool, up to the end of the configuration sector.
+  static constexpr std::uint32_t kFlashBase = model::kFlashBase;
+  static constexpr std::uint32_t kFlashSize = model::kFlashSize;
+  static constexpr std::uint32_t kRamSize = model::Area(model::AreaId::Ram).size;
   // The boot loader takes an image only as large as the flash below the module's data areas.
   static constexpr std::uint32_t kMaxImageSize = kFlashBase - 0x08000000;
   static constexpr std::uint32_t kDefaultFirmwareVersion = 0x00045400;  // 4.54
