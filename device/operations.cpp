@@ -1,6 +1,7 @@
 #include "device/operations.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -109,14 +110,11 @@ Outcome SendApplicationCommand(Handle& handle, std::uint8_t code) {
   return outcome;
 }
 
-Outcome ReadFlashArea(Handle& handle, model::AreaId id, std::span<std::uint8_t> out,
-                      const Progress& progress) {
-  const model::MemoryArea& area = model::Area(id);
-  if (!area.address || out.size() != area.size) return Outcome::Failed(Failure::NoModule);
-  const ReportCount count;
-  handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) return WhyNoApplication();
-  HandleGuard guard(handle);
+namespace {
+
+// A read of a flash area over an open handle; `out` changes only when every byte arrived.
+Outcome ReadAreaOver(Handle handle, const model::MemoryArea& area, std::span<std::uint8_t> out,
+                     const Progress& progress, const ReportCount& count) {
   Outcome outcome;
   outcome.total = area.size;
   std::vector<std::uint8_t> scratch(area.size);
@@ -146,14 +144,10 @@ Outcome ReadFlashArea(Handle& handle, model::AreaId id, std::span<std::uint8_t> 
   return outcome;
 }
 
-Outcome WriteFlashArea(Handle& handle, model::AreaId id, std::span<const std::uint8_t> data,
-                       const Progress& progress) {
-  const model::MemoryArea& area = model::Area(id);
-  if (!area.address || data.size() != area.size) return Outcome::Failed(Failure::NoModule);
-  const ReportCount count;
-  handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) return WhyNoApplication();
-  HandleGuard guard(handle);
+// A block-by-block write of a flash area over an open handle.
+Outcome WriteAreaOver(Handle handle, const model::MemoryArea& area,
+                      std::span<const std::uint8_t> data, const Progress& progress,
+                      const ReportCount& count) {
   Outcome outcome;
   std::uint64_t done = 0;
   bool go_on = Report(progress, 0, area.size);
@@ -176,6 +170,51 @@ Outcome WriteFlashArea(Handle& handle, model::AreaId id, std::span<const std::ui
   outcome.total = area.size;
   if (!go_on && done < area.size && outcome.ok()) outcome.failure = Failure::Cancelled;
   return outcome;
+}
+
+bool FitsFlashArea(const model::MemoryArea& area, std::size_t size) {
+  return area.address.has_value() && size == area.size;
+}
+
+}  // namespace
+
+Outcome ReadFlashArea(Handle& handle, model::AreaId id, std::span<std::uint8_t> out,
+                      const Progress& progress) {
+  const model::MemoryArea& area = model::Area(id);
+  if (!FitsFlashArea(area, out.size())) return Outcome::Failed(Failure::InvalidRequest);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  return ReadAreaOver(handle, area, out, progress, count);
+}
+
+Outcome WriteFlashArea(Handle& handle, model::AreaId id, std::span<const std::uint8_t> data,
+                       const Progress& progress) {
+  const model::MemoryArea& area = model::Area(id);
+  if (!FitsFlashArea(area, data.size())) return Outcome::Failed(Failure::InvalidRequest);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  return WriteAreaOver(handle, area, data, progress, count);
+}
+
+Outcome UpdateConfigSector(Handle& handle, const std::function<void(model::Sector)>& change) {
+  const model::MemoryArea& area = model::Area(model::AreaId::ConfigSector);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  std::array<std::uint8_t, model::kSectorSize> sector{};
+  Outcome outcome = ReadAreaOver(handle, area, sector, {}, count);
+  if (!outcome.ok()) {
+    // Writing bytes that were not read from the module would overwrite what it holds.
+    outcome.failure = Failure::ReadBeforeWrite;
+    return outcome;
+  }
+  change(sector);
+  return WriteAreaOver(handle, area, sector, {}, count);
 }
 
 }  // namespace tarven::device

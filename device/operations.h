@@ -11,6 +11,7 @@
 #include "device/device.h"
 #include "device/outcome.h"
 #include "device/progress.h"
+#include "model/config_sector.h"
 #include "model/memory_areas.h"
 
 namespace tarven::device {
@@ -62,5 +63,10 @@ Outcome ReadFlashArea(Handle& handle, model::AreaId area, std::span<std::uint8_t
 // write between blocks.
 Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::uint8_t> data,
                        const Progress& progress = {});
+
+// Read-modify-write of the configuration sector, over one open handle: reads the whole sector,
+// lets `change` alter it, and writes it back. When the read fails nothing is written
+// (Failure::ReadBeforeWrite), since the write would put into the sector bytes not read from it.
+Outcome UpdateConfigSector(Handle& handle, const std::function<void(model::Sector)>& change);
 
 }  // namespace tarven::device

@@ -33,6 +33,8 @@ std::string Describe(const Outcome& outcome) {
       return outcome.subject + ": " + outcome.reason;
     case Failure::Cancelled:
       return "stopped on request after " + progress();
+    case Failure::InvalidRequest:
+      return "invalid request";
   }
   return "failed";
 }

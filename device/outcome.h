@@ -18,6 +18,7 @@ enum class Failure {
   ReadBeforeWrite,   // the read that a read-modify-write needs failed; nothing was written
   FileError,         // `subject` names the file, `reason` is the system's reason
   Cancelled,         // stopped on request between blocks; `done` says how far it got
+  InvalidRequest,    // the tool asked for something that does not fit (a fault of the caller)
 };
 
 enum class Direction { Send, Fetch };

@@ -235,5 +235,28 @@ TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
   EXPECT_EQ(buffer, std::vector<std::uint8_t>(8192, 0xA5));
 }
 
+TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
+  auto sector = module().FlashAt(0x0803F800, 2048);
+  sector[500] = 0x5A;  // a byte the tool never interprets
+  sector[1024] = 7;    // parameter 1
+  module().SetFlash(0x0803F800, sector);
+  auto outcome = device::UpdateConfigSector(handle_, [](model::Sector s) { s[0] = 8; });
+  EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
+  sector[0] = 8;
+  EXPECT_EQ(module().FlashAt(0x0803F800, 2048), sector);
+
+  // A read that breaks off writes nothing at all.
+  sim_->ClearLog();
+  sim_->RefuseNthFetch(1 + 10);
+  outcome = device::UpdateConfigSector(handle_, [](model::Sector s) { s[0] = 2; });
+  EXPECT_EQ(outcome.failure, device::Failure::ReadBeforeWrite);
+  EXPECT_EQ(device::Describe(outcome),
+            "the module did not answer the read before the write (report 13, fetch); nothing was "
+            "written");
+  for (const Bytes& report : Sent()) EXPECT_NE(report[2], 9) << "no block was begun";
+  EXPECT_EQ(module().FlashAt(0x0803F800, 1)[0], 8);
+  EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
 }  // namespace
 }  // namespace tarven::testing
