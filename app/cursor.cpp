@@ -5,12 +5,14 @@
 
 namespace tarven::app {
 
-void ShowBusyCursor() {
-  if (QApplication::overrideCursor() != nullptr) {
-    QApplication::changeOverrideCursor(QCursor(Qt::WaitCursor));
-  } else {
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-  }
+BusyCursor::BusyCursor() {
+  QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+BusyCursor::~BusyCursor() {
+  // A status tick inside a modal box may already have taken the cursor back; popping an empty
+  // stack would do nothing, but the check says that this is expected.
+  if (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
 }
 
 void RestoreDefaultCursor() {

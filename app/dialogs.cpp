@@ -1,9 +1,10 @@
 #include "app/dialogs.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+
+#include "app/application_title.h"
 
 namespace tarven::app {
 
@@ -19,7 +20,7 @@ void QtDialogs::ShowMessage(QWidget* owner, const QString& caption, const QStrin
 }
 
 void QtDialogs::ShowError(QWidget* owner, const QString& text) {
-  QMessageBox::critical(owner, QApplication::applicationDisplayName(), text);
+  QMessageBox::critical(owner, ApplicationTitle(), text);
 }
 
 QString QtDialogs::ChooseOpenFile(QWidget* owner) {

@@ -16,7 +16,8 @@ class Dialogs {
   virtual bool AskYesNo(QWidget* owner, const QString& caption, const QString& text) = 0;
   // A message with an OK button and no icon.
   virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text) = 0;
-  // The application's error box, for errors such as a file that cannot be opened.
+  // The application's error box, captioned with the application's title, for errors such as a
+  // file that cannot be opened.
   virtual void ShowError(QWidget* owner, const QString& text) = 0;
   // The file-open dialog, for any file. Empty when cancelled.
   virtual QString ChooseOpenFile(QWidget* owner) = 0;

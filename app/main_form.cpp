@@ -1,13 +1,19 @@
 #include "app/main_form.h"
 
-#include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFont>
+#include <QFontDatabase>
+#include <QLabel>
 #include <QScreen>
 #include <QStyle>
 #include <QTableWidgetItem>
 #include <QTimer>
 
+#include "app/application_title.h"
+#include "app/first_paint.h"
 #include "model/version_text.h"
 
 namespace tarven::app {
@@ -25,9 +31,67 @@ constexpr int kParamCount = 255;
 // a size in points would grow with the screen's DPI setting and no longer fit.
 constexpr int kFontPixels = 11;
 
+// Controls whose digits line up in columns (the image listings, the register and counter values,
+// the DAC codes) carry this property in the layout, with their font size in pixels as its value.
+constexpr const char* kFixedPitchProperty = "fixedPitchPixels";
+// Labels whose text the user may select and copy (the values and the status texts) carry this one.
+constexpr const char* kSelectableTextProperty = "selectableText";
+
 bool FactoryPagesRequested(const QStringList& arguments) {
   return !arguments.isEmpty() && arguments.front() == QStringLiteral("-f");
 }
+
+// "Courier New" where it is installed, else the system's fixed-pitch font. Found once per window,
+// so that every fixed-pitch control shares the one font instead of matching it again.
+QFont FixedPitchFont() {
+  const QString courier = QStringLiteral("Courier New");
+  if (QFontDatabase::hasFamily(courier)) return QFont(courier);
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  // A platform that names no fixed-pitch font (the offscreen one) hands out its general font.
+  if (!QFontDatabase::isFixedPitch(font.family())) {
+    font.setFamily(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+  }
+  return font;
+}
+
+// A selectable label keeps a whole text document behind it, which the toolkit builds as soon as the
+// label is made selectable and lays out again on every change of its text or font. Dozens of them
+// made the window slow to open, so each label becomes selectable when the mouse first comes over
+// it, before any press or right click can reach it.
+class SelectableOnHover final : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Enter) {
+      if (auto* label = qobject_cast<QLabel*>(watched)) {
+        label->removeEventFilter(this);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+// The layout builds each page on its own and then puts it into the page control, and the toolkit
+// tells every control on a page that its font changed when the page moves in. A drop-down list
+// answers by building its whole pop-up list at once; nine of them were a good part of the time the
+// window took to open. Each pop-up is built when it is first opened and takes its box's font then,
+// so while the layout is being built the notice is held back from the drop-down lists.
+class HoldBackComboFontChanges final : public QObject {
+ public:
+  HoldBackComboFontChanges() { QCoreApplication::instance()->installEventFilter(this); }
+  ~HoldBackComboFontChanges() override { QCoreApplication::instance()->removeEventFilter(this); }
+  HoldBackComboFontChanges(const HoldBackComboFontChanges&) = delete;
+  HoldBackComboFontChanges& operator=(const HoldBackComboFontChanges&) = delete;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return event->type() == QEvent::FontChange && qobject_cast<QComboBox*>(watched) != nullptr;
+  }
+};
 
 // A grid cell of the header row or the number column: shown like a header, never edited.
 QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
@@ -40,14 +104,18 @@ QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
 
 }  // namespace
 
-TMainForm::TMainForm(const QStringList& arguments, std::unique_ptr<Dialogs> dialogs,
+TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dialogs,
                      QWidget* parent)
     : QWidget(parent, kWindowFlags),
-      dialogs_(dialogs ? std::move(dialogs) : std::make_unique<QtDialogs>()) {
+      dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
   QFont base = font();
   base.setPixelSize(kFontPixels);
   setFont(base);
-  setupUi(this);
+  {
+    const HoldBackComboFontChanges hold_back;
+    setupUi(this);
+  }
+  SetUpValueBoxesOnFirstShow();
   setGeometry(
       QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
 
@@ -59,6 +127,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::unique_ptr<Dialogs> dial
 
   FormCreate(arguments);
   Timer1->start();
+  ExitAfterFirstPaintIfAsked(*this);
 }
 
 TMainForm::~TMainForm() = default;
@@ -78,7 +147,37 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   if (FactoryPagesRequested(arguments)) ShowFactoryPages(true);
 }
 
+void TMainForm::SetUpValueBoxesOnFirstShow() {
+  // A page's value boxes are set up when the page is first shown: a fixed-pitch font makes the
+  // toolkit load and measure that font at once, which the window's start need not wait for.
+  SetUpValueBoxes(Panel3);
+  SetUpValueBoxes(PageControl1->currentWidget());
+  connect(PageControl1, &QTabWidget::currentChanged, this,
+          [this](int index) { SetUpValueBoxes(PageControl1->widget(index)); });
+}
+
+void TMainForm::SetUpValueBoxes(QWidget* area) {
+  if (area == nullptr || value_boxes_set_up_.contains(area)) return;
+  value_boxes_set_up_.insert(area);
+  if (selectable_on_hover_ == nullptr) selectable_on_hover_ = new SelectableOnHover(this);
+  for (QWidget* control : area->findChildren<QWidget*>()) {
+    if (const int pixels = control->property(kFixedPitchProperty).toInt(); pixels > 0) {
+      if (!fixed_pitch_font_) fixed_pitch_font_ = FixedPitchFont();
+      QFont font = *fixed_pitch_font_;
+      font.setPixelSize(pixels);
+      control->setFont(font);
+    }
+    if (control->property(kSelectableTextProperty).toBool()) {
+      control->installEventFilter(selectable_on_hover_);
+    }
+  }
+}
+
 void TMainForm::SetUpParamGrid() {
+  // Rows and columns are added here, after the layout has hidden the headers, so that the grid
+  // does not measure header sections that are never shown.
+  StringGrid1->setColumnCount(2);
+  StringGrid1->setRowCount(kParamCount + 1);
   StringGrid1->setColumnWidth(0, 48);
   StringGrid1->setColumnWidth(1, 116);
   const QBrush header = palette().button();
@@ -92,9 +191,9 @@ void TMainForm::SetUpParamGrid() {
 }
 
 void TMainForm::ShowTitle() {
-  const QString title = QStringLiteral("Тарвен v ") + QStringLiteral(TARVEN_VERSION);
-  setWindowTitle(title);
-  QApplication::setApplicationDisplayName(title);
+  // The task bar shows the main window's own title. The application's display name stays unset:
+  // the platform would append it to the caption of every other window, the question boxes too.
+  setWindowTitle(ApplicationTitle());
 }
 
 void TMainForm::ShowFactoryPages(bool visible) {

@@ -3,16 +3,20 @@
 // window's areas share. Controls are members under their layout names (Button8, StaticText7, ...),
 // so that each area's handlers read like the window they act on.
 
+#include <QFont>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "app/dialogs.h"
 #include "device/device.h"
 #include "device/operations.h"
+#include "model/memory_areas.h"
 #include "ui_main_form.h"
 
 class QCheckBox;
@@ -32,18 +36,18 @@ class TMainForm : public QWidget, public Ui::TMainForm {
  public:
   // `arguments` are the command-line arguments after the program name; only the first one
   // counts ("-f" shows the two factory pages). Without `dialogs` the window asks a person.
-  explicit TMainForm(const QStringList& arguments, std::unique_ptr<Dialogs> dialogs = nullptr,
+  explicit TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dialogs = nullptr,
                      QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // State shared by the areas of the window.
   device::Handle HidHandle = device::kInvalidHandle;  // the module exchange in progress
   bool up_flag = false;
-  std::array<std::uint8_t, 2048> params_array{};
-  std::array<std::uint8_t, 16384> MAT_array{};
-  std::array<std::uint8_t, 8192> AMT_array{};
-  std::array<std::uint8_t, 16384> KVP_array{};
-  std::array<std::uint8_t, 16384> RAM_array{};
+  std::array<std::uint8_t, model::Area(model::AreaId::ConfigSector).size> params_array{};
+  std::array<std::uint8_t, model::Area(model::AreaId::MainRom).size> MAT_array{};
+  std::array<std::uint8_t, model::Area(model::AreaId::AmtRom).size> AMT_array{};
+  std::array<std::uint8_t, model::Area(model::AreaId::Kvp).size> KVP_array{};
+  std::array<std::uint8_t, model::Area(model::AreaId::Ram).size> RAM_array{};
   std::int32_t KIP1 = 0;
   std::int32_t KIP2 = 0;
   std::int32_t KIP3 = 0;
@@ -87,6 +91,10 @@ class TMainForm : public QWidget, public Ui::TMainForm {
  private:
   void FormCreate(const QStringList& arguments);
   void FormClose();
+  // Gives the fixed-pitch controls of the status panel and of each page their font and lets their
+  // value labels be selected, each page when it is first shown.
+  void SetUpValueBoxesOnFirstShow();
+  void SetUpValueBoxes(QWidget* area);
   void SetUpParamGrid();
   void ShowTitle();
   void ShowFactoryPages(bool visible);
@@ -97,7 +105,10 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   std::array<QCheckBox*, 36> OutputChecks() const;
   std::array<QLineEdit*, 4> DacEdits() const;
 
-  std::unique_ptr<Dialogs> dialogs_;
+  std::shared_ptr<Dialogs> dialogs_;
+  std::optional<QFont> fixed_pitch_font_;
+  QObject* selectable_on_hover_ = nullptr;
+  QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
 };

@@ -13,10 +13,12 @@
 namespace tarven::app {
 namespace {
 
-const QString kNotAvailable = QStringLiteral("н/д");
-
 QString Text(const std::string& utf8) {
   return QString::fromStdString(utf8);
+}
+
+QString NotAvailable() {
+  return QString::fromUtf8(model::kNotAvailable);
 }
 
 }  // namespace
@@ -45,14 +47,14 @@ void TMainForm::ShowModuleState(device::Presence presence) {
       break;
     case device::Presence::Application:
       StaticText7->setText(QStringLiteral("подключен"));
-      StaticText9->setText(kNotAvailable);
+      StaticText9->setText(NotAvailable());
       StaticText8->setText(Text(model::FirmwareVersionText(device::AppModule.FirmwareVersion)));
       SetModuleControlsEnabled(true);
       break;
     case device::Presence::Absent:
       StaticText7->setText(QStringLiteral("не подключен"));
-      StaticText8->setText(kNotAvailable);
-      StaticText9->setText(kNotAvailable);
+      StaticText8->setText(NotAvailable());
+      StaticText9->setText(NotAvailable());
       SetModuleControlsEnabled(false);
       DisableOutputChecks();
       DisableDacEdits();

@@ -2,4 +2,20 @@
 # platform against the simulated module; their main creates the QApplication.
 tarven_test(app_tests
   SOURCES app_test_main.cpp main_form_test.cpp status_poll_test.cpp launch_options_test.cpp
+    dialogs_scripted.h dialogs_scripted.cpp dialogs_scripted_test.cpp window_cursor_test.cpp
   LIBS tarven_app tarven_sim)
+
+# Window captions as the X server holds them: the same kind of test program, run on the xcb
+# platform under a virtual X server. Skipped (exit 77) where xvfb-run or xprop is missing.
+add_executable(window_x11_tests app_test_main.cpp window_captions_test.cpp dialogs_scripted.h
+  dialogs_scripted.cpp)
+target_link_libraries(window_x11_tests PRIVATE tarven_app tarven_sim GTest::gtest tarven_warnings)
+add_test(NAME window_captions_under_x
+  COMMAND sh -c [=[
+    for tool in xvfb-run xprop; do
+      command -v "$tool" > /dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+    done
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0"
+  ]=] $<TARGET_FILE:window_x11_tests>)
+set_tests_properties(window_captions_under_x PROPERTIES
+  SKIP_RETURN_CODE 77 ENVIRONMENT "QT_QPA_PLATFORM=xcb")

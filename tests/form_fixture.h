@@ -1,6 +1,7 @@
 #pragma once
 // The real main window over a fresh simulated module. Its status timer is stopped, so that the
-// test decides when a tick runs.
+// test decides when a tick runs, and its dialogs are scripted, so that no test ever waits on a
+// modal box: a question the test did not queue an answer for fails it.
 
 #include <QStringList>
 #include <QTimer>
@@ -8,18 +9,32 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "dialogs_scripted.h"
 #include "sim_fixture.h"
 
 namespace tarven::testing {
 
 class FormTest : public SimTest {
  protected:
+  void TearDown() override {
+    dialogs_->ExpectAllAnswersUsed();
+    SimTest::TearDown();
+  }
+
+  // Every window of the test shares the test's one script of answers.
   template <typename Form = app::TMainForm>
   std::unique_ptr<Form> MakeForm(const QStringList& arguments = {}) {
-    auto form = std::make_unique<Form>(arguments);
+    auto form = std::make_unique<Form>(arguments, dialogs_);
     form->Timer1->stop();
     return form;
   }
+
+  // As MakeForm, with the status timer left running as the window starts it.
+  std::unique_ptr<app::TMainForm> MakePollingForm(const QStringList& arguments = {}) {
+    return std::make_unique<app::TMainForm>(arguments, dialogs_);
+  }
+
+  ScriptedDialogs& dialogs() { return *dialogs_; }
 
   // The command frames sent since the log was last cleared, the searches' identify frames left out.
   std::vector<Bytes> SentCommands() const {
@@ -29,6 +44,9 @@ class FormTest : public SimTest {
     }
     return commands;
   }
+
+ private:
+  std::shared_ptr<ScriptedDialogs> dialogs_ = std::make_shared<ScriptedDialogs>();
 };
 
 }  // namespace tarven::testing

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QEnterEvent>
 #include <QEventLoop>
+#include <QFontInfo>
+#include <QLabel>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -17,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "device/forwarding_backend.h"
 #include "form_fixture.h"
 
 namespace tarven::testing {
@@ -30,7 +36,9 @@ TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
   auto form = MakeForm();
 
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Тарвен v 4.54"));
-  EXPECT_EQ(QApplication::applicationDisplayName(), QStringLiteral("Тарвен v 4.54"));
+  // The task bar shows the window's own title. Set as the application's display name, the title
+  // would also be appended to the caption of every message box (see window_captions_test.cpp).
+  EXPECT_NE(QApplication::applicationDisplayName(), QStringLiteral("Тарвен v 4.54"));
   EXPECT_EQ(form->Label47->text(), QStringLiteral("v 4.54"));
 
   const struct {
@@ -121,6 +129,74 @@ TEST_F(FormTest, ParameterGridHasHeaderRowAndNumberedRows) {
   EXPECT_NE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
+TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
+  auto form = MakeForm({"-f"});
+  // Each page as the user opens it.
+  for (int page = 0; page < form->PageControl1->count(); ++page) {
+    form->PageControl1->setCurrentIndex(page);
+  }
+  const struct {
+    const char* name;
+    int pixels;
+  } fixed[] = {{"ListBox1", 11},     {"ListBox4", 11},  {"ListBox5", 11}, {"Edit10", 11},
+               {"In170461Bits", 12}, {"Kip4Count", 12}, {"Kp1Volts", 12}, {"EaOut170464Octal", 12}};
+  const QString family = QFontInfo(form->ListBox1->font()).family();
+  for (const auto& [name, pixels] : fixed) {
+    SCOPED_TRACE(name);
+    const auto* control = form->findChild<QWidget*>(QString::fromUtf8(name));
+    ASSERT_NE(control, nullptr);
+    const QFontInfo info(control->font());
+    EXPECT_TRUE(info.fixedPitch());
+    EXPECT_EQ(info.family(), family);
+    EXPECT_EQ(control->font().pixelSize(), pixels);
+  }
+  int marked = 0;
+  for (const QWidget* control : form->findChildren<QWidget*>()) {
+    if (control->property("fixedPitchPixels").toInt() <= 0) continue;
+    ++marked;
+    EXPECT_TRUE(QFontInfo(control->font()).fixedPitch()) << control->objectName().toStdString();
+  }
+  EXPECT_EQ(marked, 51) << "five listings, four DAC edits, 42 value boxes";
+  EXPECT_FALSE(QFontInfo(form->StaticText7->font()).fixedPitch()) << "captions stay proportional";
+  EXPECT_EQ(form->StaticText7->font().pixelSize(), 11);
+}
+
+TEST_F(FormTest, ValueLabelsBecomeSelectableOnceTheMouseComesOverThem) {
+  auto form = MakeForm();
+  form->PageControl1->setCurrentIndex(6);
+  const auto enter = [](QLabel* label) {
+    QEnterEvent event(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QApplication::sendEvent(label, &event);
+  };
+  for (QLabel* label : {form->StaticText7, form->StaticText9,
+                        form->findChild<QLabel*>(QStringLiteral("In170461Bits")),
+                        form->findChild<QLabel*>(QStringLiteral("ConfigLetterX"))}) {
+    ASSERT_NE(label, nullptr);
+    SCOPED_TRACE(label->objectName().toStdString());
+    enter(label);
+    EXPECT_EQ(label->textInteractionFlags(), Qt::TextSelectableByMouse);
+    const QString text = label->text();
+    label->setText(QStringLiteral("1.2.3."));
+    EXPECT_EQ(label->text(), QStringLiteral("1.2.3."));
+    label->setText(text);
+  }
+  enter(form->StaticText4);
+  EXPECT_FALSE(form->StaticText4->textInteractionFlags().testFlag(Qt::TextSelectableByMouse))
+      << "a caption";
+}
+
+TEST_F(FormTest, DropDownListsOpenInTheFontOfTheirBoxes) {
+  auto form = MakeForm({"-f"});
+  form->show();
+  const auto boxes = form->findChildren<QComboBox*>();
+  ASSERT_EQ(boxes.size(), 9);
+  for (QComboBox* box : boxes) {
+    SCOPED_TRACE(box->objectName().toStdString());
+    EXPECT_EQ(box->font().pixelSize(), 11);
+    EXPECT_EQ(box->view()->font().pixelSize(), box->font().pixelSize());
+  }
+}
+
 struct FactoryCase {
   const char* name;
   std::vector<const char*> arguments;
@@ -170,34 +246,15 @@ INSTANTIATE_TEST_SUITE_P(Arguments, FactoryPagesTest,
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Counts the closes that reach the HID binding, so that a close of nothing shows.
-class CountingBackend final : public hid::Backend {
+class CountingBackend final : public hid::ForwardingBackend {
  public:
-  explicit CountingBackend(std::shared_ptr<hid::Backend> inner) : inner_(std::move(inner)) {}
+  using ForwardingBackend::ForwardingBackend;
   int closes = 0;
 
-  bool Enumerate(std::uint16_t v, std::uint16_t p, std::vector<std::string>& paths) override {
-    return inner_->Enumerate(v, p, paths);
-  }
-  hid::Handle Open(const std::string& path) override { return inner_->Open(path); }
   void Close(hid::Handle handle) override {
     ++closes;
-    inner_->Close(handle);
+    ForwardingBackend::Close(handle);
   }
-  bool GetAttributes(hid::Handle h, std::uint16_t& v, std::uint16_t& p) override {
-    return inner_->GetAttributes(h, v, p);
-  }
-  bool GetFeatureReportLength(hid::Handle h, std::uint16_t& length) override {
-    return inner_->GetFeatureReportLength(h, length);
-  }
-  bool SetFeature(hid::Handle h, const std::uint8_t* r, std::size_t n) override {
-    return inner_->SetFeature(h, r, n);
-  }
-  bool GetFeature(hid::Handle h, std::uint8_t* r, std::size_t n) override {
-    return inner_->GetFeature(h, r, n);
-  }
-
- private:
-  std::shared_ptr<hid::Backend> inner_;
 };
 
 TEST_F(FormTest, ClosingTheWindowClosesOnlyAnExchangeInProgress) {
@@ -229,7 +286,7 @@ void RunEventLoopFor(int milliseconds) {
 }
 
 TEST_F(FormTest, StatusTimerPollsOnceASecondFromCreation) {
-  auto form = std::make_unique<TMainForm>(QStringList{});
+  auto form = MakePollingForm();
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(form->Timer1->interval(), 1000);
 

@@ -297,9 +297,14 @@ TEST_F(FormTest, TenThousandTicksLeaveNoHandleOpen) {
     } else {
       sim_->Replug();
       module().personality = phase == 4 ? Personality::BootLoader : Personality::Application;
-      // Exchange errors after the application was found: its status send or answer is lost.
-      if (phase != 4 && tick % 13 == 0) sim_->RefuseNthFetch(2);
-      if (phase != 4 && tick % 17 == 0) sim_->RefuseNthSend(2);
+      // Exchange errors after the application was found: its status send or answer is lost. One
+      // at a time: after a lost send the answer is not fetched, and a refusal armed for it would
+      // strike the next tick's search instead.
+      if (phase != 4 && tick % 13 == 0) {
+        sim_->RefuseNthFetch(2);
+      } else if (phase != 4 && tick % 17 == 0) {
+        sim_->RefuseNthSend(2);
+      }
     }
     form->Timer1Timer();
     const char* expected = phase == 1 || phase == 3 ? "не подключен"
