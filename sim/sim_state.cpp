@@ -8,18 +8,16 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <set>
 #include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "storage/file_io.h"
+
 namespace tarven::sim {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Text, so that a person can read and diff a state file, and strict, so that a damaged file is
 // refused instead of half-loaded.
@@ -27,9 +25,7 @@ constexpr std::string_view kMagic = "tarven-sim-state 2";
 constexpr std::string_view kMagicPrefix = "tarven-sim-state ";
 constexpr std::string_view kEnd = "end";
 
-std::string SystemReason(int error_number) {
-  return std::generic_category().message(error_number);
-}
+using storage::SystemReason;
 
 // --- one codec per kind of field ---------------------------------------------------------------
 
@@ -199,49 +195,26 @@ bool Decode(std::string_view text, std::vector<std::uint8_t>& bytes, ByteCount c
 
 enum class ReadResult { Read, Missing, Failed };
 
-// Reads a regular file of at most kMaxStateFileSize bytes. Opened without blocking, and looked
-// at before anything is read, so that a device or a pipe named as the state file is refused at
-// once instead of read for ever or waited on.
+// Reads a regular file of at most kMaxStateFileSize bytes, refusing a device or a pipe at once.
 ReadResult ReadStateFile(const std::string& path, std::string& text, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return ReadResult::Missing;
-    error = "cannot read simulator state " + path + ": " + SystemReason(errno);
-    return ReadResult::Failed;
+  const storage::ReadResult read = storage::ReadRegularFile(path, kMaxStateFileSize, text);
+  switch (read.status) {
+    case storage::ReadStatus::Read:
+      return ReadResult::Read;
+    case storage::ReadStatus::Missing:
+      return ReadResult::Missing;
+    case storage::ReadStatus::NotRegular:
+      error = path + ": not a regular file";
+      break;
+    case storage::ReadStatus::TooLarge:
+      error = path + ": too large for a simulator state (" + std::to_string(read.size) +
+              " bytes, at most " + std::to_string(kMaxStateFileSize) + ")";
+      break;
+    case storage::ReadStatus::Failed:
+      error = "cannot read simulator state " + path + ": " + SystemReason(read.error_number);
+      break;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    error = path + ": not a regular file";
-    return ReadResult::Failed;
-  }
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxStateFileSize) {
-    ::close(fd);
-    error = path + ": too large for a simulator state (" + std::to_string(info.st_size) +
-            " bytes, at most " + std::to_string(kMaxStateFileSize) + ")";
-    return ReadResult::Failed;
-  }
-  // One byte more than the bound, to notice a file that grew after the look.
-  text.resize(kMaxStateFileSize + 1);
-  std::size_t used = 0;
-  while (used < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = "cannot read simulator state " + path + ": " + SystemReason(errno);
-      ::close(fd);
-      return ReadResult::Failed;
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  if (used > kMaxStateFileSize) {
-    error = path + ": too large for a simulator state";
-    return ReadResult::Failed;
-  }
-  text.resize(used);
-  return ReadResult::Read;
+  return ReadResult::Failed;
 }
 
 // Parses a whole state file into `state`; false with a reason that names the file.
@@ -315,47 +288,6 @@ bool ParseState(std::string_view text, const std::string& path, ModuleState& sta
   return why.empty();
 }
 
-// --- writing ----------------------------------------------------------------------------------
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-std::string Folder(const std::string& target) {
-  const fs::path folder = fs::path(target).parent_path();
-  return folder.empty() ? std::string(".") : folder.string();
-}
-
-// Creates a file of a new, unpredictable name beside `target`; O_EXCL makes sure that nothing
-// already there (a file, or a link planted by someone else) is opened or followed.
-int CreateTemporary(const std::string& target, std::string& name) {
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device device;
-  std::mt19937_64 random(device() ^ (std::uint64_t{static_cast<std::uint32_t>(::getpid())} << 32));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name = target + ".saving-";
-    for (int i = 0; i < 10; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-bool SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
-}
-
 }  // namespace
 
 std::string SerializeState(const ModuleState& state) {
@@ -392,23 +324,7 @@ bool LoadState(SimulatedModule& module, const std::string& path, std::string& er
 }
 
 bool ResolveStatePath(const std::string& path, std::string& target, std::string& error) {
-  fs::path current(path);
-  for (int hop = 0; hop < 40; ++hop) {
-    std::error_code failure;
-    const fs::file_status status = fs::symlink_status(current, failure);
-    if (failure || !fs::is_symlink(status)) {
-      target = current.string();
-      return true;
-    }
-    const fs::path link = fs::read_symlink(current, failure);
-    if (failure) {
-      error = "cannot read the link " + current.string() + ": " + failure.message();
-      return false;
-    }
-    current = link.is_absolute() ? link : current.parent_path() / link;
-  }
-  error = path + ": too many levels of symbolic links";
-  return false;
+  return storage::ResolveLinks(path, target, error);
 }
 
 bool CheckStateWritable(const std::string& path, std::string& error) {
@@ -429,7 +345,7 @@ bool CheckStateWritable(const std::string& path, std::string& error) {
     return false;
   }
   // The new state is written beside the file and renamed over it.
-  const std::string folder = Folder(target);
+  const std::string folder = storage::FolderOf(target);
   if (::access(folder.c_str(), W_OK | X_OK) != 0) {
     error = path + ": its folder " + folder + " cannot be written (" + SystemReason(errno) + ")";
     return false;
@@ -443,43 +359,25 @@ bool SaveState(const ModuleState& state, const std::string& path, std::string& e
     error = "cannot write simulator state " + path + ": larger than a state file may be";
     return false;
   }
-  std::string target;
-  if (!ResolveStatePath(path, target, error)) return false;
-  struct stat info {};
-  const bool exists = ::stat(target.c_str(), &info) == 0;
-  if (exists && !S_ISREG(info.st_mode)) {
-    error = path + ": not a regular file";
-    return false;
+  const storage::ReplaceResult saved = storage::ReplaceFile(path, text);
+  switch (saved.failed) {
+    case storage::ReplaceStep::Done:
+      return true;
+    case storage::ReplaceStep::Resolve:
+      error = saved.reason;
+      break;
+    case storage::ReplaceStep::NotRegular:
+      error = path + ": not a regular file";
+      break;
+    case storage::ReplaceStep::NoPermission:
+    case storage::ReplaceStep::Write:
+      error = "cannot write simulator state " + path + ": " + saved.reason;
+      break;
+    case storage::ReplaceStep::Rename:
+      error = "cannot replace simulator state " + path + ": " + saved.reason;
+      break;
   }
-  if (exists && ::access(target.c_str(), W_OK) != 0) {
-    error = "cannot write simulator state " + path + ": " + SystemReason(errno);
-    return false;
-  }
-  std::string temporary;
-  const int fd = CreateTemporary(target, temporary);
-  if (fd < 0) {
-    error = "cannot write simulator state " + path + ": " + SystemReason(errno);
-    return false;
-  }
-  // A new file gets the usual mode (0666 less the umask); a replaced one keeps its own.
-  bool written = !exists || ::fchmod(fd, info.st_mode & 07777) == 0;
-  written = written && WriteAll(fd, text) && ::fsync(fd) == 0;
-  const int write_errno = errno;
-  written = ::close(fd) == 0 && written;
-  if (!written) {
-    ::unlink(temporary.c_str());
-    error = "cannot write simulator state " + path + ": " + SystemReason(write_errno);
-    return false;
-  }
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    const int rename_errno = errno;
-    ::unlink(temporary.c_str());
-    error = "cannot replace simulator state " + path + ": " + SystemReason(rename_errno);
-    return false;
-  }
-  // The rename is on the disk only once the folder is.
-  SyncFolder(Folder(target));
-  return true;
+  return false;
 }
 
 }  // namespace tarven::sim

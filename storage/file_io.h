@@ -1,0 +1,51 @@
+#pragma once
+// Files that must never be lost or half-written: read only when they are ordinary files of a
+// sane size (a device or a pipe named by mistake is refused at once, never read for ever or
+// waited on), and replaced only through a new file beside them that is flushed to the disk and
+// renamed over the old one, so that the old content survives any failure on the way. Used for
+// image files, parameter files and the simulated module's state alike.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarven::storage {
+
+// The system's words for an error number.
+std::string SystemReason(int error_number);
+
+enum class ReadStatus { Read, Missing, NotRegular, TooLarge, Failed };
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::Failed;
+  int error_number = 0;    // Failed: why
+  std::uint64_t size = 0;  // TooLarge: the file's size
+};
+
+// Reads the whole of `path` into `bytes` when it is a regular file of at most `max_size` bytes.
+ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::string& bytes);
+
+// The file that `path` stands for: symbolic links followed to the end. The file itself need not
+// exist. False with a reason when a link cannot be read or links go round in a loop.
+bool ResolveLinks(const std::string& path, std::string& target, std::string& error);
+
+// The folder a file lives in ("." for a bare name).
+std::string FolderOf(const std::string& file);
+
+enum class ReplaceStep { Done, Resolve, NotRegular, NoPermission, Write, Rename };
+
+struct ReplaceResult {
+  ReplaceStep failed = ReplaceStep::Done;
+  std::string reason;  // the system's reason, or why the links could not be followed
+  bool ok() const { return failed == ReplaceStep::Done; }
+};
+
+// Writes `bytes` as the new content of `path`: into a new file of an unpredictable name beside
+// the target (created exclusively, so nothing planted there is followed), flushed to the disk,
+// renamed over the target, and the folder flushed too. A symbolic link at `path` is written
+// through and stays a link; a replaced file keeps its mode; a file without write permission for
+// us is not replaced. On failure the old file is as it was and no temporary file is left.
+ReplaceResult ReplaceFile(const std::string& path, std::string_view bytes);
+
+}  // namespace tarven::storage
