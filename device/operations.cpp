@@ -49,8 +49,9 @@ bool ReadWord(Handle handle, std::uint8_t code, std::uint32_t& word, const Repor
               Outcome& outcome) {
   std::uint8_t answer[4];
   model::WriteLe32(answer, word);
-  const bool ok = Send(handle, Command(code), count, outcome) &&
-                  Read(handle, answer, sizeof answer, count, outcome);
+  const bool sent = Send(handle, Command(code), count, outcome);
+  const bool read = Read(handle, answer, sizeof answer, count, outcome);
+  const bool ok = sent && read;
   word = model::ReadLe32(answer);
   return ok;
 }
@@ -71,9 +72,11 @@ StatusReading PollStatus(Handle& handle, const OpenApplicationHook& while_open) 
     reading.presence = Presence::Application;
     BootModule.Found = false;
     std::uint8_t answer[8] = {};
-    // A status that does not arrive leaves the answer zero, as the window shows it.
-    reading.status_read = Send(handle, Command(CmdStatus), count, reading.outcome) &&
-                          Read(handle, answer, sizeof answer, count, reading.outcome);
+    // A status that does not arrive leaves the answer zero, as the window shows it. The read
+    // follows the command whatever became of it, as the poll always has.
+    const bool sent = Send(handle, Command(CmdStatus), count, reading.outcome);
+    const bool read = Read(handle, answer, sizeof answer, count, reading.outcome);
+    reading.status_read = sent && read;
     AppModule.FirmwareVersion = model::ReadLe32(answer);
     reading.run_flag = answer[4];
     reading.ext_dac_flag = answer[5];
@@ -200,7 +203,7 @@ Outcome WriteFlashArea(Handle& handle, model::AreaId id, std::span<const std::ui
   return WriteAreaOver(handle, area, data, progress, count);
 }
 
-Outcome UpdateConfigSector(Handle& handle, const std::function<void(model::Sector)>& change) {
+Outcome UpdateConfigSector(Handle& handle, const SectorChange& change) {
   const model::MemoryArea& area = model::Area(model::AreaId::ConfigSector);
   const ReportCount count;
   handle = OpenModule(AppModule);
@@ -213,7 +216,7 @@ Outcome UpdateConfigSector(Handle& handle, const std::function<void(model::Secto
     outcome.failure = Failure::ReadBeforeWrite;
     return outcome;
   }
-  change(sector);
+  if (Outcome changed = change(sector); !changed.ok()) return changed;
   return WriteAreaOver(handle, area, sector, {}, count);
 }
 

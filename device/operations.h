@@ -66,7 +66,9 @@ Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::
 
 // Read-modify-write of the configuration sector, over one open handle: reads the whole sector,
 // lets `change` alter it, and writes it back. When the read fails nothing is written
-// (Failure::ReadBeforeWrite), since the write would put into the sector bytes not read from it.
-Outcome UpdateConfigSector(Handle& handle, const std::function<void(model::Sector)>& change);
+// (Failure::ReadBeforeWrite), since the write would put into the sector bytes not read from it;
+// nor when `change` returns anything but done, which is then the outcome.
+using SectorChange = std::function<Outcome(model::Sector sector)>;
+Outcome UpdateConfigSector(Handle& handle, const SectorChange& change);
 
 }  // namespace tarven::device

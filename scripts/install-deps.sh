@@ -9,7 +9,7 @@ packages=(
   libgl-dev
   libhidapi-dev libmodbus-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth x11-utils fonts-dejavu-core
   clang libclang-rt-14-dev
 )
 

@@ -240,7 +240,10 @@ TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
   sector[500] = 0x5A;  // a byte the tool never interprets
   sector[1024] = 7;    // parameter 1
   module().SetFlash(0x0803F800, sector);
-  auto outcome = device::UpdateConfigSector(handle_, [](model::Sector s) { s[0] = 8; });
+  auto outcome = device::UpdateConfigSector(handle_, [](model::Sector s) {
+    s[0] = 8;
+    return device::Outcome::Done();
+  });
   EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
   sector[0] = 8;
   EXPECT_EQ(module().FlashAt(0x0803F800, 2048), sector);
@@ -248,7 +251,10 @@ TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
   // A read that breaks off writes nothing at all.
   sim_->ClearLog();
   sim_->RefuseNthFetch(1 + 10);
-  outcome = device::UpdateConfigSector(handle_, [](model::Sector s) { s[0] = 2; });
+  outcome = device::UpdateConfigSector(handle_, [](model::Sector s) {
+    s[0] = 2;
+    return device::Outcome::Done();
+  });
   EXPECT_EQ(outcome.failure, device::Failure::ReadBeforeWrite);
   EXPECT_EQ(device::Describe(outcome),
             "the module did not answer the read before the write (report 13, fetch); nothing was "
