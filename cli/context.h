@@ -16,9 +16,16 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // module absent, or a transfer failed
 inline constexpr int kExitUsage = 2;
 
+// Asks a yes/no question before a write to the module; true to go ahead.
+using Confirm = std::function<bool(std::string_view question)>;
+
 struct Context {
   std::ostream& out;
   std::ostream& err;
+  // Null where there is nobody to ask (no terminal): the write goes ahead.
+  Confirm confirm;
+
+  bool Ask(std::string_view question) const { return !confirm || confirm(question); }
 
   // "tarvenctl: WHAT: TEXT" on standard error; the exit status of a failed operation.
   int Fail(std::string_view what, std::string_view text) const;
@@ -33,6 +40,7 @@ using Action = std::function<int(Context&)>;
 // Each command group adds its subcommands to `app`; the callback of the one the user names
 // stores its work in `action`. Options live in storage that the group's lambdas own.
 void RegisterStatusCommands(CLI::App& app, Action& action);
+void RegisterConfigCommands(CLI::App& app, Action& action);
 
 // Text from the user echoed in a message: at most `limit` characters, cut with "…".
 std::string Shorten(std::string_view text, std::size_t limit = 40);

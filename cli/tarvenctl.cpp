@@ -1,7 +1,10 @@
 #include "cli/tarvenctl.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
 #include "sim/session.h"
@@ -57,10 +60,18 @@ std::string UsageError(const CLI::App& app, const CLI::ParseError& error) {
   return Shorten(error.what(), 120);
 }
 
+// Asks on the terminal; only "y", "yes", "д" or "да" goes ahead.
+bool AskOnTerminal(std::string_view question) {
+  std::cerr << question << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        std::shared_ptr<sim::SimBackend> simulator) {
+        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm) {
   GlobalOptions options;
   CLI::App app{"Service tool for the Тарвен module", "tarvenctl"};
   app.require_subcommand(1);
@@ -73,6 +84,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
   Action action;
   RegisterStatusCommands(app, action);
+  RegisterConfigCommands(app, action);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -106,7 +118,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "tarvenctl: " << error << '\n';
     return kExitUsage;
   }
-  Context context{out, err};
+  if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
+    confirm = AskOnTerminal;
+  }
+  Context context{out, err, std::move(confirm)};
   int result = action(context);
   if (!session->Finish(error)) {
     err << "tarvenctl: " << error << '\n';

@@ -25,7 +25,7 @@ std::string Describe(const Outcome& outcome) {
     case Failure::ChecksumMismatch:
       return (outcome.subject.empty() ? std::string("the data read from the module")
                                       : outcome.subject) +
-             " fails its checksum";
+             " fails its checksum" + (outcome.reason.empty() ? "" : "; " + outcome.reason);
     case Failure::ReadBeforeWrite:
       return "the module did not answer the read before the write (" + report() +
              "); nothing was written";

@@ -1,0 +1,378 @@
+// config show|set and params get|set|export|import: the configuration sector from a script.
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/context.h"
+#include "device/operations.h"
+#include "model/config_sector.h"
+#include "model/integer_text.h"
+#include "storage/file_io.h"
+
+namespace tarven::cli {
+namespace {
+
+namespace dev = tarven::device;
+using Sector = std::array<std::uint8_t, model::kSectorSize>;
+
+constexpr std::size_t kMaxParamsFileSize = 1 << 20;
+constexpr const char* kParamsHeader = "number,value";
+
+dev::Outcome ReadSector(Sector& sector) {
+  dev::Handle handle = dev::kInvalidHandle;
+  return dev::ReadFlashArea(handle, model::AreaId::ConfigSector, sector);
+}
+
+dev::Outcome Mismatch(const char* what) {
+  dev::Outcome outcome = dev::Outcome::Failed(dev::Failure::ChecksumMismatch);
+  outcome.subject = what;
+  return outcome;
+}
+
+constexpr const char* kConfigBlock = "the module's configuration block";
+constexpr const char* kParamTable = "the module's parameter table";
+
+// The item text that carries `value` in row `row`, if one does.
+std::optional<std::string> ItemText(std::size_t row, std::uint8_t value) {
+  for (const model::ConfigItem& item : model::ConfigRows()[row].items) {
+    if (item.value == value) return std::string(item.text);
+  }
+  return std::nullopt;
+}
+
+int ConfigShow(Context& context, bool json) {
+  Sector sector{};
+  if (const dev::Outcome read = ReadSector(sector); !read.ok()) {
+    return context.Fail("config show", read);
+  }
+  if (!model::ConfigChecksumMatches(sector)) {
+    return context.Fail("config show", Mismatch(kConfigBlock));
+  }
+  const model::ConfigValues values = model::ReadConfig(sector);
+  nlohmann::ordered_json object = nlohmann::ordered_json::object();
+  for (std::size_t row = 0; row < values.size(); ++row) {
+    const model::ConfigRow& info = model::ConfigRows()[row];
+    const std::string letter(1, info.letter);
+    const bool edit = info.control == model::ConfigControl::AddressEdit;
+    const std::optional<std::string> text = edit ? std::nullopt : ItemText(row, values[row]);
+    if (json) {
+      object[letter] = {{"value", values[row]},
+                        {"item", text ? nlohmann::ordered_json(*text) : nullptr}};
+      continue;
+    }
+    context.out << letter << '=' << static_cast<int>(values[row]);
+    if (text) context.out << ' ' << *text;
+    if (!edit && !text) context.out << " (no item)";
+    context.out << '\n';
+  }
+  if (json) context.out << object.dump() << '\n';
+  return kExitOk;
+}
+
+// "X=5" into a row and a byte; false with the reason in `why`.
+bool ParseConfigWord(const std::string& word, std::size_t& row, std::uint8_t& byte,
+                     std::string& why) {
+  const auto equals = word.find('=');
+  const auto& rows = model::ConfigRows();
+  std::size_t found = rows.size();
+  if (equals == 1) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (rows[r].letter == std::toupper(static_cast<unsigned char>(word[0]))) found = r;
+    }
+  }
+  if (found == rows.size()) {
+    why = "'" + Shorten(word) + "' is not LETTER=VALUE with a letter of XZGMSTPF";
+    return false;
+  }
+  const auto value = model::ParseInteger(std::string_view(word).substr(2));
+  const model::ConfigRow& info = rows[found];
+  if (info.control == model::ConfigControl::AddressEdit) {
+    if (!value || *value < model::kMinNetworkAddress || *value > model::kMaxNetworkAddress) {
+      why = "'" + Shorten(word) + "': the network address lies in 1..248";
+      return false;
+    }
+  } else if (!value || *value < 0 || *value > 255 ||
+             !ItemText(found, static_cast<std::uint8_t>(*value))) {
+    std::string allowed;
+    for (const model::ConfigItem& item : info.items) {
+      allowed += (allowed.empty() ? "" : ", ") + std::to_string(item.value);
+    }
+    why = "'" + Shorten(word) + "': " + std::string(1, info.letter) + " takes " + allowed;
+    return false;
+  }
+  row = found;
+  byte = static_cast<std::uint8_t>(*value);
+  return true;
+}
+
+int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes) {
+  std::map<std::size_t, std::uint8_t> changes;
+  for (const std::string& word : words) {
+    std::size_t row = 0;
+    std::uint8_t byte = 0;
+    std::string why;
+    if (!ParseConfigWord(word, row, byte, why)) {
+      context.err << "tarvenctl: config set: " << why << '\n';
+      return kExitUsage;
+    }
+    if (!changes.emplace(row, byte).second) {
+      context.err << "tarvenctl: config set: " << model::ConfigRows()[row].letter
+                  << " is given twice\n";
+      return kExitUsage;
+    }
+  }
+  if (!yes && !context.Ask("Записать в ППЗУ Тарвен?")) {
+    return context.Fail("config set", "not confirmed; nothing was written");
+  }
+  dev::Handle handle = dev::kInvalidHandle;
+  const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
+    // Values not named keep the module's own; they are only worth keeping when they are whole.
+    if (changes.size() < model::kConfigValues && !model::ConfigChecksumMatches(sector)) {
+      dev::Outcome refused = Mismatch(kConfigBlock);
+      refused.reason = "give all eight values to replace it";
+      return refused;
+    }
+    model::ConfigValues values = model::ReadConfig(sector);
+    for (const auto& [row, byte] : changes) values[row] = byte;
+    model::WriteConfig(sector, values);
+    return dev::Outcome::Done();
+  });
+  return context.Finish("config set", outcome);
+}
+
+// Parameter numbers given on the command line, or all of them.
+bool ParseNumbers(const std::vector<std::string>& words, std::vector<std::size_t>& numbers,
+                  std::string& why) {
+  for (const std::string& word : words) {
+    const auto number = model::ParseInteger(word);
+    if (!number || *number < 1 || *number > static_cast<std::int32_t>(model::kEaParamCount)) {
+      why = "'" + Shorten(word) + "' is not a parameter number 1..255";
+      return false;
+    }
+    numbers.push_back(static_cast<std::size_t>(*number));
+  }
+  if (words.empty()) {
+    for (std::size_t n = 1; n <= model::kEaParamCount; ++n) numbers.push_back(n);
+  }
+  return true;
+}
+
+// Reads the sector and checks the parameter table; the exit status when that fails.
+std::optional<int> ReadParams(Context& context, const char* what, Sector& sector) {
+  if (const dev::Outcome read = ReadSector(sector); !read.ok()) return context.Fail(what, read);
+  if (!model::EaChecksumMatches(sector)) return context.Fail(what, Mismatch(kParamTable));
+  return std::nullopt;
+}
+
+int ParamsGet(Context& context, const std::vector<std::string>& words, bool json) {
+  std::vector<std::size_t> numbers;
+  std::string why;
+  if (!ParseNumbers(words, numbers, why)) {
+    context.err << "tarvenctl: params get: " << why << '\n';
+    return kExitUsage;
+  }
+  Sector sector{};
+  if (const auto failed = ReadParams(context, "params get", sector)) return *failed;
+  nlohmann::ordered_json object = nlohmann::ordered_json::object();
+  for (std::size_t n : numbers) {
+    const std::int32_t value = model::EaParam(sector, n);
+    if (json) {
+      object[std::to_string(n)] = value;
+    } else {
+      context.out << n << '=' << value << '\n';
+    }
+  }
+  if (json) context.out << object.dump() << '\n';
+  return kExitOk;
+}
+
+// Writes the given parameters by read-modify-write. The other parameters keep the module's
+// values, which is only worth doing when its table is whole, unless all 255 are given.
+int WriteParams(Context& context, const char* what,
+                const std::map<std::size_t, std::int32_t>& values, bool yes) {
+  if (!yes && !context.Ask("Записать в ППЗУ Тарвен?")) {
+    return context.Fail(what, "not confirmed; nothing was written");
+  }
+  dev::Handle handle = dev::kInvalidHandle;
+  const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
+    if (values.size() < model::kEaParamCount && !model::EaChecksumMatches(sector)) {
+      dev::Outcome refused = Mismatch(kParamTable);
+      return refused;
+    }
+    for (const auto& [n, value] : values) model::SetEaParam(sector, n, value);
+    model::SealEaTable(sector);
+    return dev::Outcome::Done();
+  });
+  return context.Finish(what, outcome);
+}
+
+int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes) {
+  std::map<std::size_t, std::int32_t> values;
+  for (const std::string& word : words) {
+    const auto equals = word.find('=');
+    const auto number = model::ParseInteger(std::string_view(word).substr(0, equals));
+    const auto value = equals == std::string::npos
+                           ? std::nullopt
+                           : model::ParseInteger(std::string_view(word).substr(equals + 1));
+    if (!number || *number < 1 || *number > 255 || !value) {
+      context.err << "tarvenctl: params set: '" << Shorten(word)
+                  << "' is not NUMBER=VALUE with a number 1..255 and a 32-bit value\n";
+      return kExitUsage;
+    }
+    if (!values.emplace(static_cast<std::size_t>(*number), *value).second) {
+      context.err << "tarvenctl: params set: parameter " << *number << " is given twice\n";
+      return kExitUsage;
+    }
+  }
+  return WriteParams(context, "params set", values, yes);
+}
+
+int ParamsExport(Context& context, const std::string& path, bool force) {
+  struct stat info {};
+  if (!force && ::lstat(path.c_str(), &info) == 0) {
+    return context.Fail("params export", Shorten(path, 80) + " exists (--force replaces it)");
+  }
+  Sector sector{};
+  if (const auto failed = ReadParams(context, "params export", sector)) return *failed;
+  std::string text = std::string(kParamsHeader) + "\n";
+  for (std::size_t n = 1; n <= model::kEaParamCount; ++n) {
+    text += std::to_string(n) + "," + std::to_string(model::EaParam(sector, n)) + "\n";
+  }
+  const storage::ReplaceResult saved = storage::ReplaceFile(path, text);
+  if (!saved.ok()) {
+    return context.Fail("params export", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
+  }
+  return kExitOk;
+}
+
+// Parses a parameter file: the header line, then NUMBER,VALUE lines. False with "LINE: reason".
+bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>& values,
+                     std::string& why) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's mark
+  std::size_t line_number = 0;
+  bool header = false;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++line_number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string at = "line " + std::to_string(line_number) + ": ";
+    if (!header) {
+      if (line != kParamsHeader) {
+        why = at + "the first line must be '" + kParamsHeader + "'";
+        return false;
+      }
+      header = true;
+      continue;
+    }
+    if (line.empty()) continue;
+    const std::size_t comma = line.find(',');
+    const auto number = model::ParseInteger(line.substr(0, comma));
+    const auto value = comma == std::string_view::npos
+                           ? std::nullopt
+                           : model::ParseInteger(line.substr(comma + 1));
+    if (!number || *number < 1 || *number > 255 || !value) {
+      why = at + "'" + Shorten(std::string(line)) +
+            "' is not NUMBER,VALUE with a number 1..255 and a 32-bit value";
+      return false;
+    }
+    if (!values.emplace(static_cast<std::size_t>(*number), *value).second) {
+      why = at + "parameter " + std::to_string(*number) + " is given twice";
+      return false;
+    }
+  }
+  if (!header) {
+    why = "the file is empty";
+    return false;
+  }
+  return true;
+}
+
+int ParamsImport(Context& context, const std::string& path, bool yes) {
+  std::string text;
+  const storage::ReadResult read = storage::ReadRegularFile(path, kMaxParamsFileSize, text);
+  const std::string name = Shorten(path, 80);
+  switch (read.status) {
+    case storage::ReadStatus::Read:
+      break;
+    case storage::ReadStatus::Missing:
+    case storage::ReadStatus::Failed:
+      return context.Fail("params import",
+                          "cannot open " + name + ": " + storage::SystemReason(read.error_number));
+    case storage::ReadStatus::NotRegular:
+      return context.Fail("params import", name + ": not a regular file");
+    case storage::ReadStatus::TooLarge:
+      return context.Fail("params import", name + ": too large for a parameter file");
+  }
+  std::map<std::size_t, std::int32_t> values;
+  std::string why;
+  if (!ParseParamsFile(text, values, why)) {
+    return context.Fail("params import", name + ": " + why + "; nothing was written");
+  }
+  return WriteParams(context, "params import", values, yes);
+}
+
+}  // namespace
+
+void RegisterConfigCommands(CLI::App& app, Action& action) {
+  struct Options {
+    bool json = false;
+    bool yes = false;
+    bool force = false;
+    std::vector<std::string> words;
+    std::string file;
+  };
+  auto options = std::make_shared<Options>();
+
+  CLI::App* config = app.add_subcommand("config", "the module's configuration block");
+  config->require_subcommand(1);
+  CLI::App* show = config->add_subcommand("show", "print the eight values, one per line");
+  show->add_flag("--json", options->json, "print one JSON object");
+  show->callback([&action, options] {
+    action = [options](Context& c) { return ConfigShow(c, options->json); };
+  });
+  CLI::App* set = config->add_subcommand("set", "change values: X=5 T=12 ...");
+  set->add_option("values", options->words, "LETTER=VALUE")->required();
+  set->add_flag("-y,--yes", options->yes, "do not ask before writing");
+  set->callback([&action, options] {
+    action = [options](Context& c) { return ConfigSet(c, options->words, options->yes); };
+  });
+
+  CLI::App* params = app.add_subcommand("params", "the 255 electroautomatics parameters");
+  params->require_subcommand(1);
+  CLI::App* get = params->add_subcommand("get", "print parameters as N=value (all by default)");
+  get->add_option("numbers", options->words, "parameter numbers 1..255");
+  get->add_flag("--json", options->json, "print one JSON object");
+  get->callback([&action, options] {
+    action = [options](Context& c) { return ParamsGet(c, options->words, options->json); };
+  });
+  CLI::App* pset = params->add_subcommand("set", "change parameters: N=VALUE ...");
+  pset->add_option("values", options->words, "NUMBER=VALUE")->required();
+  pset->add_flag("-y,--yes", options->yes, "do not ask before writing");
+  pset->callback([&action, options] {
+    action = [options](Context& c) { return ParamsSet(c, options->words, options->yes); };
+  });
+  CLI::App* out = params->add_subcommand("export", "save all parameters to a CSV file");
+  out->add_option("file", options->file, "the file (number,value per line)")->required();
+  out->add_flag("--force", options->force, "replace an existing file");
+  out->callback([&action, options] {
+    action = [options](Context& c) { return ParamsExport(c, options->file, options->force); };
+  });
+  CLI::App* in = params->add_subcommand("import", "write parameters from a CSV file");
+  in->add_option("file", options->file, "a file as 'params export' writes it")->required();
+  in->add_flag("-y,--yes", options->yes, "do not ask before writing");
+  in->callback([&action, options] {
+    action = [options](Context& c) { return ParamsImport(c, options->file, options->yes); };
+  });
+}
+
+}  // namespace tarven::cli
