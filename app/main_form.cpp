@@ -107,13 +107,25 @@ QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
 TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dialogs,
                      QWidget* parent)
     : QWidget(parent, kWindowFlags),
+      // The pages' forms are value-initialised, so that a page not built yet has null controls.
+      Ui::TMainForm(),
+      Ui::TabSheet11Page(),
+      Ui::TabSheet2Page(),
+      Ui::TabSheet3Page(),
+      Ui::TabSheet4Page(),
+      Ui::TabSheet5Page(),
+      Ui::TabSheet6Page(),
+      Ui::TabSheet8Page(),
+      Ui::TabSheet7Page(),
+      Ui::TabSheet9Page(),
+      Ui::TabSheet10Page(),
       dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
   QFont base = font();
   base.setPixelSize(kFontPixels);
   setFont(base);
   {
     const HoldBackComboFontChanges hold_back;
-    setupUi(this);
+    Ui::TMainForm::setupUi(this);
   }
   SetUpValueBoxesOnFirstShow();
   setGeometry(
@@ -127,6 +139,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dial
 
   FormCreate(arguments);
   Timer1->start();
+  BuildPagesAfterFirstPaint();
   ExitAfterFirstPaintIfAsked(*this);
 }
 
@@ -135,14 +148,13 @@ TMainForm::~TMainForm() = default;
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
   up_flag = false;
-  SetUpParamGrid();
   ShowTitle();
   device::ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
   KIP1 = KIP2 = KIP3 = KIP4 = 0;
   proc_en = 0;
   ext_dac_en = 0;
-  DisableOutputChecks();
+  // The parameter grid and the output check boxes are set up with their pages (BuildPages).
   ShowFactoryPages(false);
   if (FactoryPagesRequested(arguments)) ShowFactoryPages(true);
 }
@@ -152,8 +164,53 @@ void TMainForm::SetUpValueBoxesOnFirstShow() {
   // toolkit load and measure that font at once, which the window's start need not wait for.
   SetUpValueBoxes(Panel3);
   SetUpValueBoxes(PageControl1->currentWidget());
-  connect(PageControl1, &QTabWidget::currentChanged, this,
-          [this](int index) { SetUpValueBoxes(PageControl1->widget(index)); });
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+    BuildPages();
+    SetUpValueBoxes(PageControl1->widget(index));
+  });
+}
+
+void TMainForm::BuildPages() {
+  if (pages_built_) return;
+  pages_built_ = true;
+  {
+    const HoldBackComboFontChanges hold_back;
+    Ui::TabSheet11Page::setupUi(TabSheet11);
+    Ui::TabSheet2Page::setupUi(TabSheet2);
+    Ui::TabSheet3Page::setupUi(TabSheet3);
+    Ui::TabSheet4Page::setupUi(TabSheet4);
+    Ui::TabSheet5Page::setupUi(TabSheet5);
+    Ui::TabSheet6Page::setupUi(TabSheet6);
+    Ui::TabSheet8Page::setupUi(TabSheet8);
+    Ui::TabSheet7Page::setupUi(TabSheet7);
+    Ui::TabSheet9Page::setupUi(TabSheet9);
+    Ui::TabSheet10Page::setupUi(TabSheet10);
+  }
+  // The pages' part of the start-up.
+  SetUpParamGrid();
+  DisableOutputChecks();
+}
+
+void TMainForm::BuildPagesAfterFirstPaint() {
+  // The window shows its first page before the others are built: they are built right after that
+  // first paint, long before a person can pick one.
+  class AfterFirstPaint final : public QObject {
+   public:
+    explicit AfterFirstPaint(TMainForm* form) : QObject(form), form_(form) {}
+
+   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (event->type() == QEvent::Paint) {
+        watched->removeEventFilter(this);
+        QTimer::singleShot(0, form_, [form = form_] { form->BuildPages(); });
+      }
+      return QObject::eventFilter(watched, event);
+    }
+
+   private:
+    TMainForm* form_;
+  };
+  installEventFilter(new AfterFirstPaint(this));
 }
 
 void TMainForm::SetUpValueBoxes(QWidget* area) {

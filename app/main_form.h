@@ -18,6 +18,16 @@
 #include "device/operations.h"
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
+#include "ui_tab_sheet10.h"
+#include "ui_tab_sheet11.h"
+#include "ui_tab_sheet2.h"
+#include "ui_tab_sheet3.h"
+#include "ui_tab_sheet4.h"
+#include "ui_tab_sheet5.h"
+#include "ui_tab_sheet6.h"
+#include "ui_tab_sheet7.h"
+#include "ui_tab_sheet8.h"
+#include "ui_tab_sheet9.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -30,7 +40,22 @@ namespace tarven::app {
 inline constexpr int kEaControllerPage = 9;
 inline constexpr int kNetworkPage = 10;
 
-class TMainForm : public QWidget, public Ui::TMainForm {
+// The layout of the window, the status panel and the first page is one form; every other page is
+// a form of its own, built into its empty page once the window has been painted for the first
+// time (or at once, when something needs it earlier). Until then those pages' control members
+// are null.
+class TMainForm : public QWidget,
+                  public Ui::TMainForm,
+                  public Ui::TabSheet11Page,
+                  public Ui::TabSheet2Page,
+                  public Ui::TabSheet3Page,
+                  public Ui::TabSheet4Page,
+                  public Ui::TabSheet5Page,
+                  public Ui::TabSheet6Page,
+                  public Ui::TabSheet8Page,
+                  public Ui::TabSheet7Page,
+                  public Ui::TabSheet9Page,
+                  public Ui::TabSheet10Page {
   Q_OBJECT
 
  public:
@@ -69,6 +94,11 @@ class TMainForm : public QWidget, public Ui::TMainForm {
 
   Dialogs& dialogs() { return *dialogs_; }
 
+  // Builds the pages that are not built yet and runs their part of the start-up. Cheap once they
+  // are; everything that reaches into a page other than the first calls it first.
+  void BuildPages();
+  bool PagesBuilt() const { return pages_built_; }
+
   void DisableOutputChecks();
   void EnableOutputChecks();
   void DisableDacEdits();
@@ -96,6 +126,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
   void SetUpParamGrid();
+  void BuildPagesAfterFirstPaint();
   void ShowTitle();
   void ShowFactoryPages(bool visible);
 
@@ -111,6 +142,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
+  bool pages_built_ = false;
 };
 
 }  // namespace tarven::app

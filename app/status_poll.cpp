@@ -24,6 +24,7 @@ QString NotAvailable() {
 }  // namespace
 
 void TMainForm::Timer1Timer() {
+  BuildPages();
   const device::StatusReading reading = device::PollStatus(
       HidHandle, [this](device::Handle handle, std::uint8_t run_flag, std::uint8_t ext_dac_flag) {
         RefreshSignalPage(handle, PageControl1->currentIndex(), run_flag, ext_dac_flag);
@@ -114,18 +115,22 @@ std::array<QLineEdit*, 4> TMainForm::DacEdits() const {
 }
 
 void TMainForm::DisableOutputChecks() {
+  BuildPages();
   for (QCheckBox* box : OutputChecks()) box->setEnabled(false);
 }
 
 void TMainForm::EnableOutputChecks() {
+  BuildPages();
   for (QCheckBox* box : OutputChecks()) box->setEnabled(true);
 }
 
 void TMainForm::DisableDacEdits() {
+  BuildPages();
   for (QLineEdit* edit : DacEdits()) edit->setEnabled(false);
 }
 
 void TMainForm::EnableDacEdits() {
+  BuildPages();
   for (QLineEdit* edit : DacEdits()) edit->setEnabled(true);
 }
 

@@ -21,11 +21,13 @@ class FormTest : public SimTest {
     SimTest::TearDown();
   }
 
-  // Every window of the test shares the test's one script of answers.
+  // Every window of the test shares the test's one script of answers. The window comes with all
+  // its pages built, as a person finds it once it has been painted.
   template <typename Form = app::TMainForm>
   std::unique_ptr<Form> MakeForm(const QStringList& arguments = {}) {
     auto form = std::make_unique<Form>(arguments, dialogs_);
     form->Timer1->stop();
+    form->BuildPages();
     return form;
   }
 
@@ -35,6 +37,7 @@ class FormTest : public SimTest {
   }
 
   ScriptedDialogs& dialogs() { return *dialogs_; }
+  std::shared_ptr<ScriptedDialogs> dialogs_shared() const { return dialogs_; }
 
   // The command frames sent since the log was last cleared, the searches' identify frames left out.
   std::vector<Bytes> SentCommands() const {

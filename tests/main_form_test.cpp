@@ -97,6 +97,29 @@ TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
   EXPECT_EQ(device::BootModule.DeviceCode, 0x3B01);
 }
 
+// The window paints its first page before it builds the others, right after that first paint; the
+// pages then hold what the start-up gives them.
+TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
+  auto form = std::make_unique<TMainForm>(QStringList{}, dialogs_shared());
+  form->Timer1->stop();
+  EXPECT_FALSE(form->PagesBuilt());
+  EXPECT_EQ(form->StringGrid1, nullptr);
+  EXPECT_NE(form->Button1, nullptr) << "the first page comes with the window";
+
+  form->show();
+  for (int i = 0; i < 50 && !form->PagesBuilt(); ++i) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  ASSERT_TRUE(form->PagesBuilt());
+  ASSERT_NE(form->StringGrid1, nullptr);
+  EXPECT_EQ(form->StringGrid1->parentWidget(), form->TabSheet11);
+  EXPECT_EQ(form->StringGrid1->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
+  EXPECT_EQ(form->StringGrid1->item(255, 0)->text(), QStringLiteral("255"));
+  EXPECT_FALSE(form->CheckBox36->isEnabled());
+  EXPECT_EQ(form->ListBox1->parentWidget(), form->TabSheet2);
+  EXPECT_EQ(form->Button15->parentWidget(), form->TabSheet10);
+}
+
 TEST_F(FormTest, WindowIsFixedAt712By340WithPagesLeftAndPanelRight) {
   auto form = MakeForm();
   EXPECT_EQ(form->size(), QSize(712, 340));
