@@ -7,20 +7,34 @@
 #include "app/application_title.h"
 
 namespace tarven::app {
+namespace {
+
+// The tool's texts break their lines the way the module's own tools always have: a carriage
+// return alone, or a line feed and a carriage return. A label breaks lines only at a line feed,
+// so each such break is shown as one.
+QString Displayed(QString text) {
+  text.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return text;
+}
+
+}  // namespace
 
 bool QtDialogs::AskYesNo(QWidget* owner, const QString& caption, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+  QMessageBox box(QMessageBox::NoIcon, caption, Displayed(text), QMessageBox::Yes | QMessageBox::No,
+                  owner);
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }
 
 void QtDialogs::ShowMessage(QWidget* owner, const QString& caption, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+  QMessageBox box(QMessageBox::NoIcon, caption, Displayed(text), QMessageBox::Ok, owner);
   box.exec();
 }
 
 void QtDialogs::ShowError(QWidget* owner, const QString& text) {
-  QMessageBox::critical(owner, ApplicationTitle(), text);
+  QMessageBox::critical(owner, ApplicationTitle(), Displayed(text));
 }
 
 QString QtDialogs::ChooseOpenFile(QWidget* owner) {

@@ -128,6 +128,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dial
     Ui::TMainForm::setupUi(this);
   }
   SetUpValueBoxesOnFirstShow();
+  SetUpConfigPage();
   setGeometry(
       QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
 
@@ -151,7 +152,9 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShowTitle();
   device::ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
+  std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
   KIP1 = KIP2 = KIP3 = KIP4 = 0;
+  ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
   // The parameter grid and the output check boxes are set up with their pages (BuildPages).
@@ -188,6 +191,7 @@ void TMainForm::BuildPages() {
   }
   // The pages' part of the start-up.
   SetUpParamGrid();
+  SetUpEaPage();
   DisableOutputChecks();
 }
 

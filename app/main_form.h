@@ -10,12 +10,14 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "app/dialogs.h"
 #include "device/device.h"
 #include "device/operations.h"
+#include "model/config_sector.h"
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
 #include "ui_tab_sheet10.h"
@@ -30,6 +32,7 @@
 #include "ui_tab_sheet9.h"
 
 class QCheckBox;
+class QComboBox;
 class QCloseEvent;
 class QLineEdit;
 class QTimer;
@@ -99,6 +102,12 @@ class TMainForm : public QWidget,
   void BuildPages();
   bool PagesBuilt() const { return pages_built_; }
 
+  // Configuration pages: the controls from the working copy, and the grid's cell-edit handler,
+  // run on every change of a cell's text while it is edited; false asks to empty the cell.
+  void ShowConfig();
+  void ShowEaParams();
+  bool StringGrid1SetEditText(int column, int row, const QString& text);
+
   void DisableOutputChecks();
   void EnableOutputChecks();
   void DisableDacEdits();
@@ -108,6 +117,11 @@ class TMainForm : public QWidget,
   void Timer1Timer();
   void Button8Click();
   void Button13Click();
+  void Button1Click();
+  void Button2Click();
+  void Button16Click();
+  void Button17Click();
+  void Edit2Change(const QString& text);
 
  protected:
   // The live page's part of a status tick, over the tick's open handle, with the flags of this
@@ -126,6 +140,11 @@ class TMainForm : public QWidget,
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
   void SetUpParamGrid();
+  void SetUpConfigPage();
+  void SetUpEaPage();
+  std::array<QComboBox*, 8> ConfigLists() const;
+  void ConfigListChange(std::size_t row, int index);
+  void WriteConfigSector(const std::function<void(model::Sector)>& change);
   void BuildPagesAfterFirstPaint();
   void ShowTitle();
   void ShowFactoryPages(bool visible);
