@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "app/application_title.h"
 
@@ -24,6 +25,9 @@ QString Displayed(QString text) {
 bool QtDialogs::AskYesNo(QWidget* owner, const QString& caption, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, caption, Displayed(text), QMessageBox::Yes | QMessageBox::No,
                   owner);
+  // The window speaks Russian; the toolkit's own button texts would not.
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }
