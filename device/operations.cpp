@@ -203,6 +203,75 @@ Outcome WriteFlashArea(Handle& handle, model::AreaId id, std::span<const std::ui
   return WriteAreaOver(handle, area, data, progress, count);
 }
 
+Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& progress) {
+  const std::uint32_t size = model::Area(model::AreaId::Ram).size;
+  if (out.size() != size) return Outcome::Failed(Failure::InvalidRequest);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  Outcome outcome;
+  outcome.total = size;
+  Send(handle, Command(CmdStopCnc), count, outcome);
+  std::vector<std::uint8_t> scratch(size);
+  bool go_on = Report(progress, 0, size);
+  bool read = false;
+  if (Send(handle, Command(CmdReadRam, 0, size), count, outcome)) {
+    std::uint64_t done = 0;
+    read = ReadData(handle, scratch.data(), size, [&](std::uint32_t copied) {
+      if (copied > done && (copied % kMaxBlockLength == 0 || copied == size)) {
+        go_on = Report(progress, copied, size) && go_on;
+      }
+      done = copied;
+    });
+    if (!read && outcome.ok()) {
+      outcome = count.Refused(Direction::Fetch);
+      outcome.total = size;
+    }
+    outcome.done = done;
+  }
+  // The CNC runs again after every read, as it always has.
+  Send(handle, Command(CmdStartCnc), count, outcome);
+  if (!outcome.ok()) return outcome;
+  if (!go_on) {
+    outcome.failure = Failure::Cancelled;
+    return outcome;
+  }
+  std::copy(scratch.begin(), scratch.end(), out.begin());
+  return outcome;
+}
+
+Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank bank,
+                 const Progress& progress) {
+  const std::uint32_t size = model::Area(model::AreaId::Ram).size;
+  if (data.size() != size) return Outcome::Failed(Failure::InvalidRequest);
+  const ReportCount count;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  Outcome outcome;
+  Send(handle, Command(CmdStopCnc), count, outcome);
+  Send(handle, Command(CmdWriteRam, 0, size), count, outcome);
+  Report(progress, 0, size);
+  // One stream, as announced, told in pieces of 2048 bytes; a refused report ends the stream.
+  std::uint32_t done = 0;
+  while (done < size) {
+    const std::uint32_t n = std::min(kMaxBlockLength, size - done);
+    if (!WriteData(handle, data.data() + done, n)) {
+      if (outcome.ok()) outcome = count.Refused(Direction::Send);
+      break;
+    }
+    done += n;
+    Report(progress, done, size);
+  }
+  const std::uint32_t bank_offset = bank == RamBank::Main ? 0 : size;
+  Send(handle, Command(CmdStoreRam, bank_offset, size), count, outcome);
+  Send(handle, Command(CmdRestart), count, outcome);
+  outcome.done = done;
+  outcome.total = size;
+  return outcome;
+}
+
 Outcome UpdateConfigSector(Handle& handle, const SectorChange& change) {
   const model::MemoryArea& area = model::Area(model::AreaId::ConfigSector);
   const ReportCount count;

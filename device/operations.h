@@ -64,6 +64,21 @@ Outcome ReadFlashArea(Handle& handle, model::AreaId area, std::span<std::uint8_t
 Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::uint8_t> data,
                        const Progress& progress = {});
 
+// Reads the module's RAM into `out` (16384 bytes): stops the CNC, reads, and starts the CNC again
+// whatever became of the read and whatever the CNC's state was before. `out` changes only when
+// every byte arrived; `progress` as for ReadFlashArea.
+Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& progress = {});
+
+enum class RamBank { Main, Reserve };
+
+// Writes `data` (16384 bytes) into the module's RAM and has it stored in a non-volatile bank:
+// stops the CNC, announces and streams the RAM, stores it, and restarts the module. The store and
+// the restart go out even after a refused report, as the module expects; the outcome names the
+// first refused one. `progress` is told every 2048 bytes; the stream cannot stop halfway, since
+// the module counts on the announced length.
+Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank bank,
+                 const Progress& progress = {});
+
 // Read-modify-write of the configuration sector, over one open handle: reads the whole sector,
 // lets `change` alter it, and writes it back. When the read fails nothing is written
 // (Failure::ReadBeforeWrite), since the write would put into the sector bytes not read from it;

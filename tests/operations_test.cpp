@@ -3,6 +3,7 @@
 #include "device/operations.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -261,6 +262,66 @@ TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
             "written");
   for (const Bytes& report : Sent()) EXPECT_NE(report[2], 9) << "no block was begun";
   EXPECT_EQ(module().FlashAt(0x0803F800, 1)[0], 8);
+  EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
+// The command frames sent, the data reports left out, as (code, Param1, Param2).
+std::vector<std::array<std::uint32_t, 3>> CommandsOf(const std::vector<Bytes>& sent) {
+  std::vector<std::array<std::uint32_t, 3>> commands;
+  for (const Bytes& report : sent) {
+    if (report[1] == 0x55 && report[2] != 1) {
+      commands.push_back({report[2], Le32At(report, 3), Le32At(report, 7)});
+    }
+  }
+  return commands;
+}
+
+TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
+  module().cnc_running = false;  // started afterwards all the same
+  const auto ram = Pattern(16384);
+  module().ram = ram;
+  std::vector<std::uint8_t> out(16384, 0);
+  auto outcome = device::ReadRam(handle_, out);
+  EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
+  EXPECT_EQ(out, ram);
+  using C = std::array<std::uint32_t, 3>;
+  EXPECT_EQ(CommandsOf(Sent()), (std::vector<C>{{12, 0, 0}, {17, 0, 16384}, {16, 0, 0}}));
+  EXPECT_EQ(Fetches(), 1u + 16384 / 64 + 1);
+  EXPECT_TRUE(module().cnc_running);
+
+  // A read that breaks off changes nothing and still starts the CNC.
+  sim_->ClearLog();
+  std::vector<std::uint8_t> kept(16384, 0x5A);
+  sim_->RefuseNthFetch(1 + 100);
+  outcome = device::ReadRam(handle_, kept);
+  EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+  EXPECT_EQ(kept, std::vector<std::uint8_t>(16384, 0x5A));
+  EXPECT_EQ(CommandsOf(Sent()).back(), (C{16, 0, 0}));
+  EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+}
+
+TEST_F(SimTest, RamWriteToEachBank) {
+  using C = std::array<std::uint32_t, 3>;
+  const auto ram = Pattern(16384);
+  auto outcome = device::WriteRam(handle_, ram, device::RamBank::Reserve);
+  EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 1u + 2 + 256 + 2);
+  EXPECT_EQ(CommandsOf(sent),
+            (std::vector<C>{{12, 0, 0}, {18, 0, 16384}, {19, 16384, 16384}, {13, 0, 0}}));
+  EXPECT_EQ(sent[2], Frame(18, 0, 16384));
+  EXPECT_EQ(module().ram_reserve_bank, ram);
+  EXPECT_EQ(module().restarts, 1u);
+
+  // A refused data report ends the stream; the store and the restart still go out, and the
+  // outcome names the report.
+  sim_->ClearLog();
+  sim_->RefuseNthSend(1 + 2 + 5);
+  outcome = device::WriteRam(handle_, ram, device::RamBank::Main);
+  EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+  EXPECT_EQ(outcome.report, 2u + 2 + 5);
+  EXPECT_EQ(CommandsOf(Sent()),
+            (std::vector<C>{{12, 0, 0}, {18, 0, 16384}, {19, 0, 16384}, {13, 0, 0}}));
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
