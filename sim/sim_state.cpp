@@ -210,6 +210,7 @@ ReadResult ReadStateFile(const std::string& path, std::string& text, std::string
       error = path + ": too large for a simulator state (" + std::to_string(read.size) +
               " bytes, at most " + std::to_string(kMaxStateFileSize) + ")";
       break;
+    case storage::ReadStatus::Short:
     case storage::ReadStatus::Failed:
       error = "cannot read simulator state " + path + ": " + SystemReason(read.error_number);
       break;
@@ -370,6 +371,7 @@ bool SaveState(const ModuleState& state, const std::string& path, std::string& e
       error = path + ": not a regular file";
       break;
     case storage::ReplaceStep::NoPermission:
+    case storage::ReplaceStep::Create:
     case storage::ReplaceStep::Write:
       error = "cannot write simulator state " + path + ": " + saved.reason;
       break;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -107,6 +108,51 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::s
   return result;
 }
 
+ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
+                          std::vector<std::uint8_t>& bytes) {
+  ReadResult result;
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    result.error_number = errno;
+    return result;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    result.status = ReadStatus::NotRegular;
+    return result;
+  }
+  result.size = static_cast<std::uint64_t>(info.st_size);
+  const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(result.size, limit));
+  bytes.resize(wanted);
+  std::size_t used = 0;
+  while (used < wanted) {
+    const ssize_t n = ::read(fd, bytes.data() + used, wanted - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      result.status = ReadStatus::Failed;
+      result.error_number = errno;
+      ::close(fd);
+      bytes.clear();
+      return result;
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (used < wanted) {
+    // The file shrank while it was read, or the system delivered less than it listed.
+    result.status = ReadStatus::Short;
+    result.error_number = EIO;
+    bytes.clear();
+    return result;
+  }
+  result.status = ReadStatus::Read;
+  return result;
+}
+
 bool ResolveLinks(const std::string& path, std::string& target, std::string& error) {
   fs::path current(path);
   for (int hop = 0; hop < 40; ++hop) {
@@ -144,7 +190,7 @@ ReplaceResult ReplaceFile(const std::string& path, std::string_view bytes) {
   }
   std::string temporary;
   const int fd = CreateTemporary(target, temporary);
-  if (fd < 0) return Failed(ReplaceStep::Write, errno);
+  if (fd < 0) return Failed(ReplaceStep::Create, errno);
   // A new file gets the usual mode (0666 less the umask); a replaced one keeps its own.
   bool written = !exists || ::fchmod(fd, info.st_mode & 07777) == 0;
   written = written && WriteAll(fd, bytes) && ::fsync(fd) == 0;

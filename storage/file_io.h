@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarven::storage {
 
 // The system's words for an error number.
 std::string SystemReason(int error_number);
 
-enum class ReadStatus { Read, Missing, NotRegular, TooLarge, Failed };
+enum class ReadStatus { Read, Missing, NotRegular, TooLarge, Short, Failed };
 
 struct ReadResult {
   ReadStatus status = ReadStatus::Failed;
@@ -26,6 +27,11 @@ struct ReadResult {
 // Reads the whole of `path` into `bytes` when it is a regular file of at most `max_size` bytes.
 ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::string& bytes);
 
+// Reads the first min(file size, `limit`) bytes of the regular file `path` into `bytes`; a file of
+// any size is accepted. Short when fewer bytes came than the file's size promised.
+ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
+                          std::vector<std::uint8_t>& bytes);
+
 // The file that `path` stands for: symbolic links followed to the end. The file itself need not
 // exist. False with a reason when a link cannot be read or links go round in a loop.
 bool ResolveLinks(const std::string& path, std::string& target, std::string& error);
@@ -33,7 +39,9 @@ bool ResolveLinks(const std::string& path, std::string& target, std::string& err
 // The folder a file lives in ("." for a bare name).
 std::string FolderOf(const std::string& file);
 
-enum class ReplaceStep { Done, Resolve, NotRegular, NoPermission, Write, Rename };
+// Where a replacement stopped: following the links, finding no regular file or no permission to
+// replace it, creating the new file beside it, writing it (a full disk), or renaming it.
+enum class ReplaceStep { Done, Resolve, NotRegular, NoPermission, Create, Write, Rename };
 
 struct ReplaceResult {
   ReplaceStep failed = ReplaceStep::Done;
