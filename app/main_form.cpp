@@ -192,6 +192,7 @@ void TMainForm::BuildPages() {
   // The pages' part of the start-up.
   SetUpParamGrid();
   SetUpEaPage();
+  SetUpSignalPages();
   DisableOutputChecks();
 }
 

@@ -32,6 +32,7 @@
 #include "ui_tab_sheet9.h"
 
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QCloseEvent;
 class QLineEdit;
@@ -108,6 +109,11 @@ class TMainForm : public QWidget,
   void ShowEaParams();
   bool StringGrid1SetEditText(int column, int row, const QString& text);
 
+  // Live signal pages: a register word into its binary box (16 digits, each followed by a space)
+  // and its octal box (six digits).
+  static void ShowBits(QLabel* box, std::uint16_t word);
+  static void ShowOctalWord(QLabel* box, std::uint16_t word);
+
   void DisableOutputChecks();
   void EnableOutputChecks();
   void DisableDacEdits();
@@ -117,6 +123,15 @@ class TMainForm : public QWidget,
   void Timer1Timer();
   void Button8Click();
   void Button13Click();
+  // Live signal pages: counter reset, outputs, КИП0 bits and DAC codes, the DAC code edits.
+  void Button6Click();
+  void Button10Click();
+  void Button11Click();
+  void Button12Click();
+  void Edit7Change(const QString& text);
+  void Edit8Change(const QString& text);
+  void Edit9Change(const QString& text);
+  void Edit10Change(const QString& text);
   void Button1Click();
   void Button2Click();
   void Button16Click();
@@ -140,6 +155,10 @@ class TMainForm : public QWidget,
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
   void SetUpParamGrid();
+  void SetUpSignalPages();
+  // Outputs and DAC codes go to the module only while it is there and the CNC is stopped.
+  bool OutputsMayBeSent() const;
+  void DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& text);
   void SetUpConfigPage();
   void SetUpEaPage();
   std::array<QComboBox*, 8> ConfigLists() const;

@@ -35,9 +35,6 @@ void TMainForm::Timer1Timer() {
   ShowRunState(reading);
 }
 
-void TMainForm::RefreshSignalPage(device::Handle /*handle*/, int /*page*/,
-                                  std::uint8_t /*run_flag*/, std::uint8_t /*ext_dac_flag*/) {}
-
 void TMainForm::ShowModuleState(device::Presence presence) {
   switch (presence) {
     case device::Presence::BootLoader:

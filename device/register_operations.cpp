@@ -1,0 +1,206 @@
+#include "device/register_operations.h"
+
+#include <algorithm>
+
+#include "device/operations.h"
+
+namespace tarven::device {
+namespace {
+
+TModuleCommand Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0) {
+  TModuleCommand command;
+  command.Code = code;
+  command.Param1 = p1;
+  command.Param2 = p2;
+  return command;
+}
+
+// Numbers the reports of one operation from 1 and keeps the first one refused.
+class Exchange {
+ public:
+  Exchange() : start_(ReportsExchanged()) {}
+
+  // Notes a step that failed at the report just exchanged, unless an earlier one did.
+  bool Note(bool ok, Direction direction) {
+    if (!ok && outcome_.ok()) {
+      outcome_ = Outcome::RefusedReport(ReportsExchanged() - start_, direction);
+    }
+    return ok;
+  }
+  bool Send(Handle handle, const TModuleCommand& command) {
+    return Note(SendCommand(handle, command), Direction::Send);
+  }
+  bool Read(Handle handle, std::uint8_t code, std::uint32_t p1, model::RegisterReply& reply) {
+    const bool sent = Send(handle, Command(code, p1));
+    const bool read =
+        Note(ReadData(handle, reply.data(), model::kRegisterReplySize), Direction::Fetch);
+    return sent && read;
+  }
+  const Outcome& outcome() const { return outcome_; }
+
+ private:
+  std::uint64_t start_;
+  Outcome outcome_;
+};
+
+struct Status {
+  bool read = false;
+  std::uint8_t run_flag = 0;
+  std::uint8_t ext_dac_flag = 0;
+};
+
+Status ReadStatus(Handle handle, Exchange& exchange) {
+  model::RegisterReply answer{};
+  Status status;
+  status.read = exchange.Read(handle, CmdStatus, 0, answer);
+  if (status.read) {
+    status.run_flag = answer[4];
+    status.ext_dac_flag = answer[5];
+  }
+  return status;
+}
+
+}  // namespace
+
+bool IsEncoderRegister(std::uint16_t address) {
+  return std::find(kEncoderRegisters.begin(), kEncoderRegisters.end(), address) !=
+         kEncoderRegisters.end();
+}
+
+bool ReadRegisterOver(Handle handle, std::uint16_t address, model::RegisterReply& reply) {
+  const bool sent = SendCommand(handle, Command(CmdReadRegister, address));
+  const bool read = ReadData(handle, reply.data(), model::kRegisterReplySize);
+  return sent && read;
+}
+
+bool ReadEaWordsOver(Handle handle, std::uint8_t code, model::RegisterReply& reply) {
+  const bool sent = SendCommand(handle, Command(code));
+  const bool read = ReadData(handle, reply.data(), model::kRegisterReplySize);
+  return sent && read;
+}
+
+bool SendBareCommand(Handle handle, std::uint8_t code) {
+  return SendCommand(handle, Command(code));
+}
+
+Outcome WriteRegisters(Handle& handle, std::span<const RegisterWrite> writes) {
+  Exchange exchange;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  for (const RegisterWrite& write : writes) {
+    exchange.Send(handle, Command(CmdWriteRegister, write.address, write.value));
+  }
+  return exchange.outcome();
+}
+
+GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterWrite> writes,
+                                       bool external_dac) {
+  Exchange exchange;
+  GuardedWrite result;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) {
+    result.outcome = WhyNoApplication();
+    return result;
+  }
+  HandleGuard guard(handle);
+  const Status status = ReadStatus(handle, exchange);
+  if (!status.read) {
+    // Without the status nobody knows whether the CNC runs: nothing is written.
+    result.outcome = exchange.outcome();
+    return result;
+  }
+  if (status.run_flag != 0) {
+    result.cnc_running = true;
+    return result;
+  }
+  if (external_dac && status.ext_dac_flag == 0) {
+    result.switched_dac_on = exchange.Send(handle, Command(CmdExtDacOn));
+  }
+  for (const RegisterWrite& write : writes) {
+    exchange.Send(handle, Command(CmdWriteRegister, write.address, write.value));
+  }
+  result.outcome = exchange.outcome();
+  return result;
+}
+
+Outcome ReadLiveSignals(Handle& handle, LiveSignals& live) {
+  live = {};
+  Exchange exchange;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) return WhyNoApplication();
+  HandleGuard guard(handle);
+  const Status status = ReadStatus(handle, exchange);
+  live.status_read = status.read;
+  live.run_flag = status.run_flag;
+  live.ext_dac_flag = status.ext_dac_flag;
+
+  const auto read16 = [&](std::uint16_t address, std::optional<std::uint16_t>& value) {
+    model::RegisterReply reply{};
+    if (exchange.Read(handle, CmdReadRegister, address, reply)) {
+      value = model::RegisterValue(reply);
+    }
+  };
+  for (std::size_t i = 0; i < kInputRegisters.size(); ++i) {
+    read16(kInputRegisters[i], live.inputs[i]);
+  }
+  for (std::size_t i = 0; i < kOutputRegisters.size(); ++i) {
+    read16(kOutputRegisters[i], live.outputs[i]);
+  }
+  read16(kKip0Register, live.kip0);
+  live.encoders_skipped = !status.read || status.run_flag != 0;
+  for (std::size_t i = 0; i < kEncoderRegisters.size() && !live.encoders_skipped; ++i) {
+    model::RegisterReply reply{};
+    if (exchange.Read(handle, CmdReadRegister, kEncoderRegisters[i], reply)) {
+      live.encoder_changes[i] = model::CounterDelta(model::RegisterNumber(reply));
+    }
+  }
+  for (std::size_t i = 0; i < kDacRegisters.size(); ++i) {
+    model::RegisterReply reply{};
+    if (exchange.Read(handle, CmdReadRegister, kDacRegisters[i], reply)) {
+      live.dac_codes[i] = model::RegisterNumber(reply);
+    }
+  }
+  model::RegisterReply reply{};
+  if (exchange.Read(handle, CmdReadEaInputs, 0, reply)) live.ea_inputs = model::EaWords(reply);
+  reply = {};
+  if (exchange.Read(handle, CmdReadEaOutputs, 0, reply)) {
+    const auto words = model::EaWords(reply);
+    live.ea_outputs = std::array<std::uint16_t, 2>{words[0], words[1]};
+  }
+  return exchange.outcome();
+}
+
+RegisterReads ReadRegisters(Handle& handle, std::span<const std::uint16_t> addresses,
+                            std::span<std::optional<std::uint32_t>> values) {
+  RegisterReads result;
+  if (values.size() < addresses.size()) {
+    result.outcome = Outcome::Failed(Failure::InvalidRequest);
+    return result;
+  }
+  Exchange exchange;
+  handle = OpenModule(AppModule);
+  if (handle == kInvalidHandle) {
+    result.outcome = WhyNoApplication();
+    return result;
+  }
+  HandleGuard guard(handle);
+  const Status status = ReadStatus(handle, exchange);
+  const bool encoders = std::any_of(addresses.begin(), addresses.end(), IsEncoderRegister);
+  if (encoders && (!status.read || status.run_flag != 0)) {
+    // An encoder's change read now would be lost to the CNC.
+    result.cnc_running = status.read;
+    result.outcome = exchange.outcome();
+    return result;
+  }
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    model::RegisterReply reply{};
+    if (exchange.Read(handle, CmdReadRegister, addresses[i], reply)) {
+      values[i] = model::RegisterNumber(reply);
+    }
+  }
+  result.outcome = exchange.outcome();
+  return result;
+}
+
+}  // namespace tarven::device
