@@ -18,6 +18,12 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
       }
       options.sim_state_path = args[++i];
       state_given = true;
+    } else if (args[i] == "--firmware") {
+      if (i + 1 == args.size() || args[i + 1].empty()) {
+        error = "--firmware needs a file name";
+        return false;
+      }
+      options.firmware_file = args[++i];
     }
   }
   if (state_given && !options.simulate) {

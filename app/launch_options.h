@@ -14,6 +14,8 @@ struct LaunchOptions {
   std::string sim_state_path;
   // Print every feature report in hex with its direction on standard error.
   bool trace = false;
+  // The firmware image "Обновить" sends instead of the one the tool carries; empty when not given.
+  std::string firmware_file;
 };
 
 // `args` are the arguments after the program name. Options this function does not know are left

@@ -12,6 +12,7 @@
 #include "app/launch_options.h"
 #include "app/main_form.h"
 #include "app/quit_on_signal.h"
+#include "firmware/firmware_image.h"
 #include "sim/session.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,17 @@ int main(int argc, char** argv) {
   tarven::app::LaunchOptions options;
   std::string error;
   if (!tarven::app::ParseLaunchOptions(args, options, error)) {
+    std::cerr << "tarven: " << error << '\n';
+    return 2;
+  }
+  // The image "Обновить" sends. A file named with --firmware is checked now, not at the press.
+  tarven::firmware::ImageQuery image_query;
+  image_query.file = options.firmware_file;
+  image_query.simulated = options.simulate;
+  image_query.program_folder = tarven::firmware::ProgramFolder();
+  tarven::firmware::Image firmware_image;
+  if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
+      !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
     std::cerr << "tarven: " << error << '\n';
     return 2;
   }
@@ -44,6 +56,7 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
     tarven::app::TMainForm form(arguments);
+    form.SetFirmwareImage(std::move(firmware_image), session->simulator() != nullptr);
     form.show();
     status = QApplication::exec();
   }

@@ -137,6 +137,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dial
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
   connect(Button8, &QPushButton::clicked, this, &TMainForm::Button8Click);
   connect(Button13, &QPushButton::clicked, this, &TMainForm::Button13Click);
+  connect(Button3, &QPushButton::clicked, this, &TMainForm::Button3Click);
 
   FormCreate(arguments);
   Timer1->start();

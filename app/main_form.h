@@ -17,6 +17,7 @@
 #include "app/dialogs.h"
 #include "device/device.h"
 #include "device/operations.h"
+#include "firmware/firmware_image.h"
 #include "model/config_sector.h"
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
@@ -119,10 +120,18 @@ class TMainForm : public QWidget,
   void DisableDacEdits();
   void EnableDacEdits();
 
+  // Firmware update: the image "Обновить" sends (the carried or installed one unless set), and the
+  // transfer that the status tick runs when it finds the boot loader while up_flag is set. The
+  // simulator's stand-in image is taken only when the link is the simulated module.
+  void SetFirmwareImage(firmware::Image image, bool simulated_link);
+  const firmware::Image& FirmwareImage();
+  void SendFirmwareImage();
+
  public slots:
   void Timer1Timer();
   void Button8Click();
   void Button13Click();
+  void Button3Click();
   // Live signal pages: counter reset, outputs, КИП0 bits and DAC codes, the DAC code edits.
   void Button6Click();
   void Button10Click();
@@ -181,6 +190,8 @@ class TMainForm : public QWidget,
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
   bool pages_built_ = false;
+  firmware::Image firmware_image_;
+  bool firmware_image_chosen_ = false;
 };
 
 }  // namespace tarven::app

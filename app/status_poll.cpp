@@ -40,6 +40,11 @@ void TMainForm::ShowModuleState(device::Presence presence) {
     case device::Presence::BootLoader:
       StaticText7->setText(QStringLiteral("загрузчик"));
       StaticText9->setText(Text(model::BootVersionText(device::BootModule.BootVersion)));
+      // A requested update runs here, to its end, inside this tick.
+      if (up_flag) {
+        up_flag = false;
+        SendFirmwareImage();
+      }
       StaticText8->setText(Text(model::FirmwareVersionText(device::BootModule.FirmwareVersion)));
       SetModuleControlsEnabled(true);
       break;

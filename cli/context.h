@@ -24,6 +24,8 @@ struct Context {
   std::ostream& err;
   // Null where there is nobody to ask (no terminal): the write goes ahead.
   Confirm confirm;
+  // The link is the simulated module (the simulator's stand-in firmware image may go to it).
+  bool simulated = false;
 
   bool Ask(std::string_view question) const { return !confirm || confirm(question); }
 
@@ -41,6 +43,7 @@ using Action = std::function<int(Context&)>;
 // stores its work in `action`. Options live in storage that the group's lambdas own.
 void RegisterStatusCommands(CLI::App& app, Action& action);
 void RegisterConfigCommands(CLI::App& app, Action& action);
+void RegisterUpdateCommands(CLI::App& app, Action& action);
 
 // Text from the user echoed in a message: at most `limit` characters, cut with "…".
 std::string Shorten(std::string_view text, std::size_t limit = 40);

@@ -85,6 +85,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Action action;
   RegisterStatusCommands(app, action);
   RegisterConfigCommands(app, action);
+  RegisterUpdateCommands(app, action);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -122,6 +123,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     confirm = AskOnTerminal;
   }
   Context context{out, err, std::move(confirm)};
+  context.simulated = session->simulator() != nullptr;
   int result = action(context);
   if (!session->Finish(error)) {
     err << "tarvenctl: " << error << '\n';

@@ -1,0 +1,123 @@
+// update [--firmware FILE]: the module's firmware from a script, both stages in one command.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/context.h"
+#include "cli/progress_line.h"
+#include "device/firmware_update.h"
+#include "firmware/firmware_image.h"
+#include "model/version_text.h"
+
+namespace tarven::cli {
+namespace {
+
+namespace dev = tarven::device;
+
+constexpr const char* kWhat = "update";
+
+std::string PresenceWord(dev::Presence presence) {
+  switch (presence) {
+    case dev::Presence::Application:
+      return "application";
+    case dev::Presence::BootLoader:
+      return "bootloader";
+    case dev::Presence::Absent:
+      break;
+  }
+  return "absent";
+}
+
+// The image to send, or the exit status when there is none that may go.
+bool ChooseImage(Context& context, const std::string& file, firmware::Image& image, int& status) {
+  firmware::ImageQuery query;
+  query.file = file;
+  query.simulated = context.simulated;
+  query.program_folder = firmware::ProgramFolder();
+  std::string error;
+  std::string note;
+  if (!firmware::FindImage(query, image, error, &note) ||
+      !firmware::CheckImageForLink(image, context.simulated, error)) {
+    status = context.Fail(kWhat, error);
+    return false;
+  }
+  if (image.empty()) {
+    status = context.Fail(
+        kWhat, note.empty() ? "no firmware image: this build carries none; name one with --firmware"
+                            : "no firmware image: " + note);
+    return false;
+  }
+  return true;
+}
+
+int Update(Context& context, const std::string& file) {
+  firmware::Image image;
+  int status = kExitOk;
+  if (!ChooseImage(context, file, image, status)) return status;
+
+  const dev::UpdateTiming timing;
+  dev::UpdateResult result;
+  {
+    const InterruptRequest interrupt;
+    ProgressLine line(context.err, IsTerminal(context.err), kWhat, &interrupt);
+    dev::Handle handle = dev::kInvalidHandle;
+    result = dev::UpdateFirmware(handle, image.bytes, std::ref(line), timing);
+    line.Finish();
+  }
+  const auto seconds = [](std::chrono::milliseconds wait) {
+    return std::to_string(wait.count() / 1000) + " s";
+  };
+  switch (result.stage) {
+    case dev::UpdateStage::FindModule:
+      return context.Fail(kWhat, result.outcome);
+    case dev::UpdateStage::GiveWay:
+      return context.Fail(kWhat, "the application did not take the update command: " +
+                                     dev::Describe(result.outcome));
+    case dev::UpdateStage::WaitBootLoader:
+      return context.Fail(kWhat, "the boot loader did not appear within " +
+                                     seconds(timing.boot_loader_wait) +
+                                     " after the application was asked to give way");
+    case dev::UpdateStage::Transfer: {
+      std::string text =
+          "the image did not reach the boot loader: " + dev::Describe(result.outcome);
+      if (result.outcome.done > 0 || result.outcome.failure == dev::Failure::Cancelled) {
+        text += "; the module waits in its boot loader for a whole image";
+      }
+      return context.Fail(kWhat, text);
+    }
+    case dev::UpdateStage::Return:
+    case dev::UpdateStage::Done:
+      break;
+  }
+  context.out << "sent: " << image.bytes.size() << " bytes\n";
+  context.out << "state: " << PresenceWord(result.after.presence) << '\n';
+  if (result.stage == dev::UpdateStage::Return) {
+    return context.Fail(kWhat,
+                        "the image went, but the module did not come back as its "
+                        "application within " +
+                            seconds(timing.return_wait));
+  }
+  context.out << "firmware: "
+              << (result.after.status_read
+                      ? model::FirmwareVersionText(dev::AppModule.FirmwareVersion)
+                      : std::string(model::kNotAvailable))
+              << '\n';
+  return kExitOk;
+}
+
+}  // namespace
+
+void RegisterUpdateCommands(CLI::App& app, Action& action) {
+  auto file = std::make_shared<std::string>();
+  CLI::App* update = app.add_subcommand(
+      "update",
+      "update the module's firmware: the application gives way to its boot loader, which takes "
+      "the image");
+  update->add_option("--firmware", *file, "send the image in FILE instead of the carried one")
+      ->type_name("FILE");
+  update->callback(
+      [&action, file] { action = [file](Context& context) { return Update(context, *file); }; });
+}
+
+}  // namespace tarven::cli

@@ -1,0 +1,155 @@
+#include "device/firmware_update.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+namespace tarven::device {
+namespace {
+
+// Numbers the reports of one operation from 1, as a failure names them.
+class ReportCount {
+ public:
+  ReportCount() : start_(ReportsExchanged()) {}
+  Outcome Refused(Direction direction) const {
+    return Outcome::RefusedReport(ReportsExchanged() - start_, direction);
+  }
+
+ private:
+  std::uint64_t start_;
+};
+
+Outcome WhyNoBootLoader() {
+  return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)
+                                        : Outcome::Failed(Failure::NoModule);
+}
+
+// The number of searches that fit into `wait` at one every `interval`, the first one at once.
+std::int64_t Attempts(std::chrono::milliseconds wait, std::chrono::milliseconds interval) {
+  const std::int64_t step = std::max<std::int64_t>(1, interval.count());
+  return 1 + std::max<std::int64_t>(0, wait.count()) / step;
+}
+
+}  // namespace
+
+int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size) {
+  if (size == 0) return 0;
+  const double percent = static_cast<double>(sent) * 100.0 / static_cast<double>(size);
+  // nearbyint rounds in the current rounding mode, which is to nearest with ties to even.
+  return static_cast<int>(std::nearbyint(percent));
+}
+
+Outcome RequestBootLoader(Handle& handle) {
+  return SendApplicationCommand(handle, CmdUpdate);
+}
+
+Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
+                     const Progress& progress) {
+  if (image.empty() || image.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return Outcome::Failed(Failure::InvalidRequest);
+  }
+  const auto size = static_cast<std::uint32_t>(image.size());
+  const ReportCount count;
+  handle = OpenModule(BootModule);
+  if (handle == kInvalidHandle) return WhyNoBootLoader();
+  HandleGuard guard(handle);
+  Outcome outcome;
+  outcome.total = size;
+  if (!Report(progress, 0, size)) {
+    outcome.failure = Failure::Cancelled;
+    return outcome;
+  }
+  TModuleCommand announce;
+  announce.Code = CmdUpdate;
+  announce.Param1 = size;
+  announce.Param2 = size >> 16;
+  if (!SendCommand(handle, announce)) {
+    Outcome refused = count.Refused(Direction::Send);
+    refused.total = size;
+    return refused;
+  }
+  std::array<std::uint8_t, kFirmwarePieceLength> piece;
+  std::uint32_t sent = 0;
+  for (;;) {
+    const std::uint32_t n = std::min(kFirmwarePieceLength, size - sent);
+    if (n > 0) std::memcpy(piece.data(), image.data() + sent, n);
+    if (!WriteData(handle, piece.data(), n)) {
+      Outcome refused = count.Refused(Direction::Send);
+      refused.done = sent;
+      refused.total = size;
+      return refused;
+    }
+    sent += n;
+    outcome.done = sent;
+    const bool go_on = Report(progress, sent, size);
+    if (n < kFirmwarePieceLength) break;
+    // A stop falls between pieces; once every byte has gone only the empty piece is left, which
+    // sends nothing, so the transfer counts as done.
+    if (!go_on && sent < size) {
+      outcome.failure = Failure::Cancelled;
+      break;
+    }
+  }
+  return outcome;
+}
+
+UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
+                            const Progress& progress, const UpdateTiming& timing,
+                            const Sleep& sleep) {
+  const Sleep pause = sleep ? sleep : [](std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+  };
+  UpdateResult result;
+  if (image.empty()) {
+    result.outcome = Outcome::Failed(Failure::InvalidRequest);
+    return result;
+  }
+  result.after = PollStatus(handle);
+  switch (result.after.presence) {
+    case Presence::Absent:
+      result.outcome = result.after.outcome;
+      return result;
+    case Presence::BootLoader:
+      result.was_boot_loader = true;
+      break;
+    case Presence::Application: {
+      result.stage = UpdateStage::GiveWay;
+      result.outcome = RequestBootLoader(handle);
+      if (!result.outcome.ok()) return result;
+      result.stage = UpdateStage::WaitBootLoader;
+      bool found = false;
+      for (std::int64_t i = Attempts(timing.boot_loader_wait, timing.poll_interval);
+           i > 0 && !found; --i) {
+        handle = OpenModule(BootModule);
+        found = handle != kInvalidHandle;
+        CloseModule(handle);
+        if (!found && i > 1) pause(timing.poll_interval);
+      }
+      if (!found) {
+        result.outcome = WhyNoBootLoader();
+        return result;
+      }
+      break;
+    }
+  }
+  result.stage = UpdateStage::Transfer;
+  result.outcome = SendFirmware(handle, image, progress);
+  if (!result.outcome.ok()) return result;
+  // The boot loader writes the image and starts the new firmware by itself; until then it may
+  // still answer as the boot loader, or not at all.
+  result.stage = UpdateStage::Return;
+  for (std::int64_t i = Attempts(timing.return_wait, timing.poll_interval); i > 0; --i) {
+    result.after = PollStatus(handle);
+    if (result.after.presence == Presence::Application) {
+      result.stage = UpdateStage::Done;
+      return result;
+    }
+    if (i > 1) pause(timing.poll_interval);
+  }
+  return result;
+}
+
+}  // namespace tarven::device
