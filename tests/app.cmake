@@ -6,6 +6,11 @@ tarven_test(app_tests
     config_page_test.cpp signal_pages_test.cpp
   LIBS tarven_app tarven_sim)
 
+# The firmware update in the window, the same way.
+tarven_test(firmware_window_tests
+  SOURCES app_test_main.cpp firmware_window_test.cpp dialogs_scripted.h dialogs_scripted.cpp
+  LIBS tarven_app tarven_sim)
+
 # Window captions as the X server holds them: the same kind of test program, run on the xcb
 # platform under a virtual X server. Skipped (exit 77) where xvfb-run or xprop is missing.
 add_executable(window_x11_tests app_test_main.cpp window_captions_test.cpp dialogs_scripted.h
