@@ -105,6 +105,7 @@ GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterW
   }
   HandleGuard guard(handle);
   const Status status = ReadStatus(handle, exchange);
+  result.status_read = status.read;
   if (!status.read) {
     // Without the status nobody knows whether the CNC runs: nothing is written.
     result.outcome = exchange.outcome();

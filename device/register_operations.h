@@ -55,6 +55,7 @@ Outcome WriteRegisters(Handle& handle, std::span<const RegisterWrite> writes);
 // on first when the status says it is off (DAC codes reach the outputs only in that mode).
 struct GuardedWrite {
   Outcome outcome;
+  bool status_read = false;      // without it nothing was written
   bool cnc_running = false;      // refused: nothing was written
   bool switched_dac_on = false;  // CmdExtDacOn was sent
 };
