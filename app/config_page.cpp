@@ -37,18 +37,6 @@ const QString kReadFailed = QStringLiteral("Модуль не ответил. Д
 const QString kWriteNotDone = QStringLiteral("Модуль не ответил. Запись не выполнена.");
 const QString kWriteFailed = QStringLiteral("Ошибка записи в модуль.");
 
-// A failure to open the module ends a handler silently; any later failure is told.
-bool ModuleWasThere(const device::Outcome& outcome) {
-  switch (outcome.failure) {
-    case device::Failure::NoModule:
-    case device::Failure::BootLoaderOnly:
-    case device::Failure::NoIdentify:
-      return false;
-    default:
-      return true;
-  }
-}
-
 // The grid's editor reports every change of its text to the page, keystroke by keystroke, and
 // the page may empty it.
 class CellEditDelegate final : public QStyledItemDelegate {
@@ -127,7 +115,7 @@ void TMainForm::Button1Click() {
     outcome = device::ReadFlashArea(HidHandle, model::AreaId::ConfigSector, sector);
   }
   if (!outcome.ok()) {
-    if (ModuleWasThere(outcome)) dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
+    if (!outcome.module_absent()) dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
     return;
   }
   model::ConfigValues values = model::kDefaultConfig;
@@ -157,7 +145,7 @@ void TMainForm::WriteConfigSector(const std::function<void(model::Sector)>& chan
       return device::Outcome::Done();
     });
   }
-  if (outcome.ok() || !ModuleWasThere(outcome)) return;
+  if (outcome.ok() || outcome.module_absent()) return;
   dialogs().ShowMessage(
       this, ApplicationTitle(),
       outcome.failure == device::Failure::ReadBeforeWrite ? kWriteNotDone : kWriteFailed);
@@ -205,7 +193,7 @@ void TMainForm::Button16Click() {
     outcome = device::ReadFlashArea(HidHandle, model::AreaId::ConfigSector, sector);
   }
   if (!outcome.ok()) {
-    if (ModuleWasThere(outcome)) dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
+    if (!outcome.module_absent()) dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
     return;
   }
   const auto table = std::span(sector).subspan(model::kEaTableOffset, model::kEaTableBytes);

@@ -149,6 +149,7 @@ TMainForm::~TMainForm() = default;
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
+  FillImages();  // their lists are drawn with their pages (BuildPages)
   up_flag = false;
   ShowTitle();
   device::ResetModuleRecords();
@@ -193,6 +194,7 @@ void TMainForm::BuildPages() {
   // The pages' part of the start-up.
   SetUpParamGrid();
   SetUpEaPage();
+  SetUpMemoryPages();
   SetUpSignalPages();
   DisableOutputChecks();
 }

@@ -13,6 +13,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "device/device.h"
@@ -35,6 +38,7 @@
 class QCheckBox;
 class QLabel;
 class QComboBox;
+class QListWidget;
 class QCloseEvent;
 class QLineEdit;
 class QTimer;
@@ -108,6 +112,9 @@ class TMainForm : public QWidget,
   // run on every change of a cell's text while it is edited; false asks to empty the cell.
   void ShowConfig();
   void ShowEaParams();
+  // Fills `list` with eight preview lines of `image` from `first_word`.
+  void ShowImageListing(QListWidget* list, std::span<const std::uint8_t> image,
+                        std::uint32_t first_word, std::uint32_t bytes_per_line);
   bool StringGrid1SetEditText(int column, int row, const QString& text);
 
   // Live signal pages: a register word into its binary box (16 digits, each followed by a space)
@@ -146,6 +153,26 @@ class TMainForm : public QWidget,
   void Button16Click();
   void Button17Click();
   void Edit2Change(const QString& text);
+  // Memory pages: imports, reads into files, writes to the module.
+  void BitBtn1Click();
+  void BitBtn2Click();
+  void BitBtn3Click();
+  void BitBtn7Click();
+  void BitBtn8Click();
+  void BitBtn10Click();
+  void BitBtn9Click();
+  void BitBtn11Click();
+  void BitBtn12Click();
+  void BitBtn13Click();
+  void BitBtn4Click();
+  void BitBtn5Click();
+  void BitBtn6Click();
+  void BitBtn14Click();
+  void Button5Click();
+  void Button7Click();
+  void Button9Click();
+  void Button4Click();
+  void Button14Click();
 
  protected:
   // The live page's part of a status tick, over the tick's open handle, with the flags of this
@@ -173,6 +200,22 @@ class TMainForm : public QWidget,
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
   void WriteConfigSector(const std::function<void(model::Sector)>& change);
+
+  // Memory pages.
+  std::span<std::uint8_t> ImageOf(model::AreaId id);
+  std::vector<QListWidget*> ListingsOf(model::AreaId id) const;
+  void FillImages();
+  void SetUpMemoryPages();
+  // Draws again the lists of `id` that show any of `words` words from `first_word`.
+  void RedrawImage(model::AreaId id, std::uint32_t first_word, std::uint32_t words);
+  bool ReadImportFile(std::size_t limit, std::vector<std::uint8_t>& bytes);
+  void ImportWholeImage(model::AreaId id);
+  void ImportChipFile(model::AreaId id, std::string_view chip);
+  QString ChooseExportFile();
+  void SaveImageFile(const QString& name, std::span<const std::uint8_t> image);
+  void ReadImage(model::AreaId id);
+  void WriteFlashImage(model::AreaId id);
+  void WriteRamImage(device::RamBank bank);
   void BuildPagesAfterFirstPaint();
   void ShowTitle();
   void ShowFactoryPages(bool visible);

@@ -36,6 +36,12 @@ struct Outcome {
   std::string reason;   // the system's reason of a file error
 
   bool ok() const { return failure == Failure::None; }
+  // The module could not be opened at all: none there, only its boot loader, or a device that
+  // does not identify itself. The window's handlers end silently then.
+  bool module_absent() const {
+    return failure == Failure::NoModule || failure == Failure::BootLoaderOnly ||
+           failure == Failure::NoIdentify;
+  }
   explicit operator bool() const { return ok(); }
 
   static Outcome Done() { return {}; }
