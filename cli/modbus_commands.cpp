@@ -1,0 +1,200 @@
+// modbus poll, ports: a module's network interface polled by Modbus RTU over a serial line, as
+// the window's page "Сеть" polls it, and the serial ports that page offers.
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/context.h"
+#include "cli/progress_line.h"
+#include "comport/comport.h"
+#include "comport/modbus_registers.h"
+#include "model/integer_text.h"
+
+namespace tarven::cli {
+namespace {
+
+constexpr const char* kPollWhat = "modbus poll";
+
+struct PollOptions {
+  std::string port;
+  int baud = 57600;
+  std::string address = "1";
+  int count = 1;
+  int interval_ms = 1000;
+  bool trace = false;
+  bool json = false;
+};
+
+// The serial port's notifiers need an application object; tarvenctl has none of its own.
+class CoreApplicationScope {
+ public:
+  CoreApplicationScope() {
+    if (QCoreApplication::instance() == nullptr) {
+      application_ = std::make_unique<QCoreApplication>(argc_, argv_.data());
+    }
+  }
+
+ private:
+  static inline int argc_ = 1;
+  static inline char name_[] = "tarvenctl";
+  static inline std::array<char*, 2> argv_{name_, nullptr};
+  std::unique_ptr<QCoreApplication> application_;
+};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, " %02X", byte);
+    text += pair;
+  }
+  return text;
+}
+
+void PrintPoll(Context& context, bool json, const comport::NetworkStatus* status) {
+  if (json) {
+    nlohmann::ordered_json object = {{"connected", status != nullptr}};
+    if (status != nullptr) {
+      object["version"] = status->version;
+      object["packets"] = status->packets;
+      object["errors"] = status->errors;
+    }
+    context.out << object.dump() << '\n';
+  } else if (status != nullptr) {
+    context.out << "подключен " << status->version << " packets=" << status->packets
+                << " errors=" << status->errors << '\n';
+  } else {
+    context.out << "не подключен\n";
+  }
+  context.out.flush();
+}
+
+// Waits until `until`, or less when Ctrl-C asks to stop; false when it did.
+bool WaitUntil(std::chrono::steady_clock::time_point until, const InterruptRequest& interrupt) {
+  while (!interrupt.requested()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return true;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(50)));
+  }
+  return false;
+}
+
+int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
+  const CoreApplicationScope application;
+  const QString port = QString::fromStdString(options.port);
+  if (!comport::OpenComPort(port, options.baud)) {
+    return context.Fail(kPollWhat, Shorten(options.port) + ": " + comport::LastComPortError());
+  }
+  const InterruptRequest interrupt;
+  int requests = 0;
+  int replies = 0;
+  bool last_answered = false;
+  const auto start = std::chrono::steady_clock::now();
+  for (int poll = 0; poll < options.count; ++poll) {
+    if (poll > 0 &&
+        !WaitUntil(start + poll * std::chrono::milliseconds(options.interval_ms), interrupt)) {
+      break;
+    }
+    std::array<std::uint8_t, 2 * comport::kNetworkRegisterCount> registers{};
+    comport::ExchangeRecord record;
+    last_answered =
+        comport::ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
+                                      comport::kNetworkRegisterCount, registers.data(), &record);
+    ++requests;
+    if (options.trace) {
+      context.err << ">" << Hex(record.request) << '\n' << "<" << Hex(record.reply) << '\n';
+    }
+    if (last_answered) {
+      ++replies;
+      const comport::NetworkStatus status = comport::DecodeNetworkStatus(registers);
+      PrintPoll(context, options.json, &status);
+    } else {
+      PrintPoll(context, options.json, nullptr);
+    }
+  }
+  comport::CloseComPort();
+  const int failures = requests - replies;
+  if (options.json) {
+    context.out << nlohmann::ordered_json{{"requests", requests},
+                                          {"replies", replies},
+                                          {"failures", failures}}
+                       .dump()
+                << '\n';
+  } else {
+    context.out << "requests=" << requests << " replies=" << replies << " failures=" << failures
+                << '\n';
+  }
+  if (last_answered) return kExitOk;
+  return context.Fail(kPollWhat, requests == 0 ? std::string("stopped before the first poll")
+                                               : "no reply from slave " + std::to_string(slave) +
+                                                     " on " + Shorten(options.port));
+}
+
+int Ports(Context& context, bool json) {
+  const CoreApplicationScope application;
+  QStringList ports;
+  comport::ListComPorts(ports);
+  if (json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const QString& name : ports) list.push_back(name.toStdString());
+    context.out << list.dump() << '\n';
+  } else {
+    for (const QString& name : ports) context.out << name.toStdString() << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void RegisterModbusCommands(CLI::App& app, Action& action) {
+  auto options = std::make_shared<PollOptions>();
+  CLI::App* modbus = app.add_subcommand("modbus", "a module's network interface over Modbus RTU");
+  modbus->require_subcommand(1);
+  CLI::App* poll = modbus->add_subcommand(
+      "poll", "read the network registers once a poll: state, version, packets, errors");
+  poll->add_option("--port", options->port,
+                   "serial port: a name as 'ports' lists it, or a device path")
+      ->required()
+      ->type_name("NAME");
+  poll->add_option("--baud", options->baud, "line speed in bits per second (57600)")
+      ->check(CLI::PositiveNumber)
+      ->type_name("RATE");
+  poll->add_option("--addr", options->address, "slave address, 0 to 255 (1)")->type_name("N");
+  poll->add_option("--count", options->count, "how many polls (1)")
+      ->check(CLI::PositiveNumber)
+      ->type_name("N");
+  poll->add_option("--interval", options->interval_ms,
+                   "milliseconds from one poll's start to the next (1000)")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("MS");
+  poll->add_flag("--trace", options->trace,
+                 "print each request and reply in hex on standard error");
+  poll->add_flag("--json", options->json, "print one JSON object per poll, and one at the end");
+  poll->callback([&action, options] {
+    const auto address = model::ParseInteger(options->address);
+    if (!address || *address < 0 || *address > 255) {
+      throw CLI::ValidationError("--addr", "slave address '" + Shorten(options->address) +
+                                               "' is not a number from 0 to 255");
+    }
+    if (options->port.empty()) throw CLI::ValidationError("--port", "the port name is empty");
+    const auto slave = static_cast<std::uint8_t>(*address);
+    action = [options, slave](Context& context) { return Poll(context, *options, slave); };
+  });
+
+  auto json = std::make_shared<bool>(false);
+  CLI::App* ports = app.add_subcommand("ports", "list the serial ports, as the network page does");
+  ports->add_flag("--json", *json, "print one JSON array");
+  ports->callback(
+      [&action, json] { action = [json](Context& context) { return Ports(context, *json); }; });
+}
+
+}  // namespace tarven::cli
