@@ -12,7 +12,9 @@
 #include "app/launch_options.h"
 #include "app/main_form.h"
 #include "app/quit_on_signal.h"
+#include "comport/comport.h"
 #include "firmware/firmware_image.h"
+#include "sim/modbus_slave.h"
 #include "sim/session.h"
 
 int main(int argc, char** argv) {
@@ -47,6 +49,20 @@ int main(int argc, char** argv) {
   if (!session) {
     std::cerr << "tarven: " << error << '\n';
     return 2;
+  }
+
+  // The network page gets a slave to poll as well: a simulated one on a pseudo-terminal, offered
+  // among the serial ports. Without a pseudo-terminal the page simply has no such port.
+  std::unique_ptr<tarven::sim::ModbusSlave> modbus_slave;
+  if (options.simulate) {
+    modbus_slave = tarven::sim::ModbusSlave::Start(1, error);
+    if (modbus_slave) {
+      tarven::comport::SetPortSource([path = QString::fromStdString(modbus_slave->port_path())] {
+        return tarven::comport::SystemPortNames() << path;
+      });
+    } else {
+      std::cerr << "tarven: " << error << '\n';
+    }
   }
 
   QApplication application(argc, argv);

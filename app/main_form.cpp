@@ -138,6 +138,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dial
   connect(Button8, &QPushButton::clicked, this, &TMainForm::Button8Click);
   connect(Button13, &QPushButton::clicked, this, &TMainForm::Button13Click);
   connect(Button3, &QPushButton::clicked, this, &TMainForm::Button3Click);
+  connect(PageControl1, &QTabWidget::currentChanged, this, &TMainForm::PageControl1Change);
 
   FormCreate(arguments);
   Timer1->start();
@@ -145,7 +146,10 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dial
   ExitAfterFirstPaintIfAsked(*this);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // A window that goes away while polling leaves the port free for the next one.
+  if (Button15Tag == 1) StopNetworkPolling();
+}
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
@@ -159,6 +163,8 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
+  // The port list is filled with the network page (BuildPages).
+  SetNetworkDefaults();
   // The parameter grid and the output check boxes are set up with their pages (BuildPages).
   ShowFactoryPages(false);
   if (FactoryPagesRequested(arguments)) ShowFactoryPages(true);
@@ -197,6 +203,7 @@ void TMainForm::BuildPages() {
   SetUpMemoryPages();
   SetUpSignalPages();
   DisableOutputChecks();
+  SetUpNetworkPage();
 }
 
 void TMainForm::BuildPagesAfterFirstPaint() {
@@ -274,6 +281,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::FormClose() {
   // A closed window must not go on talking to the module until the message loop has ended.
   Timer1->stop();
+  // Nor go on polling the network: the port is released with the window.
+  if (Button15Tag == 1) StopNetworkPolling();
   if (HidHandle != device::kInvalidHandle) device::CloseModule(HidHandle);
 }
 

@@ -100,6 +100,10 @@ class TMainForm : public QWidget,
   int Tag = 0;
   // The status poll, once a second from creation.
   QTimer* Timer1 = nullptr;
+  // The network poll, once a second while polling; made with the network page.
+  QTimer* Timer2 = nullptr;
+  // The network page's start/stop button's polling flag: 1 while polling.
+  int Button15Tag = 0;
 
   Dialogs& dialogs() { return *dialogs_; }
 
@@ -173,6 +177,13 @@ class TMainForm : public QWidget,
   void Button9Click();
   void Button4Click();
   void Button14Click();
+  // Network page.
+  void Button15Click();
+  void Timer2Timer();
+  void ComboBox8Change();
+  void ComboBox9Change();
+  void Edit1Change();
+  void PageControl1Change();
 
  protected:
   // The live page's part of a status tick, over the tick's open handle, with the flags of this
@@ -216,6 +227,11 @@ class TMainForm : public QWidget,
   void ReadImage(model::AreaId id);
   void WriteFlashImage(model::AreaId id);
   void WriteRamImage(device::RamBank bank);
+  void SetNetworkDefaults();
+  void SetUpNetworkPage();
+  void SetNetworkSettingsEnabled(bool enabled);
+  void StopNetworkPolling();
+  void ShowNetworkNotConnected();
   void BuildPagesAfterFirstPaint();
   void ShowTitle();
   void ShowFactoryPages(bool visible);

@@ -25,3 +25,9 @@ add_test(NAME window_captions_under_x
   ]=] $<TARGET_FILE:window_x11_tests>)
 set_tests_properties(window_captions_under_x PROPERTIES
   SKIP_RETURN_CODE 77 ENVIRONMENT "QT_QPA_PLATFORM=xcb")
+
+# The network page polls libmodbus's RTU server over a pseudo-terminal pair.
+target_sources(app_tests PRIVATE network_page_test.cpp modbus_peers.h)
+target_compile_definitions(app_tests PRIVATE
+  TARVEN_MODBUS_SERVER_PEER="$<TARGET_FILE:modbus_server_peer>")
+add_dependencies(app_tests modbus_server_peer)

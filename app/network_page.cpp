@@ -1,0 +1,130 @@
+// The page "Сеть": polls a module's network interface by Modbus RTU once a second over the open
+// serial port and shows whether it answers, its version and its packet and error counters.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <array>
+
+#include "app/edit_colour.h"
+#include "app/main_form.h"
+#include "comport/comport.h"
+#include "comport/modbus_registers.h"
+#include "model/integer_text.h"
+#include "model/version_text.h"
+
+namespace tarven::app {
+namespace {
+
+constexpr std::int32_t kDefaultBaud = 57600;
+constexpr std::int32_t kDefaultSlave = 1;
+
+QString StartCaption() {
+  return QStringLiteral("Запустить опрос");
+}
+QString StopCaption() {
+  return QStringLiteral("Остановить опрос");
+}
+
+}  // namespace
+
+void TMainForm::SetNetworkDefaults() {
+  net_br = kDefaultBaud;
+  net_addr = kDefaultSlave;
+}
+
+void TMainForm::SetUpNetworkPage() {
+  QStringList ports;
+  comport::ListComPorts(ports);
+  ComboBox8->clear();
+  ComboBox8->addItems(ports);
+  // The ports are gathered once: without one, there is nothing to poll for the whole run.
+  if (ports.isEmpty()) {
+    Button15->setEnabled(false);
+  } else {
+    ComboBox8->setCurrentIndex(0);
+  }
+  net_COM = ComboBox8->currentText();
+
+  Timer2 = new QTimer(this);
+  Timer2->setInterval(comport::kReadDeadlineMs);
+  connect(Timer2, &QTimer::timeout, this, &TMainForm::Timer2Timer);
+  connect(Button15, &QPushButton::clicked, this, &TMainForm::Button15Click);
+  connect(ComboBox8, &QComboBox::currentIndexChanged, this, &TMainForm::ComboBox8Change);
+  connect(ComboBox9, &QComboBox::currentIndexChanged, this, &TMainForm::ComboBox9Change);
+  connect(Edit1, &QLineEdit::textChanged, this, &TMainForm::Edit1Change);
+}
+
+void TMainForm::Button15Click() {
+  if (Button15Tag == 0) {
+    if (!comport::OpenComPort(net_COM, net_br)) return;
+    SetNetworkSettingsEnabled(false);
+    Button15Tag = 1;
+    Button15->setText(StopCaption());
+    Timer2->start();
+  } else {
+    StopNetworkPolling();
+  }
+}
+
+void TMainForm::StopNetworkPolling() {
+  comport::CloseComPort();
+  SetNetworkSettingsEnabled(true);
+  Button15Tag = 0;
+  Button15->setText(StartCaption());
+  Timer2->stop();
+  ShowNetworkNotConnected();
+}
+
+void TMainForm::SetNetworkSettingsEnabled(bool enabled) {
+  Edit1->setEnabled(enabled);
+  ComboBox8->setEnabled(enabled);
+  ComboBox9->setEnabled(enabled);
+}
+
+void TMainForm::Timer2Timer() {
+  std::array<std::uint8_t, 2 * comport::kNetworkRegisterCount> registers{};
+  const auto slave = static_cast<std::uint8_t>(static_cast<std::uint32_t>(net_addr) & 0xFFU);
+  if (!comport::ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
+                                     comport::kNetworkRegisterCount, registers.data())) {
+    ShowNetworkNotConnected();
+    return;
+  }
+  const comport::NetworkStatus status = comport::DecodeNetworkStatus(registers);
+  StaticText74->setText(QStringLiteral("подключен"));
+  StaticText69->setText(QString::fromStdString(status.version));
+  StaticText76->setText(QString::number(status.packets));
+  StaticText78->setText(QString::number(status.errors));
+}
+
+void TMainForm::ShowNetworkNotConnected() {
+  const QString not_available = QString::fromUtf8(model::kNotAvailable);
+  StaticText74->setText(QStringLiteral("не подключен"));
+  StaticText69->setText(not_available);
+  StaticText76->setText(not_available);
+  StaticText78->setText(not_available);
+}
+
+void TMainForm::ComboBox8Change() {
+  net_COM = ComboBox8->currentText();
+}
+
+void TMainForm::ComboBox9Change() {
+  // The list holds only rates written in digits.
+  net_br = ComboBox9->currentText().toInt();
+}
+
+void TMainForm::Edit1Change() {
+  const auto value = model::ParseInteger(Edit1->text().toStdString());
+  if (value) net_addr = *value;
+  ShowTextValid(*Edit1, value.has_value());
+}
+
+void TMainForm::PageControl1Change() {
+  // Polling runs only while its page is shown.
+  if (Button15Tag == 1) StopNetworkPolling();
+}
+
+}  // namespace tarven::app
