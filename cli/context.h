@@ -43,6 +43,7 @@ using Action = std::function<int(Context&)>;
 // stores its work in `action`. Options live in storage that the group's lambdas own.
 void RegisterStatusCommands(CLI::App& app, Action& action);
 void RegisterConfigCommands(CLI::App& app, Action& action);
+void RegisterImageCommands(CLI::App& app, Action& action);
 void RegisterModbusCommands(CLI::App& app, Action& action);
 void RegisterIoCommands(CLI::App& app, Action& action);
 void RegisterUpdateCommands(CLI::App& app, Action& action);

@@ -85,6 +85,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Action action;
   RegisterStatusCommands(app, action);
   RegisterConfigCommands(app, action);
+  RegisterImageCommands(app, action);
   RegisterModbusCommands(app, action);
   RegisterIoCommands(app, action);
   RegisterUpdateCommands(app, action);

@@ -1,0 +1,152 @@
+// tarvenctl image read and write against the simulated module.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "cli/tarvenctl.h"
+#include "sim/sim_backend.h"
+
+namespace tarven::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + seed);
+  return bytes;
+}
+
+class ImageCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tarvenctl-image-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Result Ctl(std::vector<std::string> args) {
+    args.insert(args.begin(), "--simulate");
+    std::ostringstream out, err;
+    const int code = cli::Run(args, out, err, sim_, [](std::string_view) { return true; });
+    return {code, out.str(), err.str()};
+  }
+  std::string File(const std::string& name, const Bytes& bytes) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  Bytes Content(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+  std::shared_ptr<sim::SimBackend> sim_ = std::make_shared<sim::SimBackend>();
+};
+
+TEST_F(ImageCommandsTest, ChipFilesAreAssembledWrittenAndVerified) {
+  const Bytes low = Pattern(8192, 1), high = Pattern(8192, 2);
+  Result r = Ctl({"image", "write", "rom", "--low", File("d83.bin", low), "--high",
+                  File("d82.bin", high), "--verify"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "verified\n");
+  const Bytes rom = sim_->module().FlashAt(0x08035800, 16384);
+  for (std::size_t i = 0; i < 8192; ++i) {
+    ASSERT_EQ(rom[2 * i], low[i]);
+    ASSERT_EQ(rom[2 * i + 1], high[i]);
+  }
+
+  // The AMT's lanes by their chips, on the 0xFF fill: one lane of the second half only.
+  r = Ctl({"image", "write", "amt", "--chip", "d75=" + File("d75.bin", Pattern(2048, 3))});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const Bytes amt = sim_->module().FlashAt(0x08039800, 8192);
+  EXPECT_EQ(amt[4096], 0xFF);
+  EXPECT_EQ(amt[4097], Pattern(2048, 3)[0]);
+  EXPECT_EQ(amt[0], 0xFF);
+}
+
+TEST_F(ImageCommandsTest, ReadWritesItsFileOnlyAfterTheWholeRead) {
+  const Bytes kvp = Pattern(16384, 4);
+  sim_->module().SetFlash(0x0803B800, kvp);
+  const std::string file = (dir_ / "kvp.bin").string();
+  Result r = Ctl({"image", "read", "kvp", file});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Content(file), kvp);
+
+  r = Ctl({"image", "read", "kvp", file});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("exists (--force replaces it)"), std::string::npos) << r.err;
+
+  // A read that breaks off leaves the old file whole and no new one.
+  const std::string old = File("old.bin", Bytes{7, 7, 7});
+  sim_->RefuseNthFetch(1 + 100);
+  r = Ctl({"image", "read", "kvp", old, "--force"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the module did not answer (report 103, fetch)"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Content(old), (Bytes{7, 7, 7}));
+  sim_->RefuseNthFetch(1 + 100);
+  r = Ctl({"image", "read", "ram", (dir_ / "ram.bin").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_FALSE(fs::exists(dir_ / "ram.bin"));
+  EXPECT_TRUE(sim_->module().cnc_running) << "the RAM read starts the CNC again";
+}
+
+TEST_F(ImageCommandsTest, RamGoesToTheBankNamed) {
+  const std::string file = File("ram.bin", Pattern(16384, 5));
+  Result r = Ctl({"image", "write", "ram", file});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "tarvenctl: image write: the ram needs --bank main or --bank reserve\n");
+  r = Ctl({"image", "write", "ram", file, "--bank", "reserve"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(sim_->module().ram_reserve_bank, Pattern(16384, 5));
+  EXPECT_EQ(Ctl({"image", "write", "rom", file, "--bank", "main"}).code, 2);
+  EXPECT_EQ(Ctl({"image", "write", "ram", file, "--bank", "main", "--verify"}).code, 2);
+}
+
+// A bus that flips one bit of every data report on its way to the module: the module refuses the
+// blocks (their checksums no longer match) and keeps its flash, which only a read-back can tell.
+class CorruptingBus final : public sim::SimBackend {
+ public:
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    std::array<std::uint8_t, 65> copy{};
+    std::copy_n(report, std::min(length, copy.size()), copy.begin());
+    if (copy[1] != 0x55) copy[10] ^= 0x01;
+    return SimBackend::SetFeature(handle, copy.data(), length);
+  }
+};
+
+TEST_F(ImageCommandsTest, VerifyNamesTheFirstDifferingAddress) {
+  const Bytes kvp = Pattern(16384, 6);
+  const std::string file = File("kvp.bin", kvp);
+  sim_ = std::make_shared<CorruptingBus>();
+  const Result r = Ctl({"image", "write", "kvp", file, "--verify"});
+  EXPECT_EQ(r.code, 1);
+  char expected[96];
+  std::snprintf(expected, sizeof expected,
+                "tarvenctl: image write: verify: differs at 0x0803B800 (written %02X, read FF)\n",
+                kvp[0]);
+  EXPECT_EQ(r.err, expected);
+  EXPECT_TRUE(r.out.empty());
+}
+
+}  // namespace
+}  // namespace tarven::testing
