@@ -1,0 +1,53 @@
+#include "bench/module_like_backend.h"
+
+#include <benchmark/benchmark.h>
+
+#include "device/device.h"
+
+namespace tarven::bench {
+
+bool ModuleLikeBackend::Enumerate(std::uint16_t, std::uint16_t, std::vector<std::string>& paths) {
+  paths.assign(1, "bench");
+  return true;
+}
+
+hid::Handle ModuleLikeBackend::Open(const std::string&) {
+  return kHandle;
+}
+
+void ModuleLikeBackend::Close(hid::Handle handle) {
+  benchmark::DoNotOptimize(handle);
+}
+
+bool ModuleLikeBackend::GetAttributes(hid::Handle, std::uint16_t& vendor_id,
+                                      std::uint16_t& product_id) {
+  vendor_id = device::kModuleVendorId;
+  product_id = device::kModuleProductId;
+  return true;
+}
+
+bool ModuleLikeBackend::GetFeatureReportLength(hid::Handle, std::uint16_t& length) {
+  length = hid::kReportLength;
+  return true;
+}
+
+bool ModuleLikeBackend::SetFeature(hid::Handle handle, const std::uint8_t* report,
+                                   std::size_t length) {
+  benchmark::DoNotOptimize(handle);
+  benchmark::DoNotOptimize(report);
+  benchmark::DoNotOptimize(length);
+  benchmark::ClobberMemory();  // the report's bytes count as read
+  return true;
+}
+
+bool ModuleLikeBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) {
+  benchmark::DoNotOptimize(handle);
+  benchmark::DoNotOptimize(length);
+  // The application's identify answer; any other read gets these bytes as its data.
+  report[1] = 0x03;
+  report[2] = 0x3B;
+  benchmark::ClobberMemory();
+  return true;
+}
+
+}  // namespace tarven::bench
