@@ -1,7 +1,9 @@
 #include "sim/simulated_module.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "device/device.h"
@@ -127,6 +129,7 @@ void SimulatedModule::HandleApplicationCommand(std::uint8_t code, std::uint32_t 
                                                std::uint32_t p2, std::uint32_t p3) {
   switch (code) {
     case dev::CmdStatus: {
+      if (host_motion) StepHost();
       std::uint8_t bytes[8] = {};
       model::WriteLe32(bytes, firmware_version);
       bytes[4] = cnc_running ? 1 : 0;
@@ -331,7 +334,29 @@ void SimulatedModule::SetFlash(std::uint32_t address, const std::vector<std::uin
 
 void SimulatedModule::MoveEncoder(int channel, std::int32_t counts) {
   if (channel < 1 || channel > 4) return;
-  encoder_pending[static_cast<std::size_t>(channel - 1)] += counts;
+  std::int32_t& pending = encoder_pending[static_cast<std::size_t>(channel - 1)];
+  const std::int64_t sum = std::int64_t{pending} + counts;
+  pending = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      sum, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+bool SimulatedModule::HostMotionRequested() {
+  const char* value = std::getenv("TARVEN_SIM_HOST_MOTION");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+void SimulatedModule::StepHost() {
+  ++host_seconds_;
+  registers[0xF131] = 1u << (host_seconds_ % 16);
+  registers[0xF133] = host_seconds_ & 0xFFFF;
+  for (std::size_t i = 0; i < ea_inputs.size(); ++i) {
+    ea_inputs[i] =
+        static_cast<std::uint16_t>(registers[static_cast<std::uint16_t>(0xF131 + 2 * i)]);
+  }
+  ea_outputs[0] = static_cast<std::uint16_t>(registers[0xF132]);
+  ea_outputs[1] = static_cast<std::uint16_t>(registers[0xF134]);
+  const std::int32_t turns[] = {125, -40, 2500, -7};
+  for (int channel = 1; channel <= 4; ++channel) MoveEncoder(channel, turns[channel - 1]);
 }
 
 }  // namespace tarven::sim

@@ -113,7 +113,18 @@ class SimulatedModule : public ModuleState {
   std::vector<std::uint8_t> FlashAt(std::uint32_t address, std::uint32_t length) const;
   void SetFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
   // Moves encoder channel 1..4 by `counts`; the next read of its register reports the change.
+  // Counts past what 32 bits can hold are lost at the limit (a real encoder would overflow the
+  // module's own counter long before).
   void MoveEncoder(int channel, std::int32_t counts);
+
+  // A host controller in motion, for a person watching the window: while on, every status read
+  // of the application is one second of the controller's life. The first input word walks one
+  // bit along, the second counts the seconds, the electroautomatics controller sees the host's
+  // inputs and outputs, and the four encoders turn (+125, -40, +2500 and -7 counts a second).
+  // Off unless the environment variable TARVEN_SIM_HOST_MOTION is set to 1 when the module is
+  // made; not kept in a state file.
+  bool host_motion = HostMotionRequested();
+  static bool HostMotionRequested();
   // Forgets any stream or answer in progress (a power cycle of the USB side).
   void ResetWire();
 
@@ -133,9 +144,11 @@ class SimulatedModule : public ModuleState {
   void Answer(const std::uint8_t* bytes, std::size_t count);
   void Answer32(std::uint32_t value);
   std::uint32_t ReadRegister(std::uint16_t address);
+  void StepHost();
   void Reenumerate(Personality next);
 
   std::uint64_t generation_ = 0;
+  std::uint32_t host_seconds_ = 0;
   Stream stream_ = Stream::None;
   std::uint32_t stream_expected_ = 0;  // bytes the stream announced
   std::uint32_t stream_received_ = 0;  // bytes taken so far
