@@ -17,10 +17,51 @@ const QString kNoImage = QStringLiteral("Образ прошивки не най
 // Success and failure would otherwise look alike: the bar goes back to 0 either way.
 const QString kUpdateFailed = QStringLiteral("Обновление прошивки не выполнено.");
 
-// The bar is set after every piece, but drawn at most this often: on full-speed USB a piece
-// takes about 8 ms, and drawing each one would cost more than the transfer itself against a
-// fast link.
-constexpr qint64 kProgressPaintMs = 40;
+// What a person can see of the transfer. The bar's value is set after every piece, but a progress
+// bar draws itself at once on every visible change, which costs far more than a piece takes to
+// go over a fast link (the simulated module takes a whole image in well under a millisecond).
+// So the bar draws nothing by itself while the transfer runs: the status panel (the texts the
+// tick has just written, and the bar) is drawn once the transfer has run for a moment, and then
+// at most this often, which over full-speed USB (about three seconds) moves the bar 25 times a
+// second. The window handles no events until the transfer ends; the bar back at 0 is drawn with
+// the window's next paint.
+constexpr qint64 kPaintIntervalMs = 40;
+
+class TransferView {
+ public:
+  TransferView(QWidget& panel, QProgressBar& bar) : panel_(panel), bar_(bar) {
+    bar_.setValue(0);
+    bar_.setUpdatesEnabled(false);
+    clock_.start();
+  }
+  ~TransferView() {
+    bar_.setValue(0);
+    bar_.setUpdatesEnabled(true);
+  }
+  TransferView(const TransferView&) = delete;
+  TransferView& operator=(const TransferView&) = delete;
+
+  void Show(int percent) {
+    if (percent == bar_.value()) return;  // unchanged: nothing to set, and nothing new to draw
+    bar_.setValue(percent);
+    const qint64 now = clock_.elapsed();
+    if (now - painted_at_ < kPaintIntervalMs) return;
+    bar_.setUpdatesEnabled(true);
+    if (painted_at_ == 0) {
+      panel_.repaint();
+    } else {
+      bar_.repaint();
+    }
+    bar_.setUpdatesEnabled(false);
+    painted_at_ = now;
+  }
+
+ private:
+  QWidget& panel_;
+  QProgressBar& bar_;
+  QElapsedTimer clock_;
+  qint64 painted_at_ = 0;
+};
 
 }  // namespace
 
@@ -56,8 +97,6 @@ void TMainForm::Button3Click() {
 }
 
 void TMainForm::SendFirmwareImage() {
-  // The status texts that the tick has just written go on screen before the window stalls.
-  Panel3->repaint();
   const firmware::Image& image = FirmwareImage();
   if (image.empty()) {
     dialogs().ShowMessage(this, ApplicationTitle(), kNoImage);
@@ -66,20 +105,12 @@ void TMainForm::SendFirmwareImage() {
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    QElapsedTimer since_paint;
+    TransferView view(*Panel3, *ProgressBar1);
     outcome =
         device::SendFirmware(HidHandle, image.bytes, [&](std::uint64_t done, std::uint64_t total) {
-          const int percent = device::FirmwareProgressPercent(done, total);
-          ProgressBar1->setValue(percent);
-          // The first value (0, before the announcement) is drawn at once, later ones now and
-          // then; the window handles no events until the transfer ends.
-          if (!since_paint.isValid() || since_paint.elapsed() >= kProgressPaintMs) {
-            ProgressBar1->repaint();
-            since_paint.start();
-          }
+          view.Show(device::FirmwareProgressPercent(done, total));
           return true;
         });
-    ProgressBar1->setValue(0);
   }
   if (!outcome.ok()) dialogs().ShowMessage(this, ApplicationTitle(), kUpdateFailed);
 }

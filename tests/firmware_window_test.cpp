@@ -179,6 +179,7 @@ TEST_F(FirmwareWindowTest, FailuresBeforeTheStreamAreToldToo) {
     c.arrange();
     dialogs().AcknowledgeMessage();
     form_->Timer1Timer();
+    ASSERT_FALSE(dialogs().asked().empty());
     EXPECT_EQ(dialogs().asked().back().text, kFailed);
     EXPECT_EQ(form_->ProgressBar1->value(), 0);
     EXPECT_EQ(module().images_received, 0u);
@@ -219,6 +220,7 @@ TEST_F(FirmwareWindowTest, WithoutAnImageThePressSaysSoAndSendsNothing) {
     sim_->ClearLog();
     dialogs().AcknowledgeMessage();
     form_->Button3->click();
+    ASSERT_FALSE(dialogs().asked().empty());
     EXPECT_EQ(dialogs().asked().back().text, kNoImage);
     EXPECT_FALSE(form_->up_flag);
     EXPECT_TRUE(sim_->log().empty());
