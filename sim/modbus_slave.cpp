@@ -1,5 +1,6 @@
 #include "sim/modbus_slave.h"
 
+#ifdef __unix__
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -155,3 +156,18 @@ bool ModbusSlave::Answer(const std::uint8_t* frame) {
 }
 
 }  // namespace tarven::sim
+
+#else  // A platform without pseudo-terminals offers no simulated slave.
+
+namespace tarven::sim {
+
+std::unique_ptr<ModbusSlave> ModbusSlave::Start(std::uint8_t /*address*/, std::string& error) {
+  error = "no pseudo-terminal for the simulated slave on this platform";
+  return nullptr;
+}
+
+ModbusSlave::~ModbusSlave() = default;
+
+}  // namespace tarven::sim
+
+#endif
