@@ -41,8 +41,8 @@ static_assert(kTables.high[1] == 0xC0 && kTables.high[2] == 0xC1 && kTables.high
 std::uint16_t ModbusCrc16(const std::uint8_t* data, std::uint16_t length) {
   std::uint8_t low = 0xFF;
   std::uint8_t high = 0xFF;
-  for (std::uint16_t i = 0; i < length; ++i) {
-    const std::uint8_t index = static_cast<std::uint8_t>(data[i] ^ low);
+  for (const std::uint8_t* const end = data + length; data != end; ++data) {
+    const std::uint8_t index = static_cast<std::uint8_t>(*data ^ low);
     low = static_cast<std::uint8_t>(kTables.low[index] ^ high);
     high = kTables.high[index];
   }
