@@ -106,18 +106,22 @@ void TMainForm::Edit2Change(const QString& text) {
   ShowTextValid(*Edit2, valid);
 }
 
-void TMainForm::Button1Click() {
-  if (!device::AppModule.Found) return;
-  std::array<std::uint8_t, model::kSectorSize> sector{};
+bool TMainForm::ReadConfigSector(model::Sector sector) {
+  if (!device::AppModule.Found) return false;
   device::Outcome outcome;
   {
     const BusyCursor busy;
     outcome = device::ReadFlashArea(HidHandle, model::AreaId::ConfigSector, sector);
   }
-  if (!outcome.ok()) {
-    if (!outcome.module_absent()) dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
-    return;
+  if (!outcome.ok() && !outcome.module_absent()) {
+    dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
   }
+  return outcome.ok();
+}
+
+void TMainForm::Button1Click() {
+  std::array<std::uint8_t, model::kSectorSize> sector{};
+  if (!ReadConfigSector(sector)) return;
   model::ConfigValues values = model::kDefaultConfig;
   if (model::ConfigChecksumMatches(sector)) {
     values = model::ReadConfig(sector);
@@ -185,17 +189,8 @@ bool TMainForm::StringGrid1SetEditText(int column, int row, const QString& text)
 }
 
 void TMainForm::Button16Click() {
-  if (!device::AppModule.Found) return;
   std::array<std::uint8_t, model::kSectorSize> sector{};
-  device::Outcome outcome;
-  {
-    const BusyCursor busy;
-    outcome = device::ReadFlashArea(HidHandle, model::AreaId::ConfigSector, sector);
-  }
-  if (!outcome.ok()) {
-    if (!outcome.module_absent()) dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
-    return;
-  }
+  if (!ReadConfigSector(sector)) return;
   const auto table = std::span(sector).subspan(model::kEaTableOffset, model::kEaTableBytes);
   const auto working = std::span(params_array).subspan(model::kEaTableOffset, model::kEaTableBytes);
   if (model::EaChecksumMatches(sector)) {

@@ -210,6 +210,8 @@ class TMainForm : public QWidget,
   void SetUpEaPage();
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
+  // Reads the sector for a page; false, having said why where the module was there, on failure.
+  bool ReadConfigSector(model::Sector sector);
   void WriteConfigSector(const std::function<void(model::Sector)>& change);
 
   // Memory pages.

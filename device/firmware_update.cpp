@@ -7,20 +7,10 @@
 #include <limits>
 #include <thread>
 
+#include "device/exchange.h"
+
 namespace tarven::device {
 namespace {
-
-// Numbers the reports of one operation from 1, as a failure names them.
-class ReportCount {
- public:
-  ReportCount() : start_(ReportsExchanged()) {}
-  Outcome Refused(Direction direction) const {
-    return Outcome::RefusedReport(ReportsExchanged() - start_, direction);
-  }
-
- private:
-  std::uint64_t start_;
-};
 
 Outcome WhyNoBootLoader() {
   return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)

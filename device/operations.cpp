@@ -5,21 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "device/exchange.h"
 #include "model/little_endian.h"
 
 namespace tarven::device {
 namespace {
-
-// Numbers the reports of one operation from 1, as a failure names them.
-class ReportCount {
- public:
-  ReportCount() : start_(ReportsExchanged()) {}
-  std::uint64_t last() const { return ReportsExchanged() - start_; }
-  Outcome Refused(Direction direction) const { return Outcome::RefusedReport(last(), direction); }
-
- private:
-  std::uint64_t start_;
-};
 
 // Sends a command; on refusal records the report in `outcome` unless an earlier one is there.
 bool Send(Handle handle, const TModuleCommand& command, const ReportCount& count,
@@ -34,14 +24,6 @@ bool Read(Handle handle, void* buffer, std::uint32_t length, const ReportCount& 
   if (ReadData(handle, buffer, length)) return true;
   if (outcome.ok()) outcome = count.Refused(Direction::Fetch);
   return false;
-}
-
-TModuleCommand Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0) {
-  TModuleCommand command;
-  command.Code = code;
-  command.Param1 = p1;
-  command.Param2 = p2;
-  return command;
 }
 
 // Reads a 4-byte answer over `previous`, so that a failed read keeps the word it had.

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 
+#include "device/exchange.h"
 #include "device/operations.h"
 
 namespace tarven::device {
 namespace {
-
-TModuleCommand Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0) {
-  TModuleCommand command;
-  command.Code = code;
-  command.Param1 = p1;
-  command.Param2 = p2;
-  return command;
-}
 
 // Numbers the reports of one operation from 1 and keeps the first one refused.
 class Exchange {

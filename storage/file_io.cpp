@@ -59,21 +59,46 @@ std::string SystemReason(int error_number) {
   return std::strerror(error_number);
 }
 
-ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::string& bytes) {
-  ReadResult result;
+namespace {
+
+// Opens `path` for reading when it is a regular file, without blocking on a device or a pipe; -1
+// with `result` saying why otherwise. `result.size` is the file's size.
+int OpenRegular(const std::string& path, ReadResult& result) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
     result.error_number = errno;
-    return result;
+    return -1;
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     result.status = ReadStatus::NotRegular;
-    return result;
+    return -1;
   }
   result.size = static_cast<std::uint64_t>(info.st_size);
+  return fd;
+}
+
+// Reads up to `wanted` bytes into `data`; the bytes read, or -1 with errno.
+std::int64_t ReadUpTo(int fd, std::uint8_t* data, std::size_t wanted) {
+  std::size_t used = 0;
+  while (used < wanted) {
+    const ssize_t n = ::read(fd, data + used, wanted - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(used);
+}
+
+}  // namespace
+
+ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::string& bytes) {
+  ReadResult result;
+  const int fd = OpenRegular(path, result);
+  if (fd < 0) return result;
   if (result.size > max_size) {
     ::close(fd);
     result.status = ReadStatus::TooLarge;
@@ -81,29 +106,23 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::s
   }
   // One byte more than the bound, to notice a file that grew after the look.
   bytes.resize(max_size + 1);
-  std::size_t used = 0;
-  while (used < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result.status = ReadStatus::Failed;
-      result.error_number = errno;
-      ::close(fd);
-      bytes.clear();
-      return result;
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
+  const std::int64_t used =
+      ReadUpTo(fd, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+  result.error_number = errno;
   ::close(fd);
-  if (used > max_size) {
-    result.status = ReadStatus::TooLarge;
-    result.size = used;
+  if (used < 0) {
+    result.status = ReadStatus::Failed;
     bytes.clear();
     return result;
   }
-  bytes.resize(used);
-  result.size = used;
+  result.error_number = 0;
+  result.size = static_cast<std::uint64_t>(used);
+  if (result.size > max_size) {
+    result.status = ReadStatus::TooLarge;
+    bytes.clear();
+    return result;
+  }
+  bytes.resize(static_cast<std::size_t>(used));
   result.status = ReadStatus::Read;
   return result;
 }
@@ -112,43 +131,26 @@ ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
                           std::vector<std::uint8_t>& bytes) {
   ReadResult result;
   bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-    result.error_number = errno;
-    return result;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    result.status = ReadStatus::NotRegular;
-    return result;
-  }
-  result.size = static_cast<std::uint64_t>(info.st_size);
+  const int fd = OpenRegular(path, result);
+  if (fd < 0) return result;
   const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(result.size, limit));
   bytes.resize(wanted);
-  std::size_t used = 0;
-  while (used < wanted) {
-    const ssize_t n = ::read(fd, bytes.data() + used, wanted - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result.status = ReadStatus::Failed;
-      result.error_number = errno;
-      ::close(fd);
-      bytes.clear();
-      return result;
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
+  const std::int64_t used = ReadUpTo(fd, bytes.data(), wanted);
+  result.error_number = errno;
   ::close(fd);
-  if (used < wanted) {
+  if (used < 0) {
+    result.status = ReadStatus::Failed;
+    bytes.clear();
+    return result;
+  }
+  if (static_cast<std::size_t>(used) < wanted) {
     // The file shrank while it was read, or the system delivered less than it listed.
     result.status = ReadStatus::Short;
     result.error_number = EIO;
     bytes.clear();
     return result;
   }
+  result.error_number = 0;
   result.status = ReadStatus::Read;
   return result;
 }

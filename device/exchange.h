@@ -1,0 +1,32 @@
+#pragma once
+// What the operations share in talking to the module: a command without its frame, and the count
+// by which an operation names the report that was refused.
+
+#include <cstdint>
+
+#include "device/device.h"
+#include "device/outcome.h"
+
+namespace tarven::device {
+
+inline TModuleCommand Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0) {
+  TModuleCommand command;
+  command.Code = code;
+  command.Param1 = p1;
+  command.Param2 = p2;
+  return command;
+}
+
+// Numbers the reports of one operation from 1, as a failure names them.
+class ReportCount {
+ public:
+  ReportCount() : start_(ReportsExchanged()) {}
+  // The number of the report exchanged last.
+  std::uint64_t last() const { return ReportsExchanged() - start_; }
+  Outcome Refused(Direction direction) const { return Outcome::RefusedReport(last(), direction); }
+
+ private:
+  std::uint64_t start_;
+};
+
+}  // namespace tarven::device
