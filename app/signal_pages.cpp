@@ -80,17 +80,17 @@ void TMainForm::RefreshSignalPage(dev::Handle handle, int page, std::uint8_t run
   };
 
   if (page == kIoPage) {
-    read_into(0xF131, In170461Bits, In170461Octal);
-    read_into(0xF133, In170463Bits, In170463Octal);
-    read_into(0xF135, In170465Bits, In170465Octal);
-    read_into(0xF137, In170467Bits, In170467Octal);
-    read_into(0xF132, Out170462Bits, Out170462Octal);
-    read_into(0xF134, Out170464Bits, Out170464Octal);
+    read_into(dev::kInputRegisters[0], In170461Bits, In170461Octal);
+    read_into(dev::kInputRegisters[1], In170463Bits, In170463Octal);
+    read_into(dev::kInputRegisters[2], In170465Bits, In170465Octal);
+    read_into(dev::kInputRegisters[3], In170467Bits, In170467Octal);
+    read_into(dev::kOutputRegisters[0], Out170462Bits, Out170462Octal);
+    read_into(dev::kOutputRegisters[1], Out170464Bits, Out170464Octal);
   }
 
   // While the CNC runs, the encoders' changes are the CNC's: they are not read.
   if (page == kEncoderPage && run_flag == 0) {
-    read_into(0xF150, Kip0Bits, Kip0Octal);
+    read_into(dev::kKip0Register, Kip0Bits, Kip0Octal);
     std::int32_t* const counters[] = {&KIP1, &KIP2, &KIP3, &KIP4};
     QLabel* const boxes[] = {Kip1Count, Kip2Count, Kip3Count, Kip4Count};
     for (std::size_t n = 0; n < 4; ++n) {
@@ -134,8 +134,8 @@ void TMainForm::RefreshSignalPage(dev::Handle handle, int page, std::uint8_t run
     ShowOctalWord(EaOut170462Octal, outputs[0]);
     ShowBits(EaOut170464Bits, outputs[1]);
     ShowOctalWord(EaOut170464Octal, outputs[1]);
-    read_into(0xF132, HostOut170462Bits, HostOut170462Octal);
-    read_into(0xF131, HostIn170461Bits, HostIn170461Octal);
+    read_into(dev::kOutputRegisters[0], HostOut170462Bits, HostOut170462Octal);
+    read_into(dev::kInputRegisters[0], HostIn170461Bits, HostIn170461Octal);
   }
 }
 

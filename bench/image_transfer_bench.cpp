@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "bench/module_like_backend.h"
+#include "bench/null_backend.h"
 #include "device/device.h"
 #include "device/operations.h"
 #include "model/checksum.h"
@@ -29,7 +29,7 @@ constexpr double kReadReports = 1 + 1 + 1 + 257;
 
 class Binding {
  public:
-  Binding() : backend_(std::make_shared<ModuleLikeBackend>()) {
+  Binding() : backend_(std::make_shared<NullBackend>()) {
     hid::LoadHidLibrary(backend_);
     device::ResetModuleRecords();
   }
@@ -39,7 +39,7 @@ class Binding {
   hid::Backend& backend() const { return *backend_; }
 
  private:
-  std::shared_ptr<ModuleLikeBackend> backend_;
+  std::shared_ptr<NullBackend> backend_;
 };
 
 std::vector<std::uint8_t> Image() {
@@ -89,12 +89,11 @@ void BM_DataStreamAgainstBareCalls16K(benchmark::State& state) {
   double bare_seconds = 0;
   for (auto _ : state) {
     const auto start = Clock::now();
-    benchmark::DoNotOptimize(
-        device::WriteData(ModuleLikeBackend::kHandle, image.data(), kImageLength));
+    benchmark::DoNotOptimize(device::WriteData(NullBackend::kHandle, image.data(), kImageLength));
     const auto middle = Clock::now();
     for (int i = 0; i < 256; ++i) {
       benchmark::DoNotOptimize(
-          binding.backend().SetFeature(ModuleLikeBackend::kHandle, report.data(), report.size()));
+          binding.backend().SetFeature(NullBackend::kHandle, report.data(), report.size()));
     }
     const auto end = Clock::now();
     stream_seconds += std::chrono::duration<double>(middle - start).count();

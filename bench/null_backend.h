@@ -1,7 +1,9 @@
 #pragma once
 // A backend that takes and gives every report at once and does nothing else, so that a benchmark
-// through it measures the host's own cost per report. Its calls live in their own translation
-// unit and escape their arguments, so the optimiser cannot see through or drop them.
+// through it measures the host's own cost per report. It carries the module's ids and answers
+// the identify command as the application, so that whole operations run through it too. Its calls
+// live in their own translation unit and escape their arguments, so the optimiser cannot see
+// through or drop them.
 
 #include "device/hid.h"
 

@@ -19,9 +19,6 @@ void BM_PollStatusSimulated(benchmark::State& state) {
   for (auto _ : state) {
     const device::StatusReading reading = device::PollStatus(handle);
     benchmark::DoNotOptimize(reading);
-    // Clearing the simulator's report record every poll keeps its cost the same for each poll,
-    // instead of letting a few polls pay for trimming a long record.
-    sim->ClearLog();
   }
   if (device::AppModule.FirmwareVersion != sim->module().firmware_version) {
     state.SkipWithError("the poll did not read the simulated module's status");

@@ -53,7 +53,7 @@ bool IsPersonality(hid::Backend& hid, Handle handle, const TModuleId& module) {
     ++last_search.not_answering;
     return false;
   }
-  const auto code = static_cast<std::uint16_t>(answer[0] | (answer[1] << 8));
+  const std::uint16_t code = model::ReadLe16(answer);
   if (code == kAppDeviceCode) {
     ++last_search.applications;
   } else if (code == kBootDeviceCode) {

@@ -29,4 +29,11 @@ class ReportCount {
   std::uint64_t start_;
 };
 
+// Why the last search found nothing: a device with the module's ids that did not identify itself,
+// or no module at all.
+inline Outcome WhyNoModule() {
+  return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)
+                                        : Outcome::Failed(Failure::NoModule);
+}
+
 }  // namespace tarven::device

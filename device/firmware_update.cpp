@@ -12,11 +12,6 @@
 namespace tarven::device {
 namespace {
 
-Outcome WhyNoBootLoader() {
-  return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)
-                                        : Outcome::Failed(Failure::NoModule);
-}
-
 // The number of searches that fit into `wait` at one every `interval`, the first one at once.
 std::int64_t Attempts(std::chrono::milliseconds wait, std::chrono::milliseconds interval) {
   const std::int64_t step = std::max<std::int64_t>(1, interval.count());
@@ -44,7 +39,7 @@ Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
   const auto size = static_cast<std::uint32_t>(image.size());
   const ReportCount count;
   handle = OpenModule(BootModule);
-  if (handle == kInvalidHandle) return WhyNoBootLoader();
+  if (handle == kInvalidHandle) return WhyNoModule();
   HandleGuard guard(handle);
   Outcome outcome;
   outcome.total = size;
@@ -119,7 +114,7 @@ UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
         if (!found && i > 1) pause(timing.poll_interval);
       }
       if (!found) {
-        result.outcome = WhyNoBootLoader();
+        result.outcome = WhyNoModule();
         return result;
       }
       break;

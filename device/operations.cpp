@@ -38,11 +38,6 @@ bool ReadWord(Handle handle, std::uint8_t code, std::uint32_t& word, const Repor
   return ok;
 }
 
-Outcome WhyNoModule() {
-  return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)
-                                        : Outcome::Failed(Failure::NoModule);
-}
-
 }  // namespace
 
 StatusReading PollStatus(Handle& handle, const OpenApplicationHook& while_open) {

@@ -113,7 +113,7 @@ std::string DacVoltsText(std::uint32_t code, std::string_view decimal_point) {
 }
 
 std::uint16_t RegisterValue(const RegisterReply& reply) {
-  return static_cast<std::uint16_t>(reply[0] | (reply[1] << 8));
+  return ReadLe16(reply.data());
 }
 
 std::uint32_t RegisterNumber(const RegisterReply& reply) {
@@ -123,7 +123,7 @@ std::uint32_t RegisterNumber(const RegisterReply& reply) {
 std::array<std::uint16_t, 4> EaWords(const RegisterReply& reply) {
   std::array<std::uint16_t, 4> words{};
   for (std::size_t i = 0; i < words.size(); ++i) {
-    words[i] = static_cast<std::uint16_t>(reply[2 * i] | (reply[2 * i + 1] << 8));
+    words[i] = ReadLe16(reply.data() + 2 * i);
   }
   return words;
 }

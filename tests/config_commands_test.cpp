@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/tarvenctl.h"
+#include "cli_fixture.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing {
@@ -15,18 +16,13 @@ namespace {
 
 constexpr std::uint32_t kSector = 0x0803F800;
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = CtlResult;
 
 class ConfigCommandsTest : public ::testing::Test {
  protected:
   Result Ctl(std::vector<std::string> args, cli::Confirm confirm = {}) {
     args.insert(args.begin(), "--simulate");
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err, sim_, std::move(confirm));
-    return {code, out.str(), err.str()};
+    return RunCtl(args, sim_, std::move(confirm));
   }
   std::vector<std::uint8_t> Sector() { return sim_->module().FlashAt(kSector, 2048); }
   void SetSector(const std::vector<std::uint8_t>& sector) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "cli/tarvenctl.h"
+#include "cli_fixture.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing {
@@ -20,10 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = CtlResult;
 
 Bytes Pattern(std::size_t size, std::uint8_t seed) {
   Bytes bytes(size);
@@ -42,9 +40,7 @@ class ImageCommandsTest : public ::testing::Test {
 
   Result Ctl(std::vector<std::string> args) {
     args.insert(args.begin(), "--simulate");
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err, sim_, [](std::string_view) { return true; });
-    return {code, out.str(), err.str()};
+    return RunCtl(args, sim_, [](std::string_view) { return true; });
   }
   std::string File(const std::string& name, const Bytes& bytes) {
     const std::string path = (dir_ / name).string();

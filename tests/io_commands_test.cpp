@@ -11,15 +11,13 @@
 #include <sstream>
 
 #include "cli/tarvenctl.h"
+#include "cli_fixture.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing {
 namespace {
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = CtlResult;
 
 bool HasLine(const std::string& text, const std::string& line) {
   std::istringstream lines(text);
@@ -49,9 +47,7 @@ class IoCommandsTest : public ::testing::Test {
 
   Result Ctl(std::vector<std::string> args) {
     args.insert(args.begin(), "--simulate");
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err, sim_);
-    return {code, out.str(), err.str()};
+    return RunCtl(args, sim_);
   }
   sim::SimulatedModule& module() { return sim_->module(); }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }

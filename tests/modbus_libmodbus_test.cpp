@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/tarvenctl.h"
+#include "cli_fixture.h"
 #include "comport/comport.h"
 #include "comport/modbus_registers.h"
 #include "modbus_peers.h"
@@ -61,15 +62,10 @@ TEST_F(LibmodbusServerTest, AddressTheServerIgnoresFailsAfterOneDeadline) {
   EXPECT_TRUE(comport::ReadHoldingRegisters(1, 0, 10, registers.data()));
 }
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = CtlResult;
 
 Result Ctl(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = cli::Run(args, out, err);
-  return {code, out.str(), err.str()};
+  return RunCtl(args);
 }
 
 TEST_F(LibmodbusServerTest, TarvenctlPollsTheServer) {

@@ -11,20 +11,16 @@
 #include <functional>
 #include <sstream>
 
+#include "cli_fixture.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing {
 namespace {
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = CtlResult;
 
-Result Ctl(std::vector<std::string> args, std::shared_ptr<sim::SimBackend> sim = nullptr) {
-  std::ostringstream out, err;
-  const int code = cli::Run(args, out, err, std::move(sim));
-  return {code, out.str(), err.str()};
+Result Ctl(const std::vector<std::string>& args, std::shared_ptr<sim::SimBackend> sim = nullptr) {
+  return RunCtl(args, std::move(sim));
 }
 
 TEST(Tarvenctl, StatusOfEachPersonality) {

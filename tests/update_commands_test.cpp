@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/tarvenctl.h"
+#include "cli_fixture.h"
 #include "firmware/carried_image.h"
 #include "firmware/firmware_image.h"
 #include "sim/sim_backend.h"
@@ -20,15 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = CtlResult;
 
-Result Ctl(std::vector<std::string> args, std::shared_ptr<sim::SimBackend> sim = nullptr) {
-  std::ostringstream out, err;
-  const int code = cli::Run(args, out, err, std::move(sim));
-  return {code, out.str(), err.str()};
+Result Ctl(const std::vector<std::string>& args, std::shared_ptr<sim::SimBackend> sim = nullptr) {
+  return RunCtl(args, std::move(sim));
 }
 
 std::string TempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
