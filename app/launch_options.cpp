@@ -1,36 +1,121 @@
 #include "app/launch_options.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
 namespace tarven::app {
+namespace {
+
+struct Option {
+  QStringList names;
+  const char* value;  // the value's name, or nullptr for a switch
+  const char* help;   // nullptr: accepted but not listed (the toolkit's own options)
+};
+
+// The window's options, then the toolkit's, which QApplication takes from the command line itself.
+const Option kOptions[] = {
+    {{"f"}, nullptr,
+     "As the first argument: also show the tabs \"Контроллер ЭА\" and \"Сеть\"."},
+    {{"simulate"}, nullptr, "Talk to the built-in simulated module instead of USB."},
+    {{"sim-state"}, "FILE",
+     "Keep the simulated module's memories and flags in FILE between runs (with --simulate)."},
+    {{"trace"}, nullptr,
+     "Print every feature report in hex on standard error (-> sent, <- fetched)."},
+    {{"firmware"}, "FILE", "Send FILE on \"Обновить\" instead of the image the tool carries."},
+    {{"h", "help"}, nullptr, "Print this help and exit."},
+    {{"version"}, nullptr, "Print the version and the firmware image the tool carries, and exit."},
+    {{"platform"}, "NAME", nullptr},
+    {{"platformtheme"}, "NAME", nullptr},
+    {{"style"}, "NAME", nullptr},
+    {{"stylesheet"}, "FILE", nullptr},
+    {{"display"}, "DISPLAY", nullptr},
+    {{"qwindowgeometry"}, "GEOMETRY", nullptr},
+    {{"reverse"}, nullptr, nullptr},
+    {{"session"}, "ID", nullptr},
+};
+
+void AddOptions(QCommandLineParser& parser) {
+  // "-platform xcb" and "-style fusion" are the toolkit's spelling: one dash, a whole word.
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  parser.setApplicationDescription(
+      "Service and set-up tool for the Тарвен module in an NC-31 or MS-2109 CNC controller.");
+  for (const Option& o : kOptions) {
+    QCommandLineOption option(o.names, QString::fromUtf8(o.help ? o.help : ""));
+    if (o.value != nullptr) option.setValueName(QString::fromUtf8(o.value));
+    if (o.help == nullptr) option.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(option);
+  }
+}
+
+}  // namespace
 
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options,
                         std::string& error) {
   options = LaunchOptions{};
-  bool state_given = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--simulate") {
-      options.simulate = true;
-    } else if (args[i] == "--trace") {
-      options.trace = true;
-    } else if (args[i] == "--sim-state") {
-      if (i + 1 == args.size() || args[i + 1].empty()) {
-        error = "--sim-state needs a file name";
-        return false;
-      }
-      options.sim_state_path = args[++i];
-      state_given = true;
-    } else if (args[i] == "--firmware") {
-      if (i + 1 == args.size() || args[i + 1].empty()) {
-        error = "--firmware needs a file name";
-        return false;
-      }
-      options.firmware_file = args[++i];
+  QStringList arguments{QStringLiteral("tarven")};
+  for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
+  for (const char* name : {"--sim-state", "--firmware"}) {
+    if (!args.empty() && args.back() == name) {
+      error = std::string(name) + " needs a file name";
+      return false;
     }
   }
-  if (state_given && !options.simulate) {
+  QCommandLineParser parser;
+  AddOptions(parser);
+  if (!parser.parse(arguments)) {
+    error = parser.errorText().toStdString();
+    // Named as the user typed it: "unknown option '--simualte'".
+    const QStringList unknown = parser.unknownOptionNames();
+    for (const std::string& arg : args) {
+      if (unknown.isEmpty() || arg.size() < 2 || arg[0] != '-') continue;
+      const std::string name = arg.substr(arg.find_first_not_of('-'));
+      if (name.substr(0, name.find('=')) == unknown.constFirst().toLocal8Bit().toStdString()) {
+        error = "unknown option '" + arg + "'";
+        break;
+      }
+    }
+    return false;
+  }
+  options.show_help = parser.isSet("help");
+  options.show_version = parser.isSet("version");
+  options.simulate = parser.isSet("simulate");
+  options.trace = parser.isSet("trace");
+  // The last of a repeated option counts, as with the toolkit's own.
+  const auto last = [&parser](const char* name) {
+    const QStringList values = parser.values(QString::fromLatin1(name));
+    return values.isEmpty() ? std::string() : values.constLast().toLocal8Bit().toStdString();
+  };
+  if (parser.isSet("sim-state")) {
+    options.sim_state_path = last("sim-state");
+    if (options.sim_state_path.empty()) {
+      error = "--sim-state needs a file name";
+      return false;
+    }
+  }
+  if (parser.isSet("firmware")) {
+    options.firmware_file = last("firmware");
+    if (options.firmware_file.empty()) {
+      error = "--firmware needs a file name";
+      return false;
+    }
+  }
+  if (options.show_help || options.show_version) return true;
+  if (!options.sim_state_path.empty() && !options.simulate) {
     error = "--sim-state is only meaningful with --simulate";
     return false;
   }
   return true;
+}
+
+std::string LaunchHelpText() {
+  QCommandLineParser parser;
+  AddOptions(parser);
+  // Without an application object the parser cannot know the program's name.
+  std::string text = parser.helpText().toStdString();
+  text.replace(0, text.find('\n'), "Usage: tarven [-f] [options]");
+  return text;
 }
 
 }  // namespace tarven::app

@@ -1,6 +1,8 @@
 #pragma once
-// The command-line options that the entry point acts on before the window exists. The window
-// itself looks only at the first argument ("-f"); everything here may stand anywhere.
+// The command line of the window, read before the window exists and before anything opens a
+// module: a misspelt option stops the program instead of being passed over (a misspelt
+// --simulate would otherwise talk to a real module). The window itself looks only at the first
+// argument ("-f"); the other options may stand anywhere.
 
 #include <string>
 #include <vector>
@@ -16,11 +18,19 @@ struct LaunchOptions {
   bool trace = false;
   // The firmware image "Обновить" sends instead of the one the tool carries; empty when not given.
   std::string firmware_file;
+  // --help or --version was asked for: print it and end without a window.
+  bool show_help = false;
+  bool show_version = false;
 };
 
-// `args` are the arguments after the program name. Options this function does not know are left
-// to the window and the toolkit. False, with a one-line reason in `error`, for a misused option.
+// `args` are the arguments after the program name. Besides its own options it accepts the
+// toolkit's (-platform NAME, -style NAME, ...), which the toolkit takes later, and words that
+// are not options (the window ignores them unless the first is "-f"). False, with a one-line
+// reason that names the option in `error`, for an unknown or misused option.
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options,
                         std::string& error);
+
+// What --help prints.
+std::string LaunchHelpText();
 
 }  // namespace tarven::app

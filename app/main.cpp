@@ -12,6 +12,7 @@
 #include "app/launch_options.h"
 #include "app/main_form.h"
 #include "app/quit_on_signal.h"
+#include "app/toolkit_translation.h"
 #include "comport/comport.h"
 #include "firmware/firmware_image.h"
 #include "sim/modbus_slave.h"
@@ -23,8 +24,16 @@ int main(int argc, char** argv) {
   tarven::app::LaunchOptions options;
   std::string error;
   if (!tarven::app::ParseLaunchOptions(args, options, error)) {
-    std::cerr << "tarven: " << error << '\n';
+    std::cerr << "tarven: " << error << " (try --help)\n";
     return 2;
+  }
+  if (options.show_help) {
+    std::cout << tarven::app::LaunchHelpText();
+    return 0;
+  }
+  if (options.show_version) {
+    std::cout << tarven::firmware::VersionText("tarven", tarven::firmware::ProgramFolder());
+    return 0;
   }
   // The image "Обновить" sends. A file named with --firmware is checked now, not at the press.
   tarven::firmware::ImageQuery image_query;
@@ -67,6 +76,7 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   tarven::app::QuitOnTerminationSignals(application);
+  tarven::app::InstallToolkitTranslation(application);
   int status = 0;
   {
     QStringList arguments;

@@ -1,5 +1,10 @@
 #include "cli/context.h"
 
+#include <algorithm>
+
+#include "cli/access_hint.h"
+#include "device/device.h"
+
 namespace tarven::cli {
 
 int Context::Fail(std::string_view what, std::string_view text) const {
@@ -8,7 +13,14 @@ int Context::Fail(std::string_view what, std::string_view text) const {
 }
 
 int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
-  return Fail(what, device::Describe(outcome));
+  const int status = Fail(what, device::Describe(outcome));
+  if (outcome.failure == device::Failure::NoAccess) {
+    const auto& unopened = device::LastSearch().unopened;
+    const bool permission =
+        std::any_of(unopened.begin(), unopened.end(), [](const auto& u) { return u.permission; });
+    if (permission) err << AccessHint();
+  }
+  return status;
 }
 
 int Context::Finish(std::string_view what, const device::Outcome& outcome) const {

@@ -42,6 +42,7 @@ using Action = std::function<int(Context&)>;
 // Each command group adds its subcommands to `app`; the callback of the one the user names
 // stores its work in `action`. Options live in storage that the group's lambdas own.
 void RegisterStatusCommands(CLI::App& app, Action& action);
+void RegisterDeviceCommands(CLI::App& app, Action& action);
 void RegisterConfigCommands(CLI::App& app, Action& action);
 void RegisterImageCommands(CLI::App& app, Action& action);
 void RegisterModbusCommands(CLI::App& app, Action& action);

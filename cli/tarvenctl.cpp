@@ -7,6 +7,7 @@
 #include <iostream>
 #include <utility>
 
+#include "firmware/firmware_image.h"
 #include "sim/session.h"
 
 namespace tarven::cli {
@@ -81,15 +82,21 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       ->type_name("FILE");
   app.add_flag("--trace", options.trace,
                "print every feature report in hex with its direction on standard error");
+  bool version = false;
+  app.add_flag("--version", version,
+               "print the version and the firmware image the tool carries, and exit");
 
   Action action;
   RegisterStatusCommands(app, action);
+  RegisterDeviceCommands(app, action);
   RegisterConfigCommands(app, action);
   RegisterImageCommands(app, action);
   RegisterModbusCommands(app, action);
   RegisterIoCommands(app, action);
   RegisterUpdateCommands(app, action);
 
+  // --version alone needs no command.
+  if (std::find(args.begin(), args.end(), "--version") != args.end()) app.require_subcommand(0, 1);
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -102,6 +109,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } catch (const CLI::ParseError& error) {
     err << "tarvenctl: " << UsageError(app, error) << " (try --help)\n";
     return kExitUsage;
+  }
+  if (version) {
+    out << firmware::VersionText("tarvenctl", firmware::ProgramFolder());
+    return kExitOk;
   }
   if (!options.sim_state.empty() && !options.simulate) {
     err << "tarvenctl: --sim-state needs --simulate\n";

@@ -84,7 +84,11 @@ Handle OpenModule(TModuleId& module) {
   for (const std::string& path : paths) {
     if (path.empty()) continue;
     Handle handle = hid->Open(path);
-    if (handle == kInvalidHandle) continue;
+    if (handle == kInvalidHandle) {
+      last_search.unopened.push_back(
+          {path, hid->OpenFailureReason(), hid->OpenFailureIsPermission()});
+      continue;
+    }
     if (IsPersonality(*hid, handle, module)) {
       module.Found = true;
       return handle;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "device/hid.h"
 #include "model/memory_areas.h"
@@ -100,6 +102,14 @@ struct SearchReport {
   // Of those: answered as the application, or as the boot loader.
   unsigned applications = 0;
   unsigned boot_loaders = 0;
+  // Devices with the module's ids that could not be opened (on Linux, most often for want of a
+  // udev rule), with the system's reason.
+  struct Unopened {
+    std::string path;
+    std::string reason;
+    bool permission = false;  // refused for want of permission
+  };
+  std::vector<Unopened> unopened;
 };
 const SearchReport& LastSearch();
 

@@ -30,10 +30,17 @@ class ReportCount {
 };
 
 // Why the last search found nothing: a device with the module's ids that did not identify itself,
-// or no module at all.
+// one that could not be opened, or no module at all.
 inline Outcome WhyNoModule() {
-  return LastSearch().not_answering > 0 ? Outcome::Failed(Failure::NoIdentify)
-                                        : Outcome::Failed(Failure::NoModule);
+  const SearchReport& search = LastSearch();
+  if (search.not_answering > 0) return Outcome::Failed(Failure::NoIdentify);
+  if (!search.unopened.empty()) {
+    Outcome outcome = Outcome::Failed(Failure::NoAccess);
+    outcome.subject = search.unopened.front().path;
+    outcome.reason = search.unopened.front().reason;
+    return outcome;
+  }
+  return Outcome::Failed(Failure::NoModule);
 }
 
 }  // namespace tarven::device

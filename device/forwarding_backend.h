@@ -19,7 +19,13 @@ class ForwardingBackend : public Backend {
                  std::vector<std::string>& paths) override {
     return inner_->Enumerate(vendor_id, product_id, paths);
   }
+  bool EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
+                        std::vector<DeviceInfo>& devices) override {
+    return inner_->EnumerateDevices(vendor_id, product_id, devices);
+  }
   Handle Open(const std::string& path) override { return inner_->Open(path); }
+  std::string OpenFailureReason() const override { return inner_->OpenFailureReason(); }
+  bool OpenFailureIsPermission() const override { return inner_->OpenFailureIsPermission(); }
   void Close(Handle handle) override { inner_->Close(handle); }
   bool GetAttributes(Handle handle, std::uint16_t& vendor_id, std::uint16_t& product_id) override {
     return inner_->GetAttributes(handle, vendor_id, product_id);

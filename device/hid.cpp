@@ -1,5 +1,7 @@
 #include "device/hid.h"
 
+#include <cctype>
+#include <string_view>
 #include <utility>
 
 namespace tarven::hid {
@@ -25,6 +27,50 @@ void UnloadHidLibrary() {
 
 Backend* BoundBackend() {
   return Binding().get();
+}
+
+bool Backend::EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
+                               std::vector<DeviceInfo>& devices) {
+  devices.clear();
+  std::vector<std::string> paths;
+  if (!Enumerate(vendor_id, product_id, paths)) return false;
+  for (std::string& path : paths) {
+    DeviceInfo info;
+    info.path = std::move(path);
+    devices.push_back(std::move(info));
+  }
+  return true;
+}
+
+namespace {
+
+// A USB device's name in sysfs: bus number, a dash, the hub ports joined by points ("1-2.3").
+bool IsUsbDeviceName(std::string_view name) {
+  const std::size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool digit = std::isdigit(static_cast<unsigned char>(c)) != 0;
+    const bool point = c == '.' && i > dash + 1 && name[i - 1] != '.' && i + 1 < name.size();
+    if (!digit && !point && i != dash) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string UsbLocationFromSysfsPath(const std::string& sysfs_path) {
+  // The device nearest the interface wins: a hub's own name is a prefix further up the path.
+  std::string location;
+  std::size_t start = 0;
+  while (start <= sysfs_path.size()) {
+    std::size_t end = sysfs_path.find('/', start);
+    if (end == std::string::npos) end = sysfs_path.size();
+    const std::string_view part(sysfs_path.data() + start, end - start);
+    if (IsUsbDeviceName(part)) location = part;
+    start = end + 1;
+  }
+  return location;
 }
 
 }  // namespace tarven::hid

@@ -26,6 +26,18 @@ inline constexpr Handle kInvalidHandle = ~Handle{0};
 // Every report the module exchanges: report id byte and 64 payload bytes.
 inline constexpr std::size_t kReportLength = 65;
 
+// What the platform tells of one present HID interface without opening it.
+struct DeviceInfo {
+  std::string path;
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  // The USB serial number; empty when the device has none or the platform does not say.
+  std::string serial_number;
+  // Where it is plugged in: the bus and the chain of hub ports, as "1-2.3". The same for whatever
+  // is plugged into that port, across replugs and restarts. Empty when not on USB, or not known.
+  std::string usb_location;
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -34,8 +46,16 @@ class Backend {
   // enumeration order. False when the list cannot be obtained at all.
   virtual bool Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                          std::vector<std::string>& paths) = 0;
+  // The same search with what the platform tells of each device. By default only the paths.
+  virtual bool EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
+                                std::vector<DeviceInfo>& devices);
   // kInvalidHandle when the path cannot be opened.
   virtual Handle Open(const std::string& path) = 0;
+  // Why the last Open that failed did so, in the system's words ("Permission denied"); empty
+  // when it is not known.
+  virtual std::string OpenFailureReason() const { return {}; }
+  // True when the last failed Open was refused for want of permission, which a udev rule mends.
+  virtual bool OpenFailureIsPermission() const { return false; }
   virtual void Close(Handle handle) = 0;
   virtual bool GetAttributes(Handle handle, std::uint16_t& vendor_id,
                              std::uint16_t& product_id) = 0;
@@ -55,6 +75,11 @@ bool LoadHidLibrary(std::shared_ptr<Backend> backend);
 void UnloadHidLibrary();
 // The bound backend, or nullptr.
 Backend* BoundBackend();
+
+// The USB location ("1-2.3") in a sysfs device path, as /sys/class/hidraw/hidrawN/device leads to
+// (".../usb1/1-2/1-2.3/1-2.3:1.0/0003:03EB:6202.0005" gives "1-2.3"). Empty when the path holds
+// no USB device, as for a virtual one.
+std::string UsbLocationFromSysfsPath(const std::string& sysfs_path);
 
 // The platform backend, unbound. Null where the platform has none.
 std::shared_ptr<Backend> MakePlatformBackend();

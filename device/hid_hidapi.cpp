@@ -3,9 +3,14 @@
 // hidapi keeps process-wide state, so hid_init runs with the first backend and hid_exit with
 // the last. The backend is used from one thread, like the rest of the module link.
 
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -90,11 +95,43 @@ class HidapiBackend final : public Backend {
     return true;
   }
 
+  bool EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
+                        std::vector<DeviceInfo>& devices) override {
+    devices.clear();
+    hid_device_info* list = hid_enumerate(vendor_id, product_id);
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+      if (info->path == nullptr) continue;
+      const bool listed = std::any_of(devices.begin(), devices.end(),
+                                      [&](const DeviceInfo& d) { return d.path == info->path; });
+      if (listed) continue;
+      DeviceInfo device;
+      device.path = info->path;
+      device.vendor_id = info->vendor_id;
+      device.product_id = info->product_id;
+      device.serial_number = Utf8(info->serial_number);
+      device.usb_location = UsbLocation(device.path);
+      devices.push_back(std::move(device));
+    }
+    hid_free_enumeration(list);
+    return true;
+  }
+
   Handle Open(const std::string& path) override {
     hid_device* device = hid_open_path(path.c_str());
-    if (device == nullptr) return kInvalidHandle;
+    if (device == nullptr) {
+      RecordOpenFailure(path);
+      return kInvalidHandle;
+    }
+    open_error_ = 0;
     open_.push_back(device);
     return reinterpret_cast<Handle>(device);
+  }
+
+  std::string OpenFailureReason() const override {
+    return open_error_ == 0 ? std::string() : std::string(std::strerror(open_error_));
+  }
+  bool OpenFailureIsPermission() const override {
+    return open_error_ == EACCES || open_error_ == EPERM;
   }
 
   void Close(Handle handle) override {
@@ -152,7 +189,53 @@ class HidapiBackend final : public Backend {
     return it == open_.end() ? nullptr : *it;
   }
 
+  // hidapi says only that the open failed; the system's reason comes from opening the node as it
+  // does (read and write), which changes nothing on the device.
+  void RecordOpenFailure(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      open_error_ = EIO;  // the node opens, but hidapi could not take it
+    } else {
+      open_error_ = errno;
+    }
+  }
+
+  static std::string Utf8(const wchar_t* text) {
+    std::string out;
+    for (; text != nullptr && *text != 0; ++text) {
+      const auto c = static_cast<std::uint32_t>(*text);
+      if (c < 0x80) {
+        out += static_cast<char>(c);
+      } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    return out;
+  }
+
+  // The USB location of a hidraw node, from where its sysfs entry leads.
+  static std::string UsbLocation(const std::string& path) {
+    const std::string node = path.substr(path.find_last_of('/') + 1);
+    if (node.empty()) return {};
+    const std::string link = "/sys/class/hidraw/" + node + "/device";
+    char resolved[PATH_MAX];
+    if (::realpath(link.c_str(), resolved) == nullptr) return {};
+    return UsbLocationFromSysfsPath(resolved);
+  }
+
   std::vector<hid_device*> open_;
+  int open_error_ = 0;
 };
 
 }  // namespace

@@ -19,6 +19,9 @@ std::string Describe(const Outcome& outcome) {
       return "the module runs its boot loader";
     case Failure::NoIdentify:
       return "a device with the module's USB ids (03eb:6202) does not answer the identify command";
+    case Failure::NoAccess:
+      return "the module at " + outcome.subject + " cannot be opened: " +
+             (outcome.reason.empty() ? std::string("the system gives no reason") : outcome.reason);
     case Failure::NotAnswering:
       return "the module did not answer (" + report() + ")" +
              (outcome.total > 0 ? ", after " + progress() : "");

@@ -13,6 +13,8 @@ enum class Failure {
   NoModule,          // no module in any personality answered the search
   BootLoaderOnly,    // the module runs its boot loader, the operation needs the application
   NoIdentify,        // a device with the module's ids is there but does not answer identify
+  NoAccess,          // a device with the module's ids is there but cannot be opened: `subject`
+                     // is its path, `reason` the system's reason
   NotAnswering,      // a report was refused: `report` and `direction` say which
   ChecksumMismatch,  // data read from the module failed its checksum
   ReadBeforeWrite,   // the read that a read-modify-write needs failed; nothing was written
@@ -40,7 +42,7 @@ struct Outcome {
   // does not identify itself. The window's handlers end silently then.
   bool module_absent() const {
     return failure == Failure::NoModule || failure == Failure::BootLoaderOnly ||
-           failure == Failure::NoIdentify;
+           failure == Failure::NoIdentify || failure == Failure::NoAccess;
   }
   explicit operator bool() const { return ok(); }
 

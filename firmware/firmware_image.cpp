@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "firmware/carried_image.h"
+#include "model/version_text.h"
 #include "storage/file_io.h"
 
 namespace tarven::firmware {
@@ -122,6 +124,30 @@ bool CheckImageForLink(const Image& image, bool simulated, std::string& error) {
     return false;
   }
   return true;
+}
+
+std::string_view ToolVersion() {
+  return TARVEN_TOOL_VERSION;
+}
+
+std::string VersionText(std::string_view program, const std::string& program_folder) {
+  std::string text = std::string(program) + " " + std::string(ToolVersion()) + "\n";
+  if (const std::span<const std::uint8_t> carried = CarriedImage(); !carried.empty()) {
+    return text + "firmware image: " + model::kCarriedFirmwareVersion + ", carried (" +
+           std::string(CarriedImageName()) + ", " + std::to_string(carried.size()) + " bytes)\n";
+  }
+  for (const std::string& path : InstalledImagePaths(program_folder)) {
+    if (::access(path.c_str(), F_OK) != 0) continue;
+    Image image;
+    std::string why;
+    if (!LoadImageFile(path, image, why)) {
+      return text + "firmware image: none carried; the installed one cannot be used (" + why +
+             ")\n";
+    }
+    return text + "firmware image: none carried; installed " + std::filesystem::path(path).lexically_normal().string() + " (" +
+           std::to_string(image.bytes.size()) + " bytes)\n";
+  }
+  return text + "firmware image: none (none carried, none installed)\n";
 }
 
 }  // namespace tarven::firmware

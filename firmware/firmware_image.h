@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/memory_areas.h"
@@ -65,5 +66,12 @@ bool FindImage(const ImageQuery& query, Image& image, std::string& error, std::s
 // Whether `image` may go over this link: never the stand-in to a real module. False with a
 // one-line reason.
 bool CheckImageForLink(const Image& image, bool simulated, std::string& error);
+
+// The tool's version ("4.54"), which the build takes from the project.
+std::string_view ToolVersion();
+
+// What `--version` prints, two lines: "PROGRAM VERSION", and which firmware image an update
+// sends without --firmware: the carried one with its version, or an installed file, or none.
+std::string VersionText(std::string_view program, const std::string& program_folder);
 
 }  // namespace tarven::firmware

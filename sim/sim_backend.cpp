@@ -1,6 +1,7 @@
 #include "sim/sim_backend.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -14,6 +15,8 @@ SimBackend::SimBackend() {
   module.vendor_id = device::kModuleVendorId;
   module.product_id = device::kModuleProductId;
   module.feature_report_length = device::kModuleFeatureReportLength;
+  module.serial_number = "SIM00001";
+  module.usb_location = "sim-1";
   module.module = std::make_shared<SimulatedModule>();
   devices_.push_back(std::move(module));
 }
@@ -41,6 +44,9 @@ std::string SimBackend::AddModule(std::shared_ptr<SimulatedModule> module) {
   device.vendor_id = device::kModuleVendorId;
   device.product_id = device::kModuleProductId;
   device.feature_report_length = device::kModuleFeatureReportLength;
+  const std::string number = std::to_string(devices_.size() + 1);
+  device.serial_number = "SIM" + std::string(number.size() < 5 ? 5 - number.size() : 0, '0') + number;
+  device.usb_location = "sim-" + std::to_string(devices_.size() + 1);
   device.module = std::move(module);
   std::string path = device.path;
   devices_.push_back(std::move(device));
@@ -73,10 +79,43 @@ bool SimBackend::Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
   return true;
 }
 
+bool SimBackend::EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
+                                  std::vector<hid::DeviceInfo>& devices) {
+  devices.clear();
+  std::vector<std::string> paths;
+  if (!Enumerate(vendor_id, product_id, paths)) return false;
+  for (const std::string& path : paths) {
+    const auto found = std::find_if(devices_.begin(), devices_.end(),
+                                    [&](const SimDevice& d) { return d.path == path; });
+    hid::DeviceInfo info;
+    info.path = path;
+    info.vendor_id = found->vendor_id;
+    info.product_id = found->product_id;
+    info.serial_number = found->serial_number;
+    info.usb_location = found->usb_location;
+    devices.push_back(std::move(info));
+  }
+  return true;
+}
+
+std::string SimBackend::OpenFailureReason() const {
+  return open_error_ == 0 ? std::string() : std::string(std::strerror(open_error_));
+}
+
+bool SimBackend::OpenFailureIsPermission() const {
+  return open_error_ == EACCES || open_error_ == EPERM;
+}
+
 hid::Handle SimBackend::Open(const std::string& path) {
+  open_error_ = ENOENT;
   for (std::size_t index = 0; index < devices_.size(); ++index) {
     const SimDevice& device = devices_[index];
     if (device.path != path || !device.present) continue;
+    if (device.open_error != 0) {
+      open_error_ = device.open_error;
+      return hid::kInvalidHandle;
+    }
+    open_error_ = 0;
     const hid::Handle handle = next_handle_++;
     OpenDevice open;
     open.device = index;

@@ -30,6 +30,10 @@ struct SimDevice {
   bool present = true;
   std::shared_ptr<SimulatedModule> module;  // null for a decoy: accepts reports, answers zeros
   std::vector<std::uint8_t> decoy_answer;   // a decoy's payload for every fetch (zeros if none)
+  std::string serial_number;
+  std::string usb_location;
+  // errno that opening it fails with (EACCES: a missing udev rule); 0 when it opens.
+  int open_error = 0;
 };
 
 class SimBackend : public hid::Backend {
@@ -85,7 +89,11 @@ class SimBackend : public hid::Backend {
   // hid::Backend
   bool Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                  std::vector<std::string>& paths) override;
+  bool EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
+                        std::vector<hid::DeviceInfo>& devices) override;
   hid::Handle Open(const std::string& path) override;
+  std::string OpenFailureReason() const override;
+  bool OpenFailureIsPermission() const override;
   void Close(hid::Handle handle) override;
   bool GetAttributes(hid::Handle handle, std::uint16_t& vendor_id,
                      std::uint16_t& product_id) override;
@@ -127,6 +135,7 @@ class SimBackend : public hid::Backend {
   bool silent_ = false;
   bool enumeration_fails_ = false;
   bool list_all_ = false;
+  int open_error_ = 0;
 };
 
 }  // namespace tarven::sim

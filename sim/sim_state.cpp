@@ -134,7 +134,10 @@ bool Decode(std::string_view text, std::map<std::uint16_t, std::uint32_t>& regis
 template <typename Number>
 std::string Encode(const std::array<Number, 4>& numbers) {
   std::string text;
-  for (Number number : numbers) text += (text.empty() ? "" : " ") + std::to_string(number);
+  for (Number number : numbers) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(number);
+  }
   return text;
 }
 template <typename Number>

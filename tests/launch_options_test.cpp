@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTranslator>
+
 #include <string>
 #include <vector>
+
+#include "app/toolkit_translation.h"
 
 namespace tarven::app {
 namespace {
@@ -28,6 +33,16 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       {{"--sim-state", "module.state"}, false, false, ""},
       {{"--simulate", "--sim-state"}, false, false, ""},
       {{"--simulate", "--sim-state", ""}, false, false, ""},
+      // The toolkit's own options, and words that are not options, pass.
+      {{"-platform", "offscreen", "--simulate"}, true, true, ""},
+      {{"f"}, true, false, ""},
+      {{"--simulate", "-f"}, true, true, ""},
+      {{"--sim-state=module.state", "--simulate"}, true, true, "module.state"},
+      // A misspelt option stops the program before it opens anything.
+      {{"--simualte"}, false, false, ""},
+      {{"-F"}, false, false, ""},
+      {{"--simulate", "--trace=yes"}, false, false, ""},
+      {{"--firmware"}, false, false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -43,6 +58,55 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       EXPECT_EQ(error.find('\n'), std::string::npos);
     }
   }
+}
+
+TEST(LaunchOptions, ErrorNamesTheUnknownOptionAsTyped) {
+  for (const std::string word : {"--simualte", "-F", "--simualte=1"}) {
+    LaunchOptions options;
+    std::string error;
+    ASSERT_FALSE(ParseLaunchOptions({"--simulate", word}, options, error));
+    EXPECT_EQ(error, "unknown option '" + word + "'");
+  }
+}
+
+TEST(LaunchOptions, HelpAndVersionWinOverEverythingElse) {
+  const struct {
+    std::vector<std::string> args;
+    bool help;
+    bool version;
+  } cases[] = {
+      {{"--help"}, true, false},
+      {{"-h", "-f"}, true, false},
+      {{"--version"}, false, true},
+      // Asked for help: a --sim-state without --simulate does not stop it.
+      {{"--sim-state", "x", "--version"}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    LaunchOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseLaunchOptions(c.args, options, error)) << error;
+    EXPECT_EQ(options.show_help, c.help);
+    EXPECT_EQ(options.show_version, c.version);
+  }
+  const std::string help = LaunchHelpText();
+  for (const char* option : {"-f", "--simulate", "--sim-state <FILE>", "--trace",
+                             "--firmware <FILE>", "--help", "--version"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+  // The toolkit's options are accepted but not offered.
+  EXPECT_EQ(help.find("platform"), std::string::npos);
+}
+
+TEST(ToolkitTranslation, StandardButtonsAndFileDialogsSpeakRussian) {
+  QTranslator* translator = InstallToolkitTranslation(*QCoreApplication::instance());
+  ASSERT_NE(translator, nullptr) << "the toolkit's Russian translation is not installed";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"),
+            QStringLiteral("&Имя файла:"));
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 }  // namespace

@@ -1,0 +1,134 @@
+// devices: every HID device with the module's ids, where it is, and whether and as what it answers.
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/access_hint.h"
+#include "cli/context.h"
+#include "device/device.h"
+#include "device/device_probe.h"
+#include "model/version_text.h"
+
+namespace tarven::cli {
+namespace {
+
+namespace dev = tarven::device;
+using model::kNotAvailable;
+
+std::string OrUnknown(const std::string& text) {
+  return text.empty() ? std::string(kNotAvailable) : text;
+}
+
+std::string Answer(const dev::DeviceProbe& probe) {
+  switch (probe.personality) {
+    case dev::Personality::Application:
+      return "application, firmware " +
+             (probe.firmware_version ? model::FirmwareVersionText(*probe.firmware_version)
+                                     : std::string(kNotAvailable));
+    case dev::Personality::BootLoader:
+      return "boot loader " +
+             (probe.boot_version ? model::BootVersionText(*probe.boot_version)
+                                 : std::string(kNotAvailable)) +
+             ", firmware " +
+             (probe.firmware_version ? model::FirmwareVersionText(*probe.firmware_version)
+                                     : std::string(kNotAvailable));
+    case dev::Personality::Other: {
+      char code[8];
+      std::snprintf(code, sizeof code, "%04x", probe.device_code);
+      return std::string("not the module (identify answers 0x") + code + ")";
+    }
+    case dev::Personality::Silent:
+      return "does not answer the identify command";
+    case dev::Personality::NotAsked:
+      break;
+  }
+  if (!probe.opened) return "cannot be opened: " + OrUnknown(probe.open_error);
+  if (!probe.feature_report_length) return "its report descriptor cannot be read";
+  return "not the module (feature report of " + std::to_string(*probe.feature_report_length) +
+         " bytes, the module's has 65)";
+}
+
+nlohmann::ordered_json Json(const dev::DeviceProbe& probe) {
+  const auto or_null = [](const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+  };
+  nlohmann::ordered_json object;
+  object["path"] = probe.info.path;
+  object["location"] = or_null(probe.info.usb_location);
+  object["serial"] = or_null(probe.info.serial_number);
+  object["opened"] = probe.opened;
+  object["open_error"] = or_null(probe.open_error);
+  object["feature_report_length"] = probe.feature_report_length
+                                        ? nlohmann::ordered_json(*probe.feature_report_length)
+                                        : nlohmann::ordered_json(nullptr);
+  const bool asked = probe.personality != dev::Personality::NotAsked;
+  object["personality"] = asked ? nlohmann::ordered_json(dev::PersonalityName(probe.personality))
+                                : nlohmann::ordered_json(nullptr);
+  object["firmware"] = probe.firmware_version
+                           ? nlohmann::ordered_json(
+                                 model::FirmwareVersionText(*probe.firmware_version))
+                           : nlohmann::ordered_json(nullptr);
+  object["bootloader"] =
+      probe.boot_version
+          ? nlohmann::ordered_json(model::BootVersionText(*probe.boot_version))
+          : nlohmann::ordered_json(nullptr);
+  object["fix"] = probe.permission ? nlohmann::ordered_json(AccessHint())
+                                   : nlohmann::ordered_json(nullptr);
+  return object;
+}
+
+bool IsModule(const dev::DeviceProbe& probe) {
+  return probe.personality == dev::Personality::Application ||
+         probe.personality == dev::Personality::BootLoader;
+}
+
+int Devices(Context& context, bool json) {
+  std::vector<dev::DeviceProbe> probes;
+  if (!dev::ProbeDevices(probes)) {
+    return context.Fail("devices", "the system's list of HID devices cannot be read");
+  }
+  bool any_module = false;
+  bool hinted = false;
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const dev::DeviceProbe& probe : probes) {
+    any_module |= IsModule(probe);
+    if (json) {
+      list.push_back(Json(probe));
+      continue;
+    }
+    context.out << probe.info.path << '\n'
+                << "  location: " << OrUnknown(probe.info.usb_location) << '\n'
+                << "  serial: " << OrUnknown(probe.info.serial_number) << '\n'
+                << "  feature report: "
+                << (probe.feature_report_length
+                        ? std::to_string(*probe.feature_report_length) + " bytes"
+                        : std::string(kNotAvailable))
+                << '\n'
+                << "  answers: " << Answer(probe) << '\n';
+    if (probe.permission && !hinted) {
+      context.out << AccessHint();
+      hinted = true;
+    }
+  }
+  if (json) {
+    context.out << list.dump() << '\n';
+  } else if (probes.empty()) {
+    context.out << "no HID device with the module's ids (03eb:6202)\n";
+  }
+  return any_module ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void RegisterDeviceCommands(CLI::App& app, Action& action) {
+  auto json = std::make_shared<bool>(false);
+  CLI::App* devices = app.add_subcommand(
+      "devices", "list every HID device with the module's ids, and what answers on each");
+  devices->add_flag("--json", *json, "print one JSON array, an object per device");
+  devices->callback(
+      [&action, json] { action = [json](Context& context) { return Devices(context, *json); }; });
+}
+
+}  // namespace tarven::cli
