@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "device/device.h"
+#include "device/device_probe.h"
 #include "device/hid.h"
 #include "sim/simulated_module.h"
 
@@ -90,6 +91,8 @@ class UhidModule {
     event.type = UHID_CREATE2;
     std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name,
                   "tarven test module");
+    std::snprintf(reinterpret_cast<char*>(event.u.create2.uniq), sizeof event.u.create2.uniq,
+                  "UHID-0042");
     event.u.create2.rd_size = static_cast<std::uint16_t>(descriptor.size());
     event.u.create2.bus = BUS_USB;
     event.u.create2.vendor = kVendorId;
@@ -237,6 +240,27 @@ TEST_F(UhidModuleTest, SameIdsWithOtherFeatureLengthAreNeverSentAnything) {
   EXPECT_EQ(tarven::device::OpenModule(app), kInvalidHandle);
   EXPECT_FALSE(app.Found);
   EXPECT_EQ(uhid_.set_reports(), 0);
+}
+
+// What tarvenctl devices shows, as hidapi and sysfs tell it of a device the kernel believes in.
+TEST_F(UhidModuleTest, ProbeTellsPathSerialLengthAndPersonality) {
+  uhid_.module().firmware_version = 0x00045400;
+  ASSERT_TRUE(uhid_.Create(VendorDescriptor(64))) << uhid_.reason();
+  const std::vector<std::string> paths = WaitForPaths();
+  ASSERT_FALSE(paths.empty()) << "the virtual device never appeared in hidapi's list";
+
+  std::vector<tarven::device::DeviceProbe> probes;
+  ASSERT_TRUE(tarven::device::ProbeDevices(probes));
+  ASSERT_EQ(probes.size(), 1u);
+  const tarven::device::DeviceProbe& probe = probes.front();
+  EXPECT_EQ(probe.info.path, paths.front());
+  EXPECT_EQ(probe.info.serial_number, "UHID-0042");
+  // A uhid device hangs off no USB port.
+  EXPECT_EQ(probe.info.usb_location, "");
+  EXPECT_TRUE(probe.opened);
+  EXPECT_EQ(probe.feature_report_length, std::optional<std::uint16_t>(65));
+  EXPECT_EQ(probe.personality, tarven::device::Personality::Application);
+  EXPECT_EQ(probe.firmware_version, std::optional<std::uint32_t>(0x00045400));
 }
 
 }  // namespace
