@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs every unit-test program of a build under Valgrind's memcheck: an invalid read or write, a
+# use of an uninitialised value, or a leak of our own fails the run. Each program runs whole (all
+# its tests in one process), so a leak between tests shows too.
+#   scripts/valgrind.sh [BUILD_DIR]     (build/default by default; build it first)
+# Needs valgrind. Leaks inside the toolkit's and fontconfig's one-time set-up are listed in
+# tests/valgrind.supp.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+command -v valgrind > /dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 1; }
+programs=(model_tests device_tests sim_tests descriptor_tests firmware_tests firmware_carried_tests
+  comport_tests cli_tests io_commands_tests update_commands_tests app_tests firmware_window_tests)
+logs=$(mktemp -d)
+failed=0
+export QT_QPA_PLATFORM=offscreen
+for program in "${programs[@]}"; do
+  binary=$build/bin/$program
+  [ -x "$binary" ] || { echo "valgrind.sh: $binary is not built" >&2; exit 1; }
+  start=$(date +%s)
+  valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+    --show-leak-kinds=definite --track-origins=yes --num-callers=30 \
+    --suppressions=tests/valgrind.supp --log-file="$logs/$program.log" \
+    "$binary" --gtest_brief=1 > "$logs/$program.out" 2>&1
+  status=$?
+  seconds=$(( $(date +%s) - start ))
+  summary=$(grep -E 'ERROR SUMMARY' "$logs/$program.log" | tail -n 1 | sed 's/^==[0-9]*== //')
+  tests=$(grep -E '^\[  PASSED  \]' "$logs/$program.out" | tail -n 1)
+  printf '%-24s %4ss  %s  %s\n' "$program" "$seconds" "${summary:-no summary}" "${tests:-tests failed}"
+  if [ "$status" -ne 0 ]; then
+    failed=1
+    echo "--- $program: exit status $status; the report:" >&2
+    grep -vE '^==[0-9]+== *$' "$logs/$program.log" | tail -n 60 >&2
+    tail -n 20 "$logs/$program.out" >&2
+  fi
+done
+rm -rf "$logs"
+exit $failed
