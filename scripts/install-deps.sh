@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth x11-utils fonts-dejavu-core
   clang libclang-rt-14-dev
-  dpkg-dev file lintian
+  dpkg-dev file lintian valgrind
 )
 
 if [ "$(id -u)" -ne 0 ]; then
