@@ -305,7 +305,6 @@ int ParamsImport(Context& context, const std::string& path, bool yes) {
     case storage::ReadStatus::Read:
       break;
     case storage::ReadStatus::Missing:
-    case storage::ReadStatus::Short:
     case storage::ReadStatus::Failed:
       return context.Fail("params import",
                           "cannot open " + name + ": " + storage::SystemReason(read.error_number));

@@ -210,7 +210,6 @@ ReadResult ReadStateFile(const std::string& path, std::string& text, std::string
       error = path + ": too large for a simulator state (" + std::to_string(read.size) +
               " bytes, at most " + std::to_string(kMaxStateFileSize) + ")";
       break;
-    case storage::ReadStatus::Short:
     case storage::ReadStatus::Failed:
       error = "cannot read simulator state " + path + ": " + SystemReason(read.error_number);
       break;
