@@ -25,6 +25,7 @@ using Sector = std::array<std::uint8_t, model::kSectorSize>;
 
 constexpr std::size_t kMaxParamsFileSize = 1 << 20;
 constexpr const char* kParamsHeader = "number,value";
+constexpr const char* kWriteQuestion = "Записать в ППЗУ Тарвен?";
 
 dev::Outcome ReadSector(Sector& sector) {
   dev::Handle handle = dev::kInvalidHandle;
@@ -129,8 +130,8 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
       return kExitUsage;
     }
   }
-  if (!yes && !context.Ask("Записать в ППЗУ Тарвен?")) {
-    return context.Fail("config set", "not confirmed; nothing was written");
+  if (auto refused = context.RefuseUnconfirmed("config set", kWriteQuestion, yes)) {
+    return *refused;
   }
   dev::Handle handle = dev::kInvalidHandle;
   const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
@@ -198,9 +199,7 @@ int ParamsGet(Context& context, const std::vector<std::string>& words, bool json
 // values, which is only worth doing when its table is whole, unless all 255 are given.
 int WriteParams(Context& context, const char* what,
                 const std::map<std::size_t, std::int32_t>& values, bool yes) {
-  if (!yes && !context.Ask("Записать в ППЗУ Тарвен?")) {
-    return context.Fail(what, "not confirmed; nothing was written");
-  }
+  if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
   dev::Handle handle = dev::kInvalidHandle;
   const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
     if (values.size() < model::kEaParamCount && !model::EaChecksumMatches(sector)) {

@@ -184,8 +184,8 @@ int Write(Context& context, const ImageOptions& options) {
   if (auto failed = Assemble(context, options, *area, image)) return *failed;
   const char* question =
       ram ? "Записать в ОЗУ и энергонезависимую память Тарвен?" : "Записать в ППЗУ Тарвен?";
-  if (!options.yes && !context.Ask(question)) {
-    return context.Fail("image write", "not confirmed; nothing was written");
+  if (auto refused = context.RefuseUnconfirmed("image write", question, options.yes)) {
+    return *refused;
   }
   const InterruptRequest interrupt;
   ProgressLine line(context.err, IsTerminal(context.err), "write " + std::string(area->word),

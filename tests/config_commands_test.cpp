@@ -136,6 +136,43 @@ TEST_F(ConfigCommandsTest, DeclinedQuestionSendsNoWrite) {
   EXPECT_EQ(Ctl({"params", "get", "1"}).out, "1=5\n");
 }
 
+// With nobody to ask (no terminal, no scripted answer), every write needs --yes: without it the
+// command is a usage error that names --yes, and nothing goes to the module.
+TEST_F(ConfigCommandsTest, WriteWithoutATerminalNeedsYes) {
+  const std::string csv = Temporary("params.csv");
+  std::ofstream(csv) << "number,value\n1,5\n";
+  const std::string rom = Temporary("rom.bin");
+  std::ofstream(rom, std::ios::binary) << std::string(16384, '\x11');
+  const std::vector<std::uint8_t> flash = sim_->module().FlashAt(0x08035800, 16384);
+  const struct {
+    std::vector<std::string> args;
+    const char* what;
+  } cases[] = {
+      {{"config", "set", "X=5"}, "config set"},
+      {{"params", "set", "1=5"}, "params set"},
+      {{"params", "import", csv}, "params import"},
+      {{"image", "write", "rom", rom}, "image write"},
+      {{"image", "write", "ram", rom, "--bank", "main"}, "image write"},
+  };
+  const auto before = Sector();
+  sim_->StartRecording();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Result r = Ctl(c.args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, std::string("tarvenctl: ") + c.what +
+                         ": no terminal to ask on; give --yes to write without asking; nothing "
+                         "was written\n");
+  }
+  EXPECT_TRUE(sim_->log().empty()) << "not even a read goes out";
+  EXPECT_EQ(Sector(), before);
+  EXPECT_EQ(sim_->module().FlashAt(0x08035800, 16384), flash);
+
+  // --yes writes without asking.
+  ASSERT_EQ(Ctl({"params", "import", csv, "--yes"}).code, 0);
+  EXPECT_EQ(Ctl({"params", "get", "1"}).out, "1=5\n");
+}
+
 TEST_F(ConfigCommandsTest, PartialWritesAreRefusedOverABrokenTable) {
   auto sector = Sector();
   sector[2044] ^= 1;  // the parameter table fails its checksum
