@@ -106,14 +106,21 @@ int Read(Context& context, const ImageOptions& options) {
                                    ? dev::ReadRam(handle, image, std::ref(line))
                                    : dev::ReadFlashArea(handle, area->id, image, std::ref(line));
   line.Finish();
-  // The file is written only once the whole image has arrived.
-  if (!outcome.ok()) return context.Fail("image read", outcome);
+  // The file is written only once the whole image has arrived; a RAM that arrived whole is kept
+  // also when the CNC could not be started again afterwards.
+  const bool left_stopped = outcome.failure == dev::Failure::CncLeftStopped;
+  if (!outcome.ok() && !left_stopped) return context.Fail("image read", outcome);
+  const std::string name = Shorten(options.file, 80);
+  const std::string stopped =
+      "the CNC was left stopped: the module did not take the command to start it again (report " +
+      std::to_string(outcome.report) + ", send)";
   const std::string_view bytes(reinterpret_cast<const char*>(image.data()), image.size());
   const storage::ReplaceResult saved = storage::ReplaceFile(options.file, bytes);
   if (!saved.ok()) {
-    return context.Fail("image read",
-                        "cannot write " + Shorten(options.file, 80) + ": " + saved.reason);
+    return context.Fail("image read", "cannot write " + name + ": " + saved.reason +
+                                          (left_stopped ? "; " + stopped : std::string()));
   }
+  if (left_stopped) return context.Fail("image read", stopped + "; the RAM was read whole into " + name);
   return kExitOk;
 }
 

@@ -208,12 +208,16 @@ Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& pro
     outcome.done = done;
   }
   // The CNC runs again after every read, as it always has.
+  const bool read_whole = outcome.ok();
   Send(handle, Command(CmdStartCnc), count, outcome);
-  if (!outcome.ok()) return outcome;
+  if (!read_whole) return outcome;
   if (!go_on) {
-    outcome.failure = Failure::Cancelled;
+    if (outcome.ok()) outcome.failure = Failure::Cancelled;
     return outcome;
   }
+  // A refused start does not spoil the RAM that came: it is kept, and the outcome says that the
+  // CNC stands.
+  if (!outcome.ok()) outcome.failure = Failure::CncLeftStopped;
   std::copy(scratch.begin(), scratch.end(), out.begin());
   return outcome;
 }

@@ -66,7 +66,8 @@ Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::
 
 // Reads the module's RAM into `out` (16384 bytes): stops the CNC, reads, and starts the CNC again
 // whatever became of the read and whatever the CNC's state was before. `out` changes only when
-// every byte arrived; `progress` as for ReadFlashArea.
+// every byte arrived; `progress` as for ReadFlashArea. When every byte arrived and only the start
+// of the CNC was refused, `out` holds the RAM and the outcome is Failure::CncLeftStopped.
 Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& progress = {});
 
 enum class RamBank { Main, Reserve };

@@ -298,6 +298,20 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
   EXPECT_EQ(kept, std::vector<std::uint8_t>(16384, 0x5A));
   EXPECT_EQ(CommandsOf(Sent()).back(), (C{16, 0, 0}));
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+
+  // The RAM arrived whole and only the start was refused: the RAM is kept, and the outcome says
+  // that the CNC stands. Identify (2), 12, 17, 257 fetches, then 16.
+  module().ram = Pattern(16384);
+  std::reverse(module().ram.begin(), module().ram.end());
+  sim_->ArmFault(2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
+  outcome = device::ReadRam(handle_, kept);
+  EXPECT_EQ(outcome.failure, device::Failure::CncLeftStopped) << device::Describe(outcome);
+  EXPECT_EQ(outcome.report, 2u + 2 + 257 + 1);
+  EXPECT_EQ(kept, module().ram);
+  EXPECT_FALSE(module().cnc_running);
+  EXPECT_EQ(device::Describe(outcome),
+            "the RAM was read whole, but the module did not take the command to start the CNC "
+            "again (report 262, send); the CNC was left stopped");
 }
 
 TEST_F(SimTest, RamWriteToEachBank) {
