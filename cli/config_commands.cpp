@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/progress_line.h"
 #include "device/operations.h"
 #include "model/config_sector.h"
 #include "model/integer_text.h"
@@ -30,6 +31,24 @@ constexpr const char* kWriteQuestion = "Записать в ППЗУ Тарве�
 dev::Outcome ReadSector(Sector& sector) {
   dev::Handle handle = dev::kInvalidHandle;
   return dev::ReadFlashArea(handle, model::AreaId::ConfigSector, sector);
+}
+
+// The read-modify-write of the sector with Ctrl-C held off: it stops the command before the
+// write, or, once the write has begun, after the sector's one block has been written whole, so
+// that the module is never left inside a data stream.
+int UpdateSector(Context& context, const char* what, const dev::SectorChange& change) {
+  const InterruptRequest interrupt;
+  dev::Handle handle = dev::kInvalidHandle;
+  const dev::Outcome outcome = dev::UpdateConfigSector(
+      handle, change, [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+  if (outcome.failure == dev::Failure::Cancelled) {
+    return context.Fail(what, "stopped on request before the write; nothing was written");
+  }
+  if (outcome.ok() && interrupt.requested()) {
+    context.err << "tarvenctl: " << what
+                << ": stopped on request once the sector was written whole\n";
+  }
+  return context.Finish(what, outcome);
 }
 
 dev::Outcome Mismatch(const char* what) {
@@ -133,8 +152,7 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
   if (auto refused = context.RefuseUnconfirmed("config set", kWriteQuestion, yes)) {
     return *refused;
   }
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
+  return UpdateSector(context, "config set", [&](model::Sector sector) {
     // Values not named keep the module's own; they are only worth keeping when they are whole.
     if (changes.size() < model::kConfigValues && !model::ConfigChecksumMatches(sector)) {
       dev::Outcome refused = Mismatch(kConfigBlock);
@@ -146,7 +164,6 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
     model::WriteConfig(sector, values);
     return dev::Outcome::Done();
   });
-  return context.Finish("config set", outcome);
 }
 
 // Parameter numbers given on the command line, or all of them.
@@ -200,8 +217,7 @@ int ParamsGet(Context& context, const std::vector<std::string>& words, bool json
 int WriteParams(Context& context, const char* what,
                 const std::map<std::size_t, std::int32_t>& values, bool yes) {
   if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
+  return UpdateSector(context, what, [&](model::Sector sector) {
     if (values.size() < model::kEaParamCount && !model::EaChecksumMatches(sector)) {
       dev::Outcome refused = Mismatch(kParamTable);
       return refused;
@@ -210,7 +226,6 @@ int WriteParams(Context& context, const char* what,
     model::SealEaTable(sector);
     return dev::Outcome::Done();
   });
-  return context.Finish(what, outcome);
 }
 
 int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes) {

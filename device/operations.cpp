@@ -253,7 +253,7 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
   return outcome;
 }
 
-Outcome UpdateConfigSector(Handle& handle, const SectorChange& change) {
+Outcome UpdateConfigSector(Handle& handle, const SectorChange& change, const Progress& progress) {
   const model::MemoryArea& area = model::Area(model::AreaId::ConfigSector);
   const ReportCount count;
   handle = OpenModule(AppModule);
@@ -267,6 +267,14 @@ Outcome UpdateConfigSector(Handle& handle, const SectorChange& change) {
     return outcome;
   }
   if (Outcome changed = change(sector); !changed.ok()) return changed;
+  // The read stream always runs to its end; a stop asked for meanwhile is honoured now, before
+  // anything is written. The write is one block, which is never cut.
+  if (!Report(progress, 0, area.size)) {
+    outcome.failure = Failure::Cancelled;
+    outcome.done = 0;
+    outcome.total = area.size;
+    return outcome;
+  }
   return WriteAreaOver(handle, area, sector, {}, count);
 }
 

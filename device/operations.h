@@ -83,8 +83,12 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
 // Read-modify-write of the configuration sector, over one open handle: reads the whole sector,
 // lets `change` alter it, and writes it back. When the read fails nothing is written
 // (Failure::ReadBeforeWrite), since the write would put into the sector bytes not read from it;
-// nor when `change` returns anything but done, which is then the outcome.
+// nor when `change` returns anything but done, which is then the outcome. `progress` is asked
+// once, after the read and before the write, whether to go on: a stop asked for until then writes
+// nothing (Failure::Cancelled, `done` 0). The write is one block, which is never cut: a stop asked
+// for during it comes after the whole sector was written, and the outcome is done.
 using SectorChange = std::function<Outcome(model::Sector sector)>;
-Outcome UpdateConfigSector(Handle& handle, const SectorChange& change);
+Outcome UpdateConfigSector(Handle& handle, const SectorChange& change,
+                           const Progress& progress = {});
 
 }  // namespace tarven::device

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
@@ -171,6 +172,76 @@ TEST_F(ConfigCommandsTest, WriteWithoutATerminalNeedsYes) {
   // --yes writes without asking.
   ASSERT_EQ(Ctl({"params", "import", csv, "--yes"}).code, 0);
   EXPECT_EQ(Ctl({"params", "get", "1"}).out, "1=5\n");
+}
+
+// A bus on which Ctrl-C is pressed at one report: SIGINT is raised as that report goes or comes.
+class InterruptingBus final : public sim::SimBackend {
+ public:
+  std::uint64_t interrupt_at = 0;  // counting every report, sent or fetched, from 1
+  std::uint64_t reports = 0;
+
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    Count();
+    return SimBackend::SetFeature(handle, report, length);
+  }
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override {
+    Count();
+    return SimBackend::GetFeature(handle, report, length);
+  }
+
+ private:
+  void Count() {
+    if (++reports == interrupt_at) std::raise(SIGINT);
+  }
+};
+
+// Ctrl-C never leaves the module inside a data stream: pressed during the read of the sector it
+// stops the command before the write; pressed during the write (one block) the block is finished,
+// and the command says so.
+TEST_F(ConfigCommandsTest, CtrlCStopsBeforeTheWriteOrAfterTheWholeBlock) {
+  const std::string csv = Temporary("params.csv");
+  std::ofstream(csv) << "number,value\n1,77\n";
+  // Identify (2), the read: command 10 and 33 fetches (3..36), the block: command 9 (37), 32 data
+  // reports (38..69), command 8 (70).
+  const struct {
+    std::vector<std::string> args;
+    const char* what;
+    std::uint64_t at;
+    int code;
+    const char* err;
+  } cases[] = {
+      {{"params", "set", "1=77", "--yes"}, "params set", 10, 1,
+       "stopped on request before the write; nothing was written"},
+      {{"params", "set", "1=77", "--yes"}, "params set", 38 + 10, 0,
+       "stopped on request once the sector was written whole"},
+      {{"params", "import", csv, "--yes"}, "params import", 36, 1,
+       "stopped on request before the write; nothing was written"},
+      {{"params", "import", csv, "--yes"}, "params import", 69, 0,
+       "stopped on request once the sector was written whole"},
+      {{"config", "set", "X=5", "--yes"}, "config set", 3, 1,
+       "stopped on request before the write; nothing was written"},
+      {{"config", "set", "X=5", "--yes"}, "config set", 37, 0,
+       "stopped on request once the sector was written whole"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + " at report " + std::to_string(c.at));
+    auto bus = std::make_shared<InterruptingBus>();
+    bus->interrupt_at = c.at;
+    sim_ = bus;
+    const auto before = Sector();
+    const Result r = Ctl(c.args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.err, std::string("tarvenctl: ") + c.what + ": " + c.err + "\n");
+    if (c.code == 0) {
+      EXPECT_EQ(bus->reports, 70u) << "the whole block went";
+      EXPECT_NE(Sector(), before);
+      EXPECT_EQ(Ctl({"config", "show"}).code, 0);
+      EXPECT_EQ(Ctl({"params", "get", "1"}).out, c.what[0] == 'p' ? "1=77\n" : "1=0\n");
+    } else {
+      EXPECT_EQ(bus->reports, 36u) << "nothing after the read";
+      EXPECT_EQ(Sector(), before);
+    }
+  }
 }
 
 TEST_F(ConfigCommandsTest, PartialWritesAreRefusedOverABrokenTable) {
