@@ -16,6 +16,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -401,6 +402,19 @@ int FinishWrite(Context& context, const char* what, const dev::GuardedWrite& wri
   return context.Finish(what, written.outcome);
 }
 
+// After a refused write: which registers the module took and which it did not, as NUMBER=VALUE.
+std::string WrittenAndNot(std::span<const dev::RegisterWrite> writes,
+                          const std::vector<bool>& accepted) {
+  std::string written, not_written;
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    std::string& list = i < accepted.size() && accepted[i] ? written : not_written;
+    list += (list.empty() ? "" : ", ") + RegisterName(writes[i].address) + "=" +
+            model::OctalWordText(writes[i].value);
+  }
+  return "written: " + (written.empty() ? std::string("none") : written) +
+         "; not written: " + (not_written.empty() ? std::string("none") : not_written);
+}
+
 int RegWrite(Context& context, const std::vector<std::string>& words) {
   std::vector<dev::RegisterWrite> writes;
   for (const std::string& word : words) {
@@ -416,7 +430,12 @@ int RegWrite(Context& context, const std::vector<std::string>& words) {
     writes.push_back({*address, *value});
   }
   dev::Handle handle = dev::kInvalidHandle;
-  return FinishWrite(context, "reg write", dev::WriteRegistersWhenStopped(handle, writes));
+  const dev::GuardedWrite written = dev::WriteRegistersWhenStopped(handle, writes);
+  if (!written.outcome.ok() && !written.accepted.empty()) {
+    return context.Fail("reg write", dev::Describe(written.outcome) + "; " +
+                                         WrittenAndNot(writes, written.accepted));
+  }
+  return FinishWrite(context, "reg write", written);
 }
 
 bool IsDacCode(std::uint16_t code) {

@@ -95,15 +95,19 @@ int Update(Context& context, const std::string& file, bool yes) {
   context.out << "sent: " << image.bytes.size() << " bytes\n";
   context.out << "state: " << PresenceWord(result.after.presence) << '\n';
   if (result.stage == dev::UpdateStage::Return) {
+    if (result.after.presence == dev::Presence::Application) {
+      return context.Fail(kWhat, "the image went and the module came back as its application, "
+                                 "but its status did not arrive within " +
+                                     seconds(timing.return_wait) + " (" +
+                                     dev::Describe(result.after.outcome) +
+                                     "): the update is not confirmed");
+    }
     return context.Fail(kWhat,
                         "the image went, but the module did not come back as its "
                         "application within " +
                             seconds(timing.return_wait));
   }
-  context.out << "firmware: "
-              << (result.after.status_read
-                      ? model::FirmwareVersionText(dev::AppModule.FirmwareVersion)
-                      : std::string(model::kNotAvailable))
+  context.out << "firmware: " << model::FirmwareVersionText(dev::AppModule.FirmwareVersion)
               << '\n';
   return kExitOk;
 }

@@ -142,11 +142,13 @@ Outcome WriteAreaOver(Handle handle, const model::MemoryArea& area,
         outcome.ok()) {
       outcome = count.Refused(Direction::Send);
       outcome.report -= ReportsExchanged() - refused_at;
+      // The blocks after it still go, but what counts is how far the write got whole.
+      outcome.done = done;
     }
     done += n;
     go_on = Report(progress, done, area.size);
   }
-  outcome.done = done;
+  if (outcome.ok()) outcome.done = done;
   outcome.total = area.size;
   if (!go_on && done < area.size && outcome.ok()) outcome.failure = Failure::Cancelled;
   return outcome;
@@ -238,8 +240,12 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
   std::uint32_t done = 0;
   while (done < size) {
     const std::uint32_t n = std::min(kMaxBlockLength, size - done);
+    const std::uint64_t before = ReportsExchanged();
     if (!WriteData(handle, data.data() + done, n)) {
       if (outcome.ok()) outcome = count.Refused(Direction::Send);
+      // The data reports of this piece before the refused one went whole.
+      const std::uint64_t accepted = ReportsExchanged() - before - 1;
+      done += static_cast<std::uint32_t>(accepted) * kReportPayload;
       break;
     }
     done += n;

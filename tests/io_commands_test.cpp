@@ -209,6 +209,18 @@ TEST_F(IoCommandsTest, WritesWaitForAStoppedCnc) {
   r = Ctl({"reg", "read", "170462", "170464", "170521"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "170462: 177777\n170464: 000001\n170521: 000000\n");
+
+  // A refused write is named with the ones the module took and the ones it did not; the writes
+  // after it still go. Identify (2), the status (2), then one report a write.
+  module().register_writes.clear();
+  sim_->ArmFault(2 + 2 + 2, sim::SimBackend::Fault::Refuse);
+  r = Ctl({"reg", "write", "170462=1", "170464=2", "170500=3"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "tarvenctl: reg write: the module did not answer (report 6, send); written: "
+            "170462=000001, 170500=000003; not written: 170464=000002\n");
+  EXPECT_EQ(module().register_writes,
+            (std::vector<sim::RegisterWrite>{{0xF132, 1}, {0xF140, 3}}));
 }
 
 TEST_F(IoCommandsTest, DacSetSwitchesTheExternalDacOnAndWritesTheCode) {

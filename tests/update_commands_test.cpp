@@ -16,6 +16,7 @@
 #include "firmware/carried_image.h"
 #include "firmware/firmware_image.h"
 #include "sim/sim_backend.h"
+#include "status_losing_bus.h"
 
 namespace tarven::testing {
 namespace {
@@ -88,6 +89,17 @@ TEST(UpdateCommand, AsksFirstAndWithoutATerminalNeedsYes) {
       EXPECT_TRUE(sim->log().empty()) << "nothing went on the wire";
     }
   }
+}
+
+// An answer lost after the transfer is no confirmation: the status is asked again until the
+// returned application tells its firmware version.
+TEST(UpdateCommand, LostAnswerAfterTheTransferIsAskedAgain) {
+  auto sim = std::make_shared<StatusLosingBus>(1);
+  const Result r = Ctl({"--simulate", "update"}, sim);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "sent: 206728 bytes\nstate: application\nfirmware: 4.54\n");
+  EXPECT_EQ(sim->lost(), 1u);
+  EXPECT_EQ(sim->module().images_received, 1u);
 }
 
 TEST(UpdateCommand, NamedFileGoesByteForByteFromEitherPersonality) {
