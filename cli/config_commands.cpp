@@ -267,7 +267,52 @@ int ParamsExport(Context& context, const std::string& path, bool force) {
   return kExitOk;
 }
 
-// Parses a parameter file: the header line, then NUMBER,VALUE lines. False with "LINE: reason".
+// The fields of one line of a CSV file as RFC 4180 has them: separated by commas; a field in
+// double quotes may hold commas, and two quotes in it stand for one. False when a quote is out of
+// place (inside an unquoted field, after a closing one, or never closed on the line).
+bool SplitCsvLine(std::string_view line, std::vector<std::string>& fields) {
+  fields.assign(1, std::string());
+  enum { FieldStart, Plain, Quoted, AfterQuote } state = FieldStart;
+  for (const char c : line) {
+    switch (state) {
+      case FieldStart:
+      case Plain:
+        if (c == ',') {
+          fields.emplace_back();
+          state = FieldStart;
+        } else if (c == '"') {
+          if (state == Plain) return false;
+          state = Quoted;
+        } else {
+          fields.back() += c;
+          state = Plain;
+        }
+        break;
+      case Quoted:
+        if (c == '"') {
+          state = AfterQuote;
+        } else {
+          fields.back() += c;
+        }
+        break;
+      case AfterQuote:
+        if (c == '"') {
+          fields.back() += '"';
+          state = Quoted;
+        } else if (c == ',') {
+          fields.emplace_back();
+          state = FieldStart;
+        } else {
+          return false;
+        }
+        break;
+    }
+  }
+  return state != Quoted;
+}
+
+// Parses a parameter file: the header line, then NUMBER,VALUE lines, fields quoted or not (as
+// spreadsheets save them). False with "LINE: reason".
 bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>& values,
                      std::string& why) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's mark
@@ -280,8 +325,10 @@ bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>&
     ++line_number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::string at = "line " + std::to_string(line_number) + ": ";
+    std::vector<std::string> fields;
+    const bool split = SplitCsvLine(line, fields);
     if (!header) {
-      if (line != kParamsHeader) {
+      if (!split || fields != std::vector<std::string>{"number", "value"}) {
         why = at + "the first line must be '" + kParamsHeader + "'";
         return false;
       }
@@ -289,11 +336,12 @@ bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>&
       continue;
     }
     if (line.empty()) continue;
-    const std::size_t comma = line.find(',');
-    const auto number = model::ParseInteger(line.substr(0, comma));
-    const auto value = comma == std::string_view::npos
-                           ? std::nullopt
-                           : model::ParseInteger(line.substr(comma + 1));
+    if (!split) {
+      why = at + "'" + Shorten(std::string(line)) + "': a quote out of place";
+      return false;
+    }
+    const auto number = fields.size() == 2 ? model::ParseInteger(fields[0]) : std::nullopt;
+    const auto value = fields.size() == 2 ? model::ParseInteger(fields[1]) : std::nullopt;
     if (!number || *number < 1 || *number > 255 || !value) {
       why = at + "'" + Shorten(std::string(line)) +
             "' is not NUMBER,VALUE with a number 1..255 and a 32-bit value";

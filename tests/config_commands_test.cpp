@@ -288,6 +288,16 @@ TEST_F(ConfigCommandsTest, ParametersExportChangeImportRoundTrip) {
   EXPECT_EQ(Ctl({"params", "get", "--json", "1", "255"}).out, "{\"1\":-5,\"255\":16}\n");
 }
 
+// A spreadsheet may save every field in quotes, and a line break as CR LF.
+TEST_F(ConfigCommandsTest, ImportTakesQuotedFields) {
+  const std::string file = Temporary("quoted.csv");
+  std::ofstream(file, std::ios::binary)
+      << "\"number\",\"value\"\r\n\"1\",\"-5\"\r\n2,\"0x10\"\r\n\"255\",7\r\n";
+  const Result r = Ctl({"params", "import", file, "--yes"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Ctl({"params", "get", "1", "2", "255"}).out, "1=-5\n2=16\n255=7\n");
+}
+
 TEST_F(ConfigCommandsTest, ImportChecksEveryLineAndWritesNothingWhenOneIsBad) {
   const struct {
     const char* content;
@@ -298,6 +308,11 @@ TEST_F(ConfigCommandsTest, ImportChecksEveryLineAndWritesNothingWhenOneIsBad) {
       {"num,val\n1,5\n", "line 1: the first line must be 'number,value'"},
       {"number,value\n256,1\n", "line 2: '256,1' is not NUMBER,VALUE"},
       {"", "the file is empty"},
+      {"number,value\n1,\"5\n", "line 2: '1,\"5': a quote out of place"},
+      {"number,value\n1,5\"\n", "line 2: '1,5\"': a quote out of place"},
+      {"number,value\n\"1\"x,5\n", "line 2: '\"1\"x,5': a quote out of place"},
+      {"number,value\n\"1,5\"\n", "line 2: '\"1,5\"' is not NUMBER,VALUE"},
+      {"number,value\n1,5,\n", "line 2: '1,5,' is not NUMBER,VALUE"},
   };
   const std::string file = Temporary("bad.csv");
   sim_->StartRecording();

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "cli/tarvenctl.h"
@@ -161,6 +163,51 @@ TEST_F(IoCommandsTest, WatchLogsOneRowPerSnapshotAndAppendsToItsOwnLog) {
   EXPECT_NE(rows[1].find(",3777,10.000,100000,-10.005,177777,н/д,"), std::string::npos) << rows[1];
   EXPECT_NE(rows[1].find(",000012,+12,-3,0,0,"), std::string::npos) << rows[1];
   EXPECT_NE(rows[2].find(",000012,0,0,0,0,"), std::string::npos) << rows[2];
+  // Local date and time as a spreadsheet reads them into a date-time cell.
+  const std::regex sheet_time(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(rows[i].substr(0, rows[i].find(',')), sheet_time)) << rows[i];
+  }
+}
+
+// A log whose last row was cut short (a power cut in the middle of it) is continued on a line of
+// its own: the cut row stays as it was, and the new row is whole.
+TEST_F(IoCommandsTest, WatchStartsANewLineAfterACutRow) {
+  Arrange();
+  const std::string log = Path("cut.csv");
+  ASSERT_EQ(Ctl({"io", "--watch", "--count", "1", "--csv", log}).code, 0);
+  const std::string whole = ReadAll(log);
+  const std::string cut = whole.substr(0, whole.size() - 20);
+  std::ofstream(log, std::ios::trunc) << cut;
+  const Result r = Ctl({"io", "--watch", "--count", "1", "--csv", log});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string after = ReadAll(log);
+  ASSERT_EQ(after.substr(0, cut.size() + 1), cut + "\n");
+  const std::string added = after.substr(cut.size() + 1);
+  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << added;
+  EXPECT_EQ(std::count(added.begin(), added.end(), ','), 27) << added;
+  const std::string header = whole.substr(0, whole.find('\n'));
+  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 27);
+}
+
+// --count takes a positive count of snapshots; anything else is a usage error, before anything
+// is read or a log is made.
+TEST_F(IoCommandsTest, WatchCountMustBePositive) {
+  for (const char* count : {"0", "-1", "99999999999999999999", "", "+5", "1.5", "x"}) {
+    SCOPED_TRACE(count);
+    const Result r = Ctl({"io", "--watch", "--count", count, "--csv", Path("log.csv")});
+    EXPECT_EQ(r.code, 2);
+    if (std::string(count) != "x" && std::string(count) != "1.5") {
+      EXPECT_EQ(r.err, "tarvenctl: io: --count '" + std::string(count) +
+                           "' is not a positive count of snapshots\n");
+    }
+    EXPECT_TRUE(sim_->log().empty());
+    EXPECT_FALSE(std::filesystem::exists(Path("log.csv")));
+  }
+  const Result r = Ctl({"io", "--watch", "--count", "1", "--csv", Path("log.csv")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.find("time: "), 0u) << r.out;
+  EXPECT_EQ(r.out.find("time: ", 1), std::string::npos) << "one snapshot: " << r.out;
 }
 
 TEST_F(IoCommandsTest, WatchRefusesAFileThatIsNotItsLogAndLeavesItAlone) {
