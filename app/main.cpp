@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
       tarven::sim::Session::Start(session_options, nullptr, error);
   if (!session) {
     std::cerr << "tarven: " << error << '\n';
-    return 2;
+    return 1;  // a state file in use, damaged or unreadable: not a wrong word on the line
   }
 
   // The network page gets a slave to poll as well: a simulated one on a pseudo-terminal, offered
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   }
   if (!session->Finish(error)) {
     std::cerr << "tarven: " << error << '\n';
-    return 2;
+    return 1;
   }
   return status;
 }

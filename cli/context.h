@@ -14,7 +14,7 @@
 namespace tarven::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // module absent, or a transfer failed
+inline constexpr int kExitFailed = 1;  // module absent, a transfer failed, a file unfit
 inline constexpr int kExitUsage = 2;
 
 // Asks a yes/no question before a write to the module; true to go ahead.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -96,6 +97,8 @@ struct Snapshot {
 struct Row {
   std::string key;
   std::vector<std::string> texts;  // empty: not read
+  // With texts: a word on them. Without: why the value was left unread on purpose, which is no
+  // failure (and so no "н/д").
   std::string note;
 };
 
@@ -161,6 +164,10 @@ void PrintText(std::ostream& out, const Snapshot& s) {
   out << "cnc: " << CncText(s.live) << '\n' << "ext-dac: " << ExtDacText(s.live) << '\n';
   for (const Row& row : Rows(s, LocaleDecimalPoint())) {
     out << row.key << ':';
+    if (row.texts.empty() && !row.note.empty()) {
+      out << ' ' << row.note << '\n';
+      continue;
+    }
     if (row.texts.empty()) out << ' ' << kNotAvailable;
     for (const std::string& text : row.texts) out << ' ' << text;
     if (!row.note.empty()) out << " (" << row.note << ')';
@@ -171,6 +178,12 @@ void PrintText(std::ostream& out, const Snapshot& s) {
 Json WordJson(std::optional<std::uint16_t> value) {
   if (!value) return nullptr;
   return Json{{"octal", model::OctalWordText(*value)}, {"binary", Binary(*value)}};
+}
+
+// Volts to the millivolt: finer than a step of the DAC (4.9 mV), so that every code keeps its own
+// value, without the binary fraction's tail (10.0000044 for 10.000 V).
+double RoundedVolts(double volts) {
+  return std::round(volts * 1000.0) / 1000.0;
 }
 
 Json ToJson(const Snapshot& s) {
@@ -195,7 +208,7 @@ Json ToJson(const Snapshot& s) {
     if (const auto code = live.dac_codes[i]) {
       const auto volts = model::DacVolts(*code);
       channel = Json{{"code", model::FormatOctal(static_cast<std::uint16_t>(*code))},
-                     {"volts", volts ? Json(*volts) : Json(nullptr)}};
+                     {"volts", volts ? Json(RoundedVolts(*volts)) : Json(nullptr)}};
     }
     dac[RegisterName(dev::kDacRegisters[i])] = channel;
   }

@@ -112,9 +112,26 @@ TEST_F(IoCommandsTest, JsonSnapshotGivesNullForWhatWasNotRead) {
   EXPECT_TRUE(json["encoders"]["170521"].is_null()) << "the counts are the running CNC's";
   EXPECT_EQ(module().encoder_pending[0], 17) << "and they stay with the module";
   EXPECT_EQ(json["dac"]["170500"]["code"], "3777");
-  EXPECT_DOUBLE_EQ(json["dac"]["170500"]["volts"].get<double>(), 2047 * 0.0048852);
+  // Volts to the millivolt: 2047 steps of 0.0048852 V are 10.0000044 V, given as 10.0.
+  EXPECT_EQ(json["dac"]["170500"]["volts"].get<double>(), 10.0);
+  EXPECT_EQ(json["dac"]["170501"]["volts"].get<double>(), -10.005);
+  EXPECT_NE(r.out.find("\"volts\":10.0}"), std::string::npos) << r.out;
   EXPECT_TRUE(json["dac"]["170502"]["volts"].is_null());
   EXPECT_EQ(json["ea-outputs"]["170462"]["octal"], "000005");
+}
+
+// Encoders left unread while the CNC runs are no failure: the line says why, in one language,
+// without the "н/д" of a value that did not arrive.
+TEST_F(IoCommandsTest, EncodersLeftUnreadWhileTheCncRunsSaySo) {
+  Arrange();
+  module().cnc_running = true;
+  const Result r = Ctl({"io"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* line : {"kip1 170521: not read while the CNC runs",
+                           "kip4 170524: not read while the CNC runs"}) {
+    EXPECT_TRUE(HasLine(r.out, line)) << r.out;
+  }
+  EXPECT_EQ(r.out.find("н/д"), std::string::npos) << r.out;
 }
 
 TEST_F(IoCommandsTest, AReadThatFailsIsNotAvailableAndFailsTheCommand) {
