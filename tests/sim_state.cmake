@@ -91,7 +91,10 @@ add_test(NAME tarvenctl_binary_sim_state_in_use_by_window
   COMMAND sh -c [=[
     dir=$(mktemp -d)
     "$0" --simulate --sim-state "$dir/state" & pid=$!
-    sleep 2
+    # On once the window holds the lock, however long its start takes.
+    for i in $(seq 600); do
+      flock -n "$dir/state.lock" true 2> /dev/null || break; sleep 0.05
+    done
     "$1" --simulate --sim-state "$dir/state" status > /dev/null 2> "$dir/err"; busy=$?
     err=$(cat "$dir/err"); echo "while the window runs: exit $busy: $err"
     kill -TERM $pid; wait $pid; window=$?
