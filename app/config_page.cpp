@@ -36,6 +36,8 @@ const QString kEaMismatch = QStringLiteral(
 const QString kReadFailed = QStringLiteral("Модуль не ответил. Данные не изменены.");
 const QString kWriteNotDone = QStringLiteral("Модуль не ответил. Запись не выполнена.");
 const QString kWriteFailed = QStringLiteral("Ошибка записи в модуль.");
+// The grid is empty until the first read: a write would put 255 parameters nobody saw.
+const QString kEaNotRead = QStringLiteral("Параметры не считаны. Запись не выполнена.");
 
 // The grid's editor reports every change of its text to the page, keystroke by keystroke, and
 // the page may empty it.
@@ -200,10 +202,15 @@ void TMainForm::Button16Click() {
     std::fill(working.begin(), working.end(), std::uint8_t{0});
   }
   ShowEaParams();
+  ea_params_shown = true;
 }
 
 void TMainForm::Button17Click() {
   if (!device::AppModule.Found) return;
+  if (!ea_params_shown) {
+    dialogs().ShowMessage(this, ApplicationTitle(), kEaNotRead);
+    return;
+  }
   if (!dialogs().AskYesNo(this, kCaption, kWriteQuestion)) return;
   WriteConfigSector([this](model::Sector sector) {
     std::copy_n(params_array.begin() + model::kEaTableOffset, model::kEaTableBytes,

@@ -17,22 +17,22 @@ const QString kNoImage = QStringLiteral("Образ прошивки не най
 // Success and failure would otherwise look alike: the bar goes back to 0 either way.
 const QString kUpdateFailed = QStringLiteral("Обновление прошивки не выполнено.");
 
-// What a person can see of the transfer. The bar's value is set after every piece, but a progress
-// bar draws itself at once on every visible change, which costs far more than a piece takes to
-// go over a fast link (the simulated module takes a whole image in well under a millisecond).
-// So the bar draws nothing by itself while the transfer runs: the status panel (the texts the
-// tick has just written, and the bar) is drawn once the transfer has run for a moment, and then
-// at most this often, which over full-speed USB (about three seconds) moves the bar 25 times a
-// second. The window handles no events until the transfer ends; the bar back at 0 is drawn with
-// the window's next paint.
+// What a person can see of the transfer. When it starts, the status panel is drawn at once, so
+// that the texts the tick has just written are on screen, and the bar is drawn at once at its 0
+// when the boot loader has been found. After that the bar's value is set after every piece, but a
+// progress bar draws itself at once on every visible change, which costs far more than a piece
+// takes to go over a fast link (the simulated module takes a whole image in well under a
+// millisecond). So the bar draws nothing by itself while the transfer runs: it is drawn at most
+// this often, which over full-speed USB (about three seconds) moves it 25 times a second. The
+// window handles no events until the transfer ends; the bar back at 0 is drawn with the window's
+// next paint.
 constexpr qint64 kPaintIntervalMs = 40;
 
 class TransferView {
  public:
-  TransferView(QWidget& panel, QProgressBar& bar) : panel_(panel), bar_(bar) {
-    bar_.setValue(0);
+  TransferView(QWidget& panel, QProgressBar& bar) : bar_(bar) {
+    panel.repaint();
     bar_.setUpdatesEnabled(false);
-    clock_.start();
   }
   ~TransferView() {
     bar_.setValue(0);
@@ -42,25 +42,19 @@ class TransferView {
   TransferView& operator=(const TransferView&) = delete;
 
   void Show(int percent) {
-    if (percent == bar_.value()) return;  // unchanged: nothing to set, and nothing new to draw
+    const bool first = !painted_.isValid();
+    if (!first && percent == bar_.value()) return;  // nothing new to draw
     bar_.setValue(percent);
-    const qint64 now = clock_.elapsed();
-    if (now - painted_at_ < kPaintIntervalMs) return;
+    if (!first && painted_.elapsed() < kPaintIntervalMs) return;
     bar_.setUpdatesEnabled(true);
-    if (painted_at_ == 0) {
-      panel_.repaint();
-    } else {
-      bar_.repaint();
-    }
+    bar_.repaint();
     bar_.setUpdatesEnabled(false);
-    painted_at_ = now;
+    painted_.start();
   }
 
  private:
-  QWidget& panel_;
   QProgressBar& bar_;
-  QElapsedTimer clock_;
-  qint64 painted_at_ = 0;
+  QElapsedTimer painted_;  // since the bar was last drawn; invalid before the first time
 };
 
 }  // namespace

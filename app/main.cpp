@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
       !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
     std::cerr << "tarven: " << error << '\n';
-    return 2;
+    return 1;  // a file that cannot be sent, not a wrong word on the line
   }
   // The window holds the simulated module's state file for its whole run, and its run is long:
   // a file that could not be saved at the end is refused now, not after an hour of work.
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
       tarven::sim::Session::Start(session_options, nullptr, error);
   if (!session) {
     std::cerr << "tarven: " << error << '\n';
-    return 2;
+    return 1;  // a state file in use, damaged or unreadable: not a wrong word on the line
   }
 
   // The network page gets a slave to poll as well: a simulated one on a pseudo-terminal, offered
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   }
   if (!session->Finish(error)) {
     std::cerr << "tarven: " << error << '\n';
-    return 2;
+    return 1;
   }
   return status;
 }

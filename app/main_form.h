@@ -78,6 +78,10 @@ class TMainForm : public QWidget,
   device::Handle HidHandle = device::kInvalidHandle;  // the module exchange in progress
   bool up_flag = false;
   std::array<std::uint8_t, model::Area(model::AreaId::ConfigSector).size> params_array{};
+  // The grid shows the 255 parameters of the working copy: a read filled it (with the module's
+  // table, or with the zeros that a checksum mismatch restores). Until then "Записать" writes
+  // nothing, since the parameters it would write were never seen.
+  bool ea_params_shown = false;
   std::array<std::uint8_t, model::Area(model::AreaId::MainRom).size> MAT_array{};
   std::array<std::uint8_t, model::Area(model::AreaId::AmtRom).size> AMT_array{};
   std::array<std::uint8_t, model::Area(model::AreaId::Kvp).size> KVP_array{};

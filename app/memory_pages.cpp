@@ -32,6 +32,9 @@ const QString kOverwriteQuestion = QStringLiteral("Файл с таким име
 // leave a mixed image behind or be saved as if it were whole, and a refused write is not success.
 const QString kReadFailed = QStringLiteral("Ошибка чтения из модуля. Файл не записан.");
 const QString kWriteFailed = QStringLiteral("Ошибка записи в модуль.");
+// The RAM came whole, but the CNC that the read stopped did not start again.
+const QString kCncLeftStopped =
+    QStringLiteral("ОЗУ считано. УЧПУ осталось остановленным: модуль не ответил на команду запуска.");
 
 // Preview rows are 14 pixels high, so that eight fill the list without a scroll bar.
 constexpr int kListingRowPixels = 14;
@@ -207,9 +210,16 @@ void TMainForm::ReadImage(AreaId id) {
     // The image changes only when the whole read arrived.
     outcome = id == AreaId::Ram ? device::ReadRam(HidHandle, image)
                                 : device::ReadFlashArea(HidHandle, id, image);
-    if (outcome.ok()) RedrawImage(id, 0, model::Area(id).size / 2);
+    if (outcome.ok() || outcome.failure == device::Failure::CncLeftStopped) {
+      RedrawImage(id, 0, model::Area(id).size / 2);
+    }
   }
   if (outcome.module_absent()) return;
+  if (outcome.failure == device::Failure::CncLeftStopped) {
+    SaveImageFile(name, image);
+    dialogs().ShowMessage(this, ApplicationTitle(), kCncLeftStopped);
+    return;
+  }
   if (!outcome.ok()) {
     dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
     return;

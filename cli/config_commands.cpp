@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/progress_line.h"
 #include "device/operations.h"
 #include "model/config_sector.h"
 #include "model/integer_text.h"
@@ -25,10 +26,29 @@ using Sector = std::array<std::uint8_t, model::kSectorSize>;
 
 constexpr std::size_t kMaxParamsFileSize = 1 << 20;
 constexpr const char* kParamsHeader = "number,value";
+constexpr const char* kWriteQuestion = "Записать в ППЗУ Тарвен?";
 
 dev::Outcome ReadSector(Sector& sector) {
   dev::Handle handle = dev::kInvalidHandle;
   return dev::ReadFlashArea(handle, model::AreaId::ConfigSector, sector);
+}
+
+// The read-modify-write of the sector with Ctrl-C held off: it stops the command before the
+// write, or, once the write has begun, after the sector's one block has been written whole, so
+// that the module is never left inside a data stream.
+int UpdateSector(Context& context, const char* what, const dev::SectorChange& change) {
+  const InterruptRequest interrupt;
+  dev::Handle handle = dev::kInvalidHandle;
+  const dev::Outcome outcome = dev::UpdateConfigSector(
+      handle, change, [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+  if (outcome.failure == dev::Failure::Cancelled) {
+    return context.Fail(what, "stopped on request before the write; nothing was written");
+  }
+  if (outcome.ok() && interrupt.requested()) {
+    context.err << "tarvenctl: " << what
+                << ": stopped on request once the sector was written whole\n";
+  }
+  return context.Finish(what, outcome);
 }
 
 dev::Outcome Mismatch(const char* what) {
@@ -129,11 +149,10 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
       return kExitUsage;
     }
   }
-  if (!yes && !context.Ask("Записать в ППЗУ Тарвен?")) {
-    return context.Fail("config set", "not confirmed; nothing was written");
+  if (auto refused = context.RefuseUnconfirmed("config set", kWriteQuestion, yes)) {
+    return *refused;
   }
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
+  return UpdateSector(context, "config set", [&](model::Sector sector) {
     // Values not named keep the module's own; they are only worth keeping when they are whole.
     if (changes.size() < model::kConfigValues && !model::ConfigChecksumMatches(sector)) {
       dev::Outcome refused = Mismatch(kConfigBlock);
@@ -145,7 +164,6 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
     model::WriteConfig(sector, values);
     return dev::Outcome::Done();
   });
-  return context.Finish("config set", outcome);
 }
 
 // Parameter numbers given on the command line, or all of them.
@@ -198,11 +216,8 @@ int ParamsGet(Context& context, const std::vector<std::string>& words, bool json
 // values, which is only worth doing when its table is whole, unless all 255 are given.
 int WriteParams(Context& context, const char* what,
                 const std::map<std::size_t, std::int32_t>& values, bool yes) {
-  if (!yes && !context.Ask("Записать в ППЗУ Тарвен?")) {
-    return context.Fail(what, "not confirmed; nothing was written");
-  }
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::Outcome outcome = dev::UpdateConfigSector(handle, [&](model::Sector sector) {
+  if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
+  return UpdateSector(context, what, [&](model::Sector sector) {
     if (values.size() < model::kEaParamCount && !model::EaChecksumMatches(sector)) {
       dev::Outcome refused = Mismatch(kParamTable);
       return refused;
@@ -211,7 +226,6 @@ int WriteParams(Context& context, const char* what,
     model::SealEaTable(sector);
     return dev::Outcome::Done();
   });
-  return context.Finish(what, outcome);
 }
 
 int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes) {
@@ -253,7 +267,52 @@ int ParamsExport(Context& context, const std::string& path, bool force) {
   return kExitOk;
 }
 
-// Parses a parameter file: the header line, then NUMBER,VALUE lines. False with "LINE: reason".
+// The fields of one line of a CSV file as RFC 4180 has them: separated by commas; a field in
+// double quotes may hold commas, and two quotes in it stand for one. False when a quote is out of
+// place (inside an unquoted field, after a closing one, or never closed on the line).
+bool SplitCsvLine(std::string_view line, std::vector<std::string>& fields) {
+  fields.assign(1, std::string());
+  enum { FieldStart, Plain, Quoted, AfterQuote } state = FieldStart;
+  for (const char c : line) {
+    switch (state) {
+      case FieldStart:
+      case Plain:
+        if (c == ',') {
+          fields.emplace_back();
+          state = FieldStart;
+        } else if (c == '"') {
+          if (state == Plain) return false;
+          state = Quoted;
+        } else {
+          fields.back() += c;
+          state = Plain;
+        }
+        break;
+      case Quoted:
+        if (c == '"') {
+          state = AfterQuote;
+        } else {
+          fields.back() += c;
+        }
+        break;
+      case AfterQuote:
+        if (c == '"') {
+          fields.back() += '"';
+          state = Quoted;
+        } else if (c == ',') {
+          fields.emplace_back();
+          state = FieldStart;
+        } else {
+          return false;
+        }
+        break;
+    }
+  }
+  return state != Quoted;
+}
+
+// Parses a parameter file: the header line, then NUMBER,VALUE lines, fields quoted or not (as
+// spreadsheets save them). False with "LINE: reason".
 bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>& values,
                      std::string& why) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's mark
@@ -266,8 +325,10 @@ bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>&
     ++line_number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::string at = "line " + std::to_string(line_number) + ": ";
+    std::vector<std::string> fields;
+    const bool split = SplitCsvLine(line, fields);
     if (!header) {
-      if (line != kParamsHeader) {
+      if (!split || fields != std::vector<std::string>{"number", "value"}) {
         why = at + "the first line must be '" + kParamsHeader + "'";
         return false;
       }
@@ -275,11 +336,12 @@ bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>&
       continue;
     }
     if (line.empty()) continue;
-    const std::size_t comma = line.find(',');
-    const auto number = model::ParseInteger(line.substr(0, comma));
-    const auto value = comma == std::string_view::npos
-                           ? std::nullopt
-                           : model::ParseInteger(line.substr(comma + 1));
+    if (!split) {
+      why = at + "'" + Shorten(std::string(line)) + "': a quote out of place";
+      return false;
+    }
+    const auto number = fields.size() == 2 ? model::ParseInteger(fields[0]) : std::nullopt;
+    const auto value = fields.size() == 2 ? model::ParseInteger(fields[1]) : std::nullopt;
     if (!number || *number < 1 || *number > 255 || !value) {
       why = at + "'" + Shorten(std::string(line)) +
             "' is not NUMBER,VALUE with a number 1..255 and a 32-bit value";
@@ -305,7 +367,6 @@ int ParamsImport(Context& context, const std::string& path, bool yes) {
     case storage::ReadStatus::Read:
       break;
     case storage::ReadStatus::Missing:
-    case storage::ReadStatus::Short:
     case storage::ReadStatus::Failed:
       return context.Fail("params import",
                           "cannot open " + name + ": " + storage::SystemReason(read.error_number));

@@ -27,6 +27,18 @@ int Context::Finish(std::string_view what, const device::Outcome& outcome) const
   return outcome.ok() ? kExitOk : Fail(what, outcome);
 }
 
+std::optional<int> Context::RefuseUnconfirmed(std::string_view what, std::string_view question,
+                                              bool yes) const {
+  if (yes) return std::nullopt;
+  if (!confirm) {
+    err << "tarvenctl: " << what
+        << ": no terminal to ask on; give --yes to write without asking; nothing was written\n";
+    return kExitUsage;
+  }
+  if (confirm(question)) return std::nullopt;
+  return Fail(what, "not confirmed; nothing was written");
+}
+
 std::string Shorten(std::string_view text, std::size_t limit) {
   // Count characters, not bytes, so that a Cyrillic word is not cut inside a letter.
   std::size_t characters = 0;

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -13,7 +14,7 @@
 namespace tarven::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // module absent, or a transfer failed
+inline constexpr int kExitFailed = 1;  // module absent, a transfer failed, a file unfit
 inline constexpr int kExitUsage = 2;
 
 // Asks a yes/no question before a write to the module; true to go ahead.
@@ -22,12 +23,16 @@ using Confirm = std::function<bool(std::string_view question)>;
 struct Context {
   std::ostream& out;
   std::ostream& err;
-  // Null where there is nobody to ask (no terminal): the write goes ahead.
+  // Null where there is nobody to ask (no terminal): a write then needs --yes.
   Confirm confirm;
   // The link is the simulated module (the simulator's stand-in firmware image may go to it).
   bool simulated = false;
 
-  bool Ask(std::string_view question) const { return !confirm || confirm(question); }
+  // Whether a write may go ahead: `yes` (the command's --yes), or the user's yes to `question`.
+  // Otherwise says why on standard error and gives the exit status: kExitFailed when the answer
+  // was no, kExitUsage when there is nobody to ask and no --yes (a script must say --yes).
+  std::optional<int> RefuseUnconfirmed(std::string_view what, std::string_view question,
+                                       bool yes) const;
 
   // "tarvenctl: WHAT: TEXT" on standard error; the exit status of a failed operation.
   int Fail(std::string_view what, std::string_view text) const;

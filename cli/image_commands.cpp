@@ -52,7 +52,7 @@ std::string Hex32(std::uint32_t value) {
   return text;
 }
 
-// A file's first `limit` bytes, or the exit status of the failure.
+// A file's first `limit` bytes and its size, or the exit status of the failure.
 std::optional<int> ReadInput(Context& context, const std::string& path, std::size_t limit,
                              std::vector<std::uint8_t>& bytes, std::uint64_t& size) {
   const storage::ReadResult read = storage::ReadFilePrefix(path, limit, bytes);
@@ -62,11 +62,33 @@ std::optional<int> ReadInput(Context& context, const std::string& path, std::siz
     case storage::ReadStatus::Read:
       return std::nullopt;
     case storage::ReadStatus::NotRegular:
-      return context.Fail("image write", "cannot open " + name + ": not a regular file");
+      return context.Fail("image write", "cannot read " + name + ": not a regular file");
     default:
       return context.Fail("image write",
-                          "cannot open " + name + ": " + storage::SystemReason(read.error_number));
+                          "cannot read " + name + ": " + storage::SystemReason(read.error_number) +
+                              "; nothing was written");
   }
+}
+
+// A file that does not hold exactly what it stands for (a whole image, or a chip's lane) is most
+// likely the wrong file: it goes to the module only with --force, cut or filled as the window
+// takes it. The exit status of the refusal, or nothing.
+std::optional<int> CheckInputSize(Context& context, const ImageOptions& options,
+                                  const std::string& path, std::uint64_t size,
+                                  std::uint64_t expected, const std::string& what) {
+  if (size == expected) return std::nullopt;
+  const std::string name = Shorten(path, 80);
+  if (!options.force) {
+    return context.Fail("image write", name + " holds " + std::to_string(size) +
+                                           " bytes, " + what + " " + std::to_string(expected) +
+                                           "; nothing was written (--force writes it " +
+                                           (size > expected ? "cut" : "on the fill") + ")");
+  }
+  context.err << "tarvenctl: image write: note: " << name << " holds " << size << " bytes; "
+              << (size > expected ? "the first " + std::to_string(expected) + " are written"
+                                  : "the rest is the fill")
+              << '\n';
+  return std::nullopt;
 }
 
 int Read(Context& context, const ImageOptions& options) {
@@ -84,14 +106,21 @@ int Read(Context& context, const ImageOptions& options) {
                                    ? dev::ReadRam(handle, image, std::ref(line))
                                    : dev::ReadFlashArea(handle, area->id, image, std::ref(line));
   line.Finish();
-  // The file is written only once the whole image has arrived.
-  if (!outcome.ok()) return context.Fail("image read", outcome);
+  // The file is written only once the whole image has arrived; a RAM that arrived whole is kept
+  // also when the CNC could not be started again afterwards.
+  const bool left_stopped = outcome.failure == dev::Failure::CncLeftStopped;
+  if (!outcome.ok() && !left_stopped) return context.Fail("image read", outcome);
+  const std::string name = Shorten(options.file, 80);
+  const std::string stopped =
+      "the CNC was left stopped: the module did not take the command to start it again (report " +
+      std::to_string(outcome.report) + ", send)";
   const std::string_view bytes(reinterpret_cast<const char*>(image.data()), image.size());
   const storage::ReplaceResult saved = storage::ReplaceFile(options.file, bytes);
   if (!saved.ok()) {
-    return context.Fail("image read",
-                        "cannot write " + Shorten(options.file, 80) + ": " + saved.reason);
+    return context.Fail("image read", "cannot write " + name + ": " + saved.reason +
+                                          (left_stopped ? "; " + stopped : std::string()));
   }
+  if (left_stopped) return context.Fail("image read", stopped + "; the RAM was read whole into " + name);
   return kExitOk;
 }
 
@@ -104,14 +133,11 @@ std::optional<int> Assemble(Context& context, const ImageOptions& options,
   std::uint64_t size = 0;
   if (!options.file.empty()) {
     if (auto failed = ReadInput(context, options.file, area.size, bytes, size)) return failed;
-    model::ImportWholeImage(image, bytes);
-    if (size != area.size) {
-      context.err << "tarvenctl: image write: note: " << Shorten(options.file, 80) << " holds "
-                  << size << " bytes; "
-                  << (size > area.size ? "the first " + std::to_string(area.size) + " are written"
-                                       : "the rest of the image is the fill")
-                  << '\n';
+    if (auto refused = CheckInputSize(context, options, options.file, size, area.size,
+                                      "the " + std::string(area.word) + " image holds")) {
+      return refused;
     }
+    model::ImportWholeImage(image, bytes);
   }
   std::vector<std::pair<std::string, std::string>> chips;
   if (!options.low.empty()) chips.emplace_back("D83", options.low);
@@ -134,6 +160,10 @@ std::optional<int> Assemble(Context& context, const ImageOptions& options,
       return kExitUsage;
     }
     if (auto failed = ReadInput(context, path, lane->words, bytes, size)) return failed;
+    if (auto refused = CheckInputSize(context, options, path, size, lane->words,
+                                      "chip " + std::string(lane->chip) + " holds")) {
+      return refused;
+    }
     model::ImportChipLane(image, *lane, bytes);
   }
   if (options.file.empty() && chips.empty()) {
@@ -161,8 +191,8 @@ int Write(Context& context, const ImageOptions& options) {
   if (auto failed = Assemble(context, options, *area, image)) return *failed;
   const char* question =
       ram ? "Записать в ОЗУ и энергонезависимую память Тарвен?" : "Записать в ППЗУ Тарвен?";
-  if (!options.yes && !context.Ask(question)) {
-    return context.Fail("image write", "not confirmed; nothing was written");
+  if (auto refused = context.RefuseUnconfirmed("image write", question, options.yes)) {
+    return *refused;
   }
   const InterruptRequest interrupt;
   ProgressLine line(context.err, IsTerminal(context.err), "write " + std::string(area->word),
@@ -222,6 +252,8 @@ void RegisterImageCommands(CLI::App& app, Action& action) {
       ->type_name("CHIP=FILE");
   write->add_option("--bank", options->bank, "ram: the non-volatile bank, main or reserve");
   write->add_flag("--verify", options->verify, "flash: read the area back and compare");
+  write->add_flag("--force", options->force,
+                  "write a file of another size than its image or chip: cut, or on the fill");
   write->add_flag("-y,--yes", options->yes, "do not ask before writing");
   write->callback(
       [&action, options] { action = [options](Context& c) { return Write(c, *options); }; });

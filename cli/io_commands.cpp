@@ -11,11 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,12 +62,20 @@ std::string Binary(std::uint16_t word) {
   return bits;
 }
 
-std::string LocalTime(std::chrono::system_clock::time_point when) {
+enum class TimeForm {
+  Iso,          // ISO 8601 with the offset from UTC, for the text and JSON a program reads
+  Spreadsheet,  // local date and time as spreadsheets read them into a date-time cell (an ISO
+                // time with its "T" and offset stays a text there)
+};
+
+std::string LocalTime(std::chrono::system_clock::time_point when, TimeForm form) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
   ::localtime_r(&seconds, &local);
   char text[40];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  const std::size_t n =
+      form == TimeForm::Iso ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local)
+                            : std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(text, n);
 }
 
@@ -75,6 +86,7 @@ std::string Signed(std::int64_t value) {
 // One reading of every live value, and what the watch has added up so far.
 struct Snapshot {
   std::string time;
+  std::string sheet_time;  // the same moment in the log's form
   dev::Outcome outcome;
   dev::LiveSignals live;
   std::array<std::int64_t, 4> totals{};  // encoder changes since the watch began
@@ -85,6 +97,8 @@ struct Snapshot {
 struct Row {
   std::string key;
   std::vector<std::string> texts;  // empty: not read
+  // With texts: a word on them. Without: why the value was left unread on purpose, which is no
+  // failure (and so no "н/д").
   std::string note;
 };
 
@@ -150,6 +164,10 @@ void PrintText(std::ostream& out, const Snapshot& s) {
   out << "cnc: " << CncText(s.live) << '\n' << "ext-dac: " << ExtDacText(s.live) << '\n';
   for (const Row& row : Rows(s, LocaleDecimalPoint())) {
     out << row.key << ':';
+    if (row.texts.empty() && !row.note.empty()) {
+      out << ' ' << row.note << '\n';
+      continue;
+    }
     if (row.texts.empty()) out << ' ' << kNotAvailable;
     for (const std::string& text : row.texts) out << ' ' << text;
     if (!row.note.empty()) out << " (" << row.note << ')';
@@ -160,6 +178,12 @@ void PrintText(std::ostream& out, const Snapshot& s) {
 Json WordJson(std::optional<std::uint16_t> value) {
   if (!value) return nullptr;
   return Json{{"octal", model::OctalWordText(*value)}, {"binary", Binary(*value)}};
+}
+
+// Volts to the millivolt: finer than a step of the DAC (4.9 mV), so that every code keeps its own
+// value, without the binary fraction's tail (10.0000044 for 10.000 V).
+double RoundedVolts(double volts) {
+  return std::round(volts * 1000.0) / 1000.0;
 }
 
 Json ToJson(const Snapshot& s) {
@@ -184,7 +208,7 @@ Json ToJson(const Snapshot& s) {
     if (const auto code = live.dac_codes[i]) {
       const auto volts = model::DacVolts(*code);
       channel = Json{{"code", model::FormatOctal(static_cast<std::uint16_t>(*code))},
-                     {"volts", volts ? Json(*volts) : Json(nullptr)}};
+                     {"volts", volts ? Json(RoundedVolts(*volts)) : Json(nullptr)}};
     }
     dac[RegisterName(dev::kDacRegisters[i])] = channel;
   }
@@ -223,7 +247,8 @@ class CsvLog {
   }
 
   // Opens (or creates) the log. A file that is there must be a log of this kind: rows are added
-  // after the ones it holds. False with the reason.
+  // after the ones it holds, on a line of their own also when its last line was cut short (what
+  // a power cut in the middle of a row leaves). False with the reason.
   bool Open(const std::string& path, std::string& why) {
     const std::string name = Shorten(path, 80);
     fd_ =
@@ -245,11 +270,16 @@ class CsvLog {
       why = name + ": not a log of 'io --csv' (its first line differs); nothing was written";
       return false;
     }
-    return true;
+    char last = '\n';
+    if (::pread(fd_, &last, 1, info.st_size - 1) != 1) {
+      why = "cannot read " + name + ": " + storage::SystemReason(errno);
+      return false;
+    }
+    return last == '\n' || Write("\n", why);
   }
 
   bool Append(const Snapshot& s, std::string& why) {
-    std::string line = s.time + "," + CncText(s.live) + "," + ExtDacText(s.live);
+    std::string line = s.sheet_time + "," + CncText(s.live) + "," + ExtDacText(s.live);
     for (const Row& row : Rows(s, ".")) {
       const bool dac = row.key.rfind("dac", 0) == 0;
       const std::string first = row.texts.empty() ? kNotAvailable : row.texts.front();
@@ -289,19 +319,43 @@ class CsvLog {
 struct IoOptions {
   bool json = false;
   bool watch = false;
+  std::optional<std::string> count_text;  // --count as given; none: until interrupted
   std::uint64_t count = 0;  // 0: until interrupted
   std::string csv;
 };
 
 Snapshot TakeSnapshot() {
   Snapshot s;
-  s.time = LocalTime(std::chrono::system_clock::now());
+  const auto now = std::chrono::system_clock::now();
+  s.time = LocalTime(now, TimeForm::Iso);
+  s.sheet_time = LocalTime(now, TimeForm::Spreadsheet);
   dev::Handle handle = dev::kInvalidHandle;
   s.outcome = dev::ReadLiveSignals(handle, s.live);
   return s;
 }
 
-int Io(Context& context, const IoOptions& options) {
+// A count of snapshots: decimal digits only, 1 or more, within 64 bits.
+std::optional<std::uint64_t> PositiveCount(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || text.front() < '0' || text.front() > '9' || error != std::errc() ||
+      stop != end || value == 0) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+int Io(Context& context, IoOptions options) {
+  if (options.count_text) {
+    const auto count = PositiveCount(*options.count_text);
+    if (!count) {
+      context.err << "tarvenctl: io: --count '" << Shorten(*options.count_text)
+                  << "' is not a positive count of snapshots\n";
+      return kExitUsage;
+    }
+    options.count = *count;
+  }
   if (!options.watch) {
     const Snapshot s = TakeSnapshot();
     if (options.json) {
@@ -401,6 +455,19 @@ int FinishWrite(Context& context, const char* what, const dev::GuardedWrite& wri
   return context.Finish(what, written.outcome);
 }
 
+// After a refused write: which registers the module took and which it did not, as NUMBER=VALUE.
+std::string WrittenAndNot(std::span<const dev::RegisterWrite> writes,
+                          const std::vector<bool>& accepted) {
+  std::string written, not_written;
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    std::string& list = i < accepted.size() && accepted[i] ? written : not_written;
+    list += (list.empty() ? "" : ", ") + RegisterName(writes[i].address) + "=" +
+            model::OctalWordText(writes[i].value);
+  }
+  return "written: " + (written.empty() ? std::string("none") : written) +
+         "; not written: " + (not_written.empty() ? std::string("none") : not_written);
+}
+
 int RegWrite(Context& context, const std::vector<std::string>& words) {
   std::vector<dev::RegisterWrite> writes;
   for (const std::string& word : words) {
@@ -416,7 +483,12 @@ int RegWrite(Context& context, const std::vector<std::string>& words) {
     writes.push_back({*address, *value});
   }
   dev::Handle handle = dev::kInvalidHandle;
-  return FinishWrite(context, "reg write", dev::WriteRegistersWhenStopped(handle, writes));
+  const dev::GuardedWrite written = dev::WriteRegistersWhenStopped(handle, writes);
+  if (!written.outcome.ok() && !written.accepted.empty()) {
+    return context.Fail("reg write", dev::Describe(written.outcome) + "; " +
+                                         WrittenAndNot(writes, written.accepted));
+  }
+  return FinishWrite(context, "reg write", written);
 }
 
 bool IsDacCode(std::uint16_t code) {
@@ -470,7 +542,8 @@ void RegisterIoCommands(CLI::App& app, Action& action) {
   io->add_flag("--json", options->io.json, "print one JSON object (one a line with --watch)");
   CLI::Option* watch =
       io->add_flag("--watch", options->io.watch, "repeat every second until Ctrl-C");
-  io->add_option("--count", options->io.count, "with --watch: stop after N snapshots")
+  io->add_option("--count", options->io.count_text,
+                 "with --watch: stop after N snapshots (N at least 1)")
       ->type_name("N")
       ->needs(watch);
   io->add_option("--csv", options->io.csv,

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,45 +20,51 @@ using model::kNotAvailable;
 int Status(Context& context, bool json) {
   dev::Handle handle = dev::kInvalidHandle;
   const dev::StatusReading reading = dev::PollStatus(handle);
-  const auto or_unknown = [](bool known, std::string text) {
-    return known ? std::move(text) : std::string(kNotAvailable);
+  // A value the module did not tell is none: "н/д" in the text, null in JSON.
+  using Value = std::optional<std::string>;
+  const auto known_if = [](bool known, std::string text) {
+    return known ? Value(std::move(text)) : std::nullopt;
   };
-  std::vector<std::pair<std::string, std::string>> fields;
+  std::vector<std::pair<std::string, Value>> fields;
   switch (reading.presence) {
     case dev::Presence::Application: {
       const bool known = reading.status_read;
       fields = {{"state", "application"},
                 {"firmware",
-                 or_unknown(known, model::FirmwareVersionText(dev::AppModule.FirmwareVersion))},
-                {"bootloader", kNotAvailable},
-                {"cnc", or_unknown(known, reading.run_flag != 0 ? "running" : "stopped")},
-                {"ext-dac", or_unknown(known, reading.ext_dac_flag != 0 ? "on" : "off")}};
+                 known_if(known, model::FirmwareVersionText(dev::AppModule.FirmwareVersion))},
+                {"bootloader", std::nullopt},
+                {"cnc", known_if(known, reading.run_flag != 0 ? "running" : "stopped")},
+                {"ext-dac", known_if(known, reading.ext_dac_flag != 0 ? "on" : "off")}};
       break;
     }
     case dev::Presence::BootLoader:
       fields = {
           {"state", "bootloader"},
-          {"firmware", or_unknown(reading.firmware_version_read,
-                                  model::FirmwareVersionText(dev::BootModule.FirmwareVersion))},
+          {"firmware", known_if(reading.firmware_version_read,
+                                model::FirmwareVersionText(dev::BootModule.FirmwareVersion))},
           {"bootloader",
-           or_unknown(reading.status_read, model::BootVersionText(dev::BootModule.BootVersion))},
-          {"cnc", kNotAvailable},
-          {"ext-dac", kNotAvailable}};
+           known_if(reading.status_read, model::BootVersionText(dev::BootModule.BootVersion))},
+          {"cnc", std::nullopt},
+          {"ext-dac", std::nullopt}};
       break;
     case dev::Presence::Absent:
       fields = {{"state", "absent"},
-                {"firmware", kNotAvailable},
-                {"bootloader", kNotAvailable},
-                {"cnc", kNotAvailable},
-                {"ext-dac", kNotAvailable}};
+                {"firmware", std::nullopt},
+                {"bootloader", std::nullopt},
+                {"cnc", std::nullopt},
+                {"ext-dac", std::nullopt}};
       break;
   }
   if (json) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const auto& [key, value] : fields) object[key] = value;
+    for (const auto& [key, value] : fields) {
+      object[key] = value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+    }
     context.out << object.dump() << '\n';
   } else {
-    for (const auto& [key, value] : fields) context.out << key << ": " << value << '\n';
+    for (const auto& [key, value] : fields) {
+      context.out << key << ": " << value.value_or(kNotAvailable) << '\n';
+    }
   }
   return context.Finish("status", reading.outcome);
 }

@@ -130,8 +130,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   std::string error;
   const auto session = sim::Session::Start(session_options, std::move(simulator), error);
   if (!session) {
+    // A state file in use, damaged or unreadable: a failure, not a wrong word on the line.
     err << "tarvenctl: " << error << '\n';
-    return kExitUsage;
+    return kExitFailed;
   }
   if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
     confirm = AskOnTerminal;

@@ -16,6 +16,7 @@ namespace {
 namespace dev = tarven::device;
 
 constexpr const char* kWhat = "update";
+constexpr const char* kQuestion = "Обновить прошивку Тарвен?";
 
 std::string PresenceWord(dev::Presence presence) {
   switch (presence) {
@@ -51,10 +52,11 @@ bool ChooseImage(Context& context, const std::string& file, firmware::Image& ima
   return true;
 }
 
-int Update(Context& context, const std::string& file) {
+int Update(Context& context, const std::string& file, bool yes) {
   firmware::Image image;
   int status = kExitOk;
   if (!ChooseImage(context, file, image, status)) return status;
+  if (auto refused = context.RefuseUnconfirmed(kWhat, kQuestion, yes)) return *refused;
 
   const dev::UpdateTiming timing;
   dev::UpdateResult result;
@@ -93,15 +95,19 @@ int Update(Context& context, const std::string& file) {
   context.out << "sent: " << image.bytes.size() << " bytes\n";
   context.out << "state: " << PresenceWord(result.after.presence) << '\n';
   if (result.stage == dev::UpdateStage::Return) {
+    if (result.after.presence == dev::Presence::Application) {
+      return context.Fail(kWhat, "the image went and the module came back as its application, "
+                                 "but its status did not arrive within " +
+                                     seconds(timing.return_wait) + " (" +
+                                     dev::Describe(result.after.outcome) +
+                                     "): the update is not confirmed");
+    }
     return context.Fail(kWhat,
                         "the image went, but the module did not come back as its "
                         "application within " +
                             seconds(timing.return_wait));
   }
-  context.out << "firmware: "
-              << (result.after.status_read
-                      ? model::FirmwareVersionText(dev::AppModule.FirmwareVersion)
-                      : std::string(model::kNotAvailable))
+  context.out << "firmware: " << model::FirmwareVersionText(dev::AppModule.FirmwareVersion)
               << '\n';
   return kExitOk;
 }
@@ -109,15 +115,21 @@ int Update(Context& context, const std::string& file) {
 }  // namespace
 
 void RegisterUpdateCommands(CLI::App& app, Action& action) {
-  auto file = std::make_shared<std::string>();
+  struct Options {
+    std::string file;
+    bool yes = false;
+  };
+  auto options = std::make_shared<Options>();
   CLI::App* update = app.add_subcommand(
       "update",
       "update the module's firmware: the application gives way to its boot loader, which takes "
       "the image");
-  update->add_option("--firmware", *file, "send the image in FILE instead of the carried one")
+  update->add_option("--firmware", options->file, "send the image in FILE instead of the carried one")
       ->type_name("FILE");
-  update->callback(
-      [&action, file] { action = [file](Context& context) { return Update(context, *file); }; });
+  update->add_flag("-y,--yes", options->yes, "do not ask before updating");
+  update->callback([&action, options] {
+    action = [options](Context& context) { return Update(context, options->file, options->yes); };
+  });
 }
 
 }  // namespace tarven::cli

@@ -128,7 +128,8 @@ UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
   result.stage = UpdateStage::Return;
   for (std::int64_t i = Attempts(timing.return_wait, timing.poll_interval); i > 0; --i) {
     result.after = PollStatus(handle);
-    if (result.after.presence == Presence::Application) {
+    // Only a status that arrived confirms the new firmware; a lost answer is asked again.
+    if (result.after.presence == Presence::Application && result.after.status_read) {
       result.stage = UpdateStage::Done;
       return result;
     }

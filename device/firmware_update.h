@@ -57,7 +57,8 @@ enum class UpdateStage {
   GiveWay,         // the application refused command 6
   WaitBootLoader,  // the boot loader did not appear within boot_loader_wait
   Transfer,        // SendFirmware failed; `outcome` says where
-  Return,          // the image went, but the application did not answer within return_wait
+  Return,          // the image went, but the application did not answer its status within
+                   // return_wait (`after` says whether it was found at all)
   Done,
 };
 
@@ -71,7 +72,8 @@ struct UpdateResult {
 };
 
 // Both stages in one go: the application (when it answers) is asked to give way, the boot loader
-// is awaited, the image is streamed, and the module's return is awaited. With the boot loader
+// is awaited, the image is streamed, and the module's return is awaited: done once the
+// application answers its status, which tells the firmware version it runs. With the boot loader
 // already present the first two steps are left out. `sleep` waits between searches (tests pass
 // one that only counts).
 using Sleep = std::function<void(std::chrono::milliseconds)>;

@@ -142,11 +142,13 @@ Outcome WriteAreaOver(Handle handle, const model::MemoryArea& area,
         outcome.ok()) {
       outcome = count.Refused(Direction::Send);
       outcome.report -= ReportsExchanged() - refused_at;
+      // The blocks after it still go, but what counts is how far the write got whole.
+      outcome.done = done;
     }
     done += n;
     go_on = Report(progress, done, area.size);
   }
-  outcome.done = done;
+  if (outcome.ok()) outcome.done = done;
   outcome.total = area.size;
   if (!go_on && done < area.size && outcome.ok()) outcome.failure = Failure::Cancelled;
   return outcome;
@@ -208,12 +210,16 @@ Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& pro
     outcome.done = done;
   }
   // The CNC runs again after every read, as it always has.
+  const bool read_whole = outcome.ok();
   Send(handle, Command(CmdStartCnc), count, outcome);
-  if (!outcome.ok()) return outcome;
+  if (!read_whole) return outcome;
   if (!go_on) {
-    outcome.failure = Failure::Cancelled;
+    if (outcome.ok()) outcome.failure = Failure::Cancelled;
     return outcome;
   }
+  // A refused start does not spoil the RAM that came: it is kept, and the outcome says that the
+  // CNC stands.
+  if (!outcome.ok()) outcome.failure = Failure::CncLeftStopped;
   std::copy(scratch.begin(), scratch.end(), out.begin());
   return outcome;
 }
@@ -234,8 +240,12 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
   std::uint32_t done = 0;
   while (done < size) {
     const std::uint32_t n = std::min(kMaxBlockLength, size - done);
+    const std::uint64_t before = ReportsExchanged();
     if (!WriteData(handle, data.data() + done, n)) {
       if (outcome.ok()) outcome = count.Refused(Direction::Send);
+      // The data reports of this piece before the refused one went whole.
+      const std::uint64_t accepted = ReportsExchanged() - before - 1;
+      done += static_cast<std::uint32_t>(accepted) * kReportPayload;
       break;
     }
     done += n;
@@ -249,7 +259,7 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
   return outcome;
 }
 
-Outcome UpdateConfigSector(Handle& handle, const SectorChange& change) {
+Outcome UpdateConfigSector(Handle& handle, const SectorChange& change, const Progress& progress) {
   const model::MemoryArea& area = model::Area(model::AreaId::ConfigSector);
   const ReportCount count;
   handle = OpenModule(AppModule);
@@ -263,6 +273,14 @@ Outcome UpdateConfigSector(Handle& handle, const SectorChange& change) {
     return outcome;
   }
   if (Outcome changed = change(sector); !changed.ok()) return changed;
+  // The read stream always runs to its end; a stop asked for meanwhile is honoured now, before
+  // anything is written. The write is one block, which is never cut.
+  if (!Report(progress, 0, area.size)) {
+    outcome.failure = Failure::Cancelled;
+    outcome.done = 0;
+    outcome.total = area.size;
+    return outcome;
+  }
   return WriteAreaOver(handle, area, sector, {}, count);
 }
 

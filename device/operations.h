@@ -66,7 +66,8 @@ Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::
 
 // Reads the module's RAM into `out` (16384 bytes): stops the CNC, reads, and starts the CNC again
 // whatever became of the read and whatever the CNC's state was before. `out` changes only when
-// every byte arrived; `progress` as for ReadFlashArea.
+// every byte arrived; `progress` as for ReadFlashArea. When every byte arrived and only the start
+// of the CNC was refused, `out` holds the RAM and the outcome is Failure::CncLeftStopped.
 Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& progress = {});
 
 enum class RamBank { Main, Reserve };
@@ -82,8 +83,12 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
 // Read-modify-write of the configuration sector, over one open handle: reads the whole sector,
 // lets `change` alter it, and writes it back. When the read fails nothing is written
 // (Failure::ReadBeforeWrite), since the write would put into the sector bytes not read from it;
-// nor when `change` returns anything but done, which is then the outcome.
+// nor when `change` returns anything but done, which is then the outcome. `progress` is asked
+// once, after the read and before the write, whether to go on: a stop asked for until then writes
+// nothing (Failure::Cancelled, `done` 0). The write is one block, which is never cut: a stop asked
+// for during it comes after the whole sector was written, and the outcome is done.
 using SectorChange = std::function<Outcome(model::Sector sector)>;
-Outcome UpdateConfigSector(Handle& handle, const SectorChange& change);
+Outcome UpdateConfigSector(Handle& handle, const SectorChange& change,
+                           const Progress& progress = {});
 
 }  // namespace tarven::device

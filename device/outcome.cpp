@@ -36,6 +36,10 @@ std::string Describe(const Outcome& outcome) {
       return outcome.subject + ": " + outcome.reason;
     case Failure::Cancelled:
       return "stopped on request after " + progress();
+    case Failure::CncLeftStopped:
+      return "the RAM was read whole, but the module did not take the command to start the CNC "
+             "again (" +
+             report() + "); the CNC was left stopped";
     case Failure::InvalidRequest:
       return "invalid request";
   }

@@ -20,6 +20,8 @@ enum class Failure {
   ReadBeforeWrite,   // the read that a read-modify-write needs failed; nothing was written
   FileError,         // `subject` names the file, `reason` is the system's reason
   Cancelled,         // stopped on request between blocks; `done` says how far it got
+  CncLeftStopped,    // the RAM arrived whole, but the command that starts the CNC again was
+                     // refused (`report`): the data is good, and the CNC stands
   InvalidRequest,    // the tool asked for something that does not fit (a fault of the caller)
 };
 

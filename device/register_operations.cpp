@@ -112,7 +112,8 @@ GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterW
     result.switched_dac_on = exchange.Send(handle, Command(CmdExtDacOn));
   }
   for (const RegisterWrite& write : writes) {
-    exchange.Send(handle, Command(CmdWriteRegister, write.address, write.value));
+    result.accepted.push_back(
+        exchange.Send(handle, Command(CmdWriteRegister, write.address, write.value)));
   }
   result.outcome = exchange.outcome();
   return result;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "device/device.h"
 #include "device/outcome.h"
@@ -58,6 +59,9 @@ struct GuardedWrite {
   bool status_read = false;      // without it nothing was written
   bool cnc_running = false;      // refused: nothing was written
   bool switched_dac_on = false;  // CmdExtDacOn was sent
+  // One per write, in the order given, once the writes went out: whether its command was taken.
+  // Every write is sent even after a refused one, so a refusal may fall anywhere among them.
+  std::vector<bool> accepted;
 };
 GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterWrite> writes,
                                        bool external_dac = false);

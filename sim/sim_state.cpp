@@ -213,7 +213,6 @@ ReadResult ReadStateFile(const std::string& path, std::string& text, std::string
       error = path + ": too large for a simulator state (" + std::to_string(read.size) +
               " bytes, at most " + std::to_string(kMaxStateFileSize) + ")";
       break;
-    case storage::ReadStatus::Short:
     case storage::ReadStatus::Failed:
       error = "cannot read simulator state " + path + ": " + SystemReason(read.error_number);
       break;
@@ -230,6 +229,9 @@ bool ParseState(std::string_view text, const std::string& path, ModuleState& sta
     if (end == std::string_view::npos) return false;  // a last line without its line break
     line = text.substr(0, end);
     text.remove_prefix(end + 1);
+    // A file that passed through an editor or a copy that ends its lines with CR LF is read
+    // the same; it is written back with LF only, when the module changed.
+    if (line.ends_with('\r')) line.remove_suffix(1);
     ++line_number;
     return true;
   };
@@ -238,10 +240,20 @@ bool ParseState(std::string_view text, const std::string& path, ModuleState& sta
   };
   std::string_view line;
   if (!next_line(line) || line != kMagic) {
-    const bool other_version = line.starts_with(kMagicPrefix) && line != kMagic;
-    why = path + (other_version ? ": a simulator state of another version (\"" + std::string(line) +
-                                      "\"); remove it to start with a fresh module"
-                                : std::string(": not a simulator state file"));
+    // Only a header that names another version number is one; anything else on that line is
+    // said as it is, so that nobody removes a good state for a stray character.
+    const std::string_view version =
+        line.starts_with(kMagicPrefix) ? line.substr(kMagicPrefix.size()) : std::string_view();
+    const bool other_version =
+        !version.empty() && version.find_first_not_of("0123456789") == std::string_view::npos;
+    if (other_version) {
+      why = path + ": a simulator state of another version (\"" + std::string(line) +
+            "\"); remove it to start with a fresh module";
+    } else if (line.starts_with(kMagicPrefix)) {
+      why = at_line("the header must be \"" + std::string(kMagic) + "\"");
+    } else {
+      why = path + ": not a simulator state file";
+    }
     return false;
   }
   std::set<std::string_view> seen;

@@ -133,9 +133,18 @@ ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
   bytes.clear();
   const int fd = OpenRegular(path, result);
   if (fd < 0) return result;
-  const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(result.size, limit));
-  bytes.resize(wanted);
-  const std::int64_t used = ReadUpTo(fd, bytes.data(), wanted);
+  // The size the file system lists is not trusted: files under /proc list 0 and hold more, and a
+  // file may change while it is read. The file is read to its end instead.
+  bytes.resize(limit);
+  std::int64_t used = ReadUpTo(fd, bytes.data(), limit);
+  std::uint64_t size = used < 0 ? 0 : static_cast<std::uint64_t>(used);
+  if (used >= 0 && size == limit) {
+    std::vector<std::uint8_t> rest(std::size_t{64} << 10);
+    do {
+      used = ReadUpTo(fd, rest.data(), rest.size());
+      if (used > 0) size += static_cast<std::uint64_t>(used);
+    } while (used == static_cast<std::int64_t>(rest.size()));
+  }
   result.error_number = errno;
   ::close(fd);
   if (used < 0) {
@@ -143,14 +152,9 @@ ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
     bytes.clear();
     return result;
   }
-  if (static_cast<std::size_t>(used) < wanted) {
-    // The file shrank while it was read, or the system delivered less than it listed.
-    result.status = ReadStatus::Short;
-    result.error_number = EIO;
-    bytes.clear();
-    return result;
-  }
+  bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, limit)));
   result.error_number = 0;
+  result.size = size;
   result.status = ReadStatus::Read;
   return result;
 }

@@ -16,19 +16,21 @@ namespace tarven::storage {
 // The system's words for an error number.
 std::string SystemReason(int error_number);
 
-enum class ReadStatus { Read, Missing, NotRegular, TooLarge, Short, Failed };
+enum class ReadStatus { Read, Missing, NotRegular, TooLarge, Failed };
 
 struct ReadResult {
   ReadStatus status = ReadStatus::Failed;
   int error_number = 0;    // Failed: why
-  std::uint64_t size = 0;  // TooLarge: the file's size
+  std::uint64_t size = 0;  // TooLarge, and Read by ReadFilePrefix: the file's size
 };
 
 // Reads the whole of `path` into `bytes` when it is a regular file of at most `max_size` bytes.
 ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::string& bytes);
 
 // Reads the first min(file size, `limit`) bytes of the regular file `path` into `bytes`; a file of
-// any size is accepted. Short when fewer bytes came than the file's size promised.
+// any size is accepted. The file is read to its end, whatever size the file system lists for it,
+// and `size` is what it held; a read that fails anywhere in it is Failed (with the reason), and
+// then `bytes` is empty.
 ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
                           std::vector<std::uint8_t>& bytes);
 

@@ -31,3 +31,15 @@ target_sources(app_tests PRIVATE network_page_test.cpp modbus_peers.h)
 target_compile_definitions(app_tests PRIVATE
   TARVEN_MODBUS_SERVER_PEER="$<TARGET_FILE:modbus_server_peer>")
 add_dependencies(app_tests modbus_server_peer)
+
+# The window's command line, before any window or module: help and version end at once, a
+# misspelt option is a usage error, a firmware file that cannot be sent is a failure.
+add_test(NAME tarven_binary_command_line
+  COMMAND sh -c [=[
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$0" --help | grep -q -- '--simulate' || exit 1
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$0" --version | head -n 1 | grep -q '^tarven [0-9]' || exit 1
+    err=$("$0" --simualte 2>&1); status=$?; echo "$err"
+    [ "$status" -eq 2 ] && [ "$err" = "tarven: unknown option '--simualte' (try --help)" ] || exit 1
+    err=$("$0" --simulate --firmware /nonexistent/image.bin 2>&1); status=$?; echo "$err"
+    [ "$status" -eq 1 ] && [ "$err" = "tarven: /nonexistent/image.bin: no such file" ]
+  ]=] $<TARGET_FILE:tarven>)

@@ -60,9 +60,7 @@ TEST_F(ComPortTest, RefusedOpensLeaveNoPortOpen) {
 }
 
 TEST_F(ComPortTest, PortHeldByAnotherProgramDoesNotOpen) {
-  // flock(1) holds the port the way a serial program locks it, for as long as it sleeps.
-  ChildProcess holder({"flock", "--exclusive", "--no-fork", pair_.ours(), "sleep", "30"});
-  std::this_thread::sleep_for(milliseconds(300));
+  const PortHolder holder(pair_.ours());
   EXPECT_FALSE(comport::OpenComPort(QString::fromStdString(pair_.ours()), 57600));
   EXPECT_EQ(comport::ComHandle, comport::kInvalidComHandle);
   EXPECT_EQ(comport::LastComPortError(), "in use by another program");
@@ -76,8 +74,9 @@ TEST_F(ComPortTest, SilentLineFailsAfterOneDeadline) {
   const auto start = Clock::now();
   EXPECT_FALSE(comport::ReadHoldingRegisters(1, 0, 10, registers.data(), &record));
   const long long elapsed = Elapsed(start);
+  // One deadline, and well short of a second one on a loaded machine.
   EXPECT_GE(elapsed, 1000);
-  EXPECT_LT(elapsed, 1100);
+  EXPECT_LT(elapsed, 1900);
   EXPECT_TRUE(record.reply.empty());
   EXPECT_EQ(slave.Read(100), (std::vector<std::uint8_t>{1, 3, 0, 0, 0, 0x0A, 0xC5, 0xCD}));
 }
@@ -100,7 +99,7 @@ TEST_F(ComPortTest, DeadlineCountsFromTheStartOfTheRead) {
   const long long elapsed = Elapsed(start);
   trickle.join();
   EXPECT_GE(elapsed, 1000);
-  EXPECT_LT(elapsed, 1200);
+  EXPECT_LT(elapsed, 1900) << "a time-out between bytes would have waited 2.4 s";
   EXPECT_GE(record.reply.size(), 8U);
   EXPECT_LE(record.reply.size(), 12U);
 }

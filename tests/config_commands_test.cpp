@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
@@ -136,6 +137,113 @@ TEST_F(ConfigCommandsTest, DeclinedQuestionSendsNoWrite) {
   EXPECT_EQ(Ctl({"params", "get", "1"}).out, "1=5\n");
 }
 
+// With nobody to ask (no terminal, no scripted answer), every write needs --yes: without it the
+// command is a usage error that names --yes, and nothing goes to the module.
+TEST_F(ConfigCommandsTest, WriteWithoutATerminalNeedsYes) {
+  const std::string csv = Temporary("params.csv");
+  std::ofstream(csv) << "number,value\n1,5\n";
+  const std::string rom = Temporary("rom.bin");
+  std::ofstream(rom, std::ios::binary) << std::string(16384, '\x11');
+  const std::vector<std::uint8_t> flash = sim_->module().FlashAt(0x08035800, 16384);
+  const struct {
+    std::vector<std::string> args;
+    const char* what;
+  } cases[] = {
+      {{"config", "set", "X=5"}, "config set"},
+      {{"params", "set", "1=5"}, "params set"},
+      {{"params", "import", csv}, "params import"},
+      {{"image", "write", "rom", rom}, "image write"},
+      {{"image", "write", "ram", rom, "--bank", "main"}, "image write"},
+  };
+  const auto before = Sector();
+  sim_->StartRecording();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Result r = Ctl(c.args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, std::string("tarvenctl: ") + c.what +
+                         ": no terminal to ask on; give --yes to write without asking; nothing "
+                         "was written\n");
+  }
+  EXPECT_TRUE(sim_->log().empty()) << "not even a read goes out";
+  EXPECT_EQ(Sector(), before);
+  EXPECT_EQ(sim_->module().FlashAt(0x08035800, 16384), flash);
+
+  // --yes writes without asking.
+  ASSERT_EQ(Ctl({"params", "import", csv, "--yes"}).code, 0);
+  EXPECT_EQ(Ctl({"params", "get", "1"}).out, "1=5\n");
+}
+
+// A bus on which Ctrl-C is pressed at one report: SIGINT is raised as that report goes or comes.
+class InterruptingBus final : public sim::SimBackend {
+ public:
+  std::uint64_t interrupt_at = 0;  // counting every report, sent or fetched, from 1
+  std::uint64_t reports = 0;
+
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    Count();
+    return SimBackend::SetFeature(handle, report, length);
+  }
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override {
+    Count();
+    return SimBackend::GetFeature(handle, report, length);
+  }
+
+ private:
+  void Count() {
+    if (++reports == interrupt_at) std::raise(SIGINT);
+  }
+};
+
+// Ctrl-C never leaves the module inside a data stream: pressed during the read of the sector it
+// stops the command before the write; pressed during the write (one block) the block is finished,
+// and the command says so.
+TEST_F(ConfigCommandsTest, CtrlCStopsBeforeTheWriteOrAfterTheWholeBlock) {
+  const std::string csv = Temporary("params.csv");
+  std::ofstream(csv) << "number,value\n1,77\n";
+  // Identify (2), the read: command 10 and 33 fetches (3..36), the block: command 9 (37), 32 data
+  // reports (38..69), command 8 (70).
+  const struct {
+    std::vector<std::string> args;
+    const char* what;
+    std::uint64_t at;
+    int code;
+    const char* err;
+  } cases[] = {
+      {{"params", "set", "1=77", "--yes"}, "params set", 10, 1,
+       "stopped on request before the write; nothing was written"},
+      {{"params", "set", "1=77", "--yes"}, "params set", 38 + 10, 0,
+       "stopped on request once the sector was written whole"},
+      {{"params", "import", csv, "--yes"}, "params import", 36, 1,
+       "stopped on request before the write; nothing was written"},
+      {{"params", "import", csv, "--yes"}, "params import", 69, 0,
+       "stopped on request once the sector was written whole"},
+      {{"config", "set", "X=5", "--yes"}, "config set", 3, 1,
+       "stopped on request before the write; nothing was written"},
+      {{"config", "set", "X=5", "--yes"}, "config set", 37, 0,
+       "stopped on request once the sector was written whole"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + " at report " + std::to_string(c.at));
+    auto bus = std::make_shared<InterruptingBus>();
+    bus->interrupt_at = c.at;
+    sim_ = bus;
+    const auto before = Sector();
+    const Result r = Ctl(c.args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.err, std::string("tarvenctl: ") + c.what + ": " + c.err + "\n");
+    if (c.code == 0) {
+      EXPECT_EQ(bus->reports, 70u) << "the whole block went";
+      EXPECT_NE(Sector(), before);
+      EXPECT_EQ(Ctl({"config", "show"}).code, 0);
+      EXPECT_EQ(Ctl({"params", "get", "1"}).out, c.what[0] == 'p' ? "1=77\n" : "1=0\n");
+    } else {
+      EXPECT_EQ(bus->reports, 36u) << "nothing after the read";
+      EXPECT_EQ(Sector(), before);
+    }
+  }
+}
+
 TEST_F(ConfigCommandsTest, PartialWritesAreRefusedOverABrokenTable) {
   auto sector = Sector();
   sector[2044] ^= 1;  // the parameter table fails its checksum
@@ -180,6 +288,16 @@ TEST_F(ConfigCommandsTest, ParametersExportChangeImportRoundTrip) {
   EXPECT_EQ(Ctl({"params", "get", "--json", "1", "255"}).out, "{\"1\":-5,\"255\":16}\n");
 }
 
+// A spreadsheet may save every field in quotes, and a line break as CR LF.
+TEST_F(ConfigCommandsTest, ImportTakesQuotedFields) {
+  const std::string file = Temporary("quoted.csv");
+  std::ofstream(file, std::ios::binary)
+      << "\"number\",\"value\"\r\n\"1\",\"-5\"\r\n2,\"0x10\"\r\n\"255\",7\r\n";
+  const Result r = Ctl({"params", "import", file, "--yes"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Ctl({"params", "get", "1", "2", "255"}).out, "1=-5\n2=16\n255=7\n");
+}
+
 TEST_F(ConfigCommandsTest, ImportChecksEveryLineAndWritesNothingWhenOneIsBad) {
   const struct {
     const char* content;
@@ -190,6 +308,11 @@ TEST_F(ConfigCommandsTest, ImportChecksEveryLineAndWritesNothingWhenOneIsBad) {
       {"num,val\n1,5\n", "line 1: the first line must be 'number,value'"},
       {"number,value\n256,1\n", "line 2: '256,1' is not NUMBER,VALUE"},
       {"", "the file is empty"},
+      {"number,value\n1,\"5\n", "line 2: '1,\"5': a quote out of place"},
+      {"number,value\n1,5\"\n", "line 2: '1,5\"': a quote out of place"},
+      {"number,value\n\"1\"x,5\n", "line 2: '\"1\"x,5': a quote out of place"},
+      {"number,value\n\"1,5\"\n", "line 2: '\"1,5\"' is not NUMBER,VALUE"},
+      {"number,value\n1,5,\n", "line 2: '1,5,' is not NUMBER,VALUE"},
   };
   const std::string file = Temporary("bad.csv");
   sim_->StartRecording();

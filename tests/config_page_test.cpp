@@ -163,6 +163,7 @@ TEST_F(ConfigPageTest, AddressEditTurnsRedAndKeepsTheLastGoodValue) {
 }
 
 TEST_F(ConfigPageTest, DecliningOrNoModuleSendsNothing) {
+  form_->Button16Click();
   sim_->ClearLog();
   dialogs().AnswerNo();
   form_->Button2Click();
@@ -187,6 +188,7 @@ TEST_F(ConfigPageTest, EachWriteChangesOnlyItsOwnPartOfTheSector) {
   module().SetFlash(kSectorAddress, sector);
 
   // A parameter edited but not written stays out of a configuration write.
+  form_->Button16Click();
   form_->StringGrid1SetEditText(1, 1, QStringLiteral("77"));
   emit form_->ComboBox1->activated(3);  // X = 5
   dialogs().AnswerYes();
@@ -204,9 +206,35 @@ TEST_F(ConfigPageTest, EachWriteChangesOnlyItsOwnPartOfTheSector) {
   EXPECT_EQ(last[1024], 77);
 }
 
-TEST_F(ConfigPageTest, ParameterWriteBeforeAnyReadSendsZerosWithChecksumOne) {
+// Before the first read the grid shows no parameters: a write of the working copy's zeros would
+// wipe the module's table on one confirmation. It is refused, also after an edit of one cell.
+TEST_F(ConfigPageTest, ParameterWriteBeforeAnyReadIsRefused) {
+  Bytes table = Sector();
+  table[1024] = 9;
+  model::SealEaTable(std::span<std::uint8_t, 2048>(table.data(), 2048));
+  module().SetFlash(kSectorAddress, table);
+  form_->StringGrid1SetEditText(1, 2, QStringLiteral("5"));
+  sim_->ClearLog();
+  for (int press = 0; press < 2; ++press) {
+    dialogs().AcknowledgeMessage();
+    form_->Button17Click();
+    ASSERT_EQ(Asked().size(), static_cast<std::size_t>(press + 1));
+    EXPECT_EQ(Asked().back().text, QStringLiteral("Параметры не считаны. Запись не выполнена."));
+    EXPECT_EQ(Asked().back().caption, QStringLiteral("Тарвен v 4.54"));
+  }
+  EXPECT_TRUE(sim_->log().empty()) << "nothing is sent, not even the read";
+  EXPECT_EQ(Sector(), table);
+
+  // A read whose table fails its checksum shows zeros in every row: those may be written, with
+  // checksum 1 and the configuration block as the module held it.
+  table[2044] ^= 1;
+  module().SetFlash(kSectorAddress, table);
+  dialogs().AcknowledgeMessage();
+  form_->Button16Click();
+  EXPECT_EQ(form_->StringGrid1->item(1, 1)->text(), "0");
   dialogs().AnswerYes();
   form_->Button17Click();
+  EXPECT_EQ(Asked().back().text, QStringLiteral("Записать в ППЗУ Тарвен?"));
   const Bytes sector = Sector();
   EXPECT_EQ(Bytes(sector.begin() + 1024, sector.begin() + 2044), Bytes(1020, 0));
   EXPECT_EQ(Bytes(sector.begin() + 2044, sector.end()), (Bytes{1, 0, 0, 0}));
@@ -334,6 +362,7 @@ TEST_F(ConfigPageTest, FailuresAtTheLinkAreToldAndChangeNothing) {
   EXPECT_EQ(Sector(), before);
 
   // Write: a data report of the block is refused; the whole block is still sent, then told.
+  form_->Button16Click();
   sim_->ArmFault(3 + 33 + 2 + 5, F::Refuse);
   dialogs().AnswerYes();
   dialogs().AcknowledgeMessage();

@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <numeric>
 #include <vector>
 
 #include "sim_fixture.h"
+#include "status_losing_bus.h"
 
 namespace tarven::testing {
 namespace {
@@ -292,6 +294,39 @@ TEST_F(FirmwareTest, UpdateWhoseModuleDoesNotReturnSaysSo) {
   EXPECT_TRUE(result.outcome.ok());
   EXPECT_EQ(result.after.presence, device::Presence::BootLoader);
   EXPECT_EQ(sleeps, 3);
+}
+
+// Only a status that arrives confirms the update: an application that comes back but whose answer
+// is lost is asked again, and one that never answers within the wait is not taken for done.
+TEST_F(FirmwareTest, UpdateIsDoneOnlyOnceTheReturnedApplicationAnswers) {
+  const device::UpdateTiming timing{std::chrono::milliseconds(1000), std::chrono::milliseconds(300),
+                                    std::chrono::milliseconds(100)};
+  const struct {
+    const char* name;
+    std::uint64_t losses;
+    device::UpdateStage stage;
+    bool status_read;
+    int sleeps;
+  } cases[] = {
+      {"two answers lost", 2, device::UpdateStage::Done, true, 2},
+      {"every answer lost", std::numeric_limits<std::uint64_t>::max(),
+       device::UpdateStage::Return, false, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bus = std::make_shared<StatusLosingBus>(c.losses);
+    sim_ = bus;
+    hid::LoadHidLibrary(sim_);
+    int sleeps = 0;
+    const device::UpdateResult result = device::UpdateFirmware(
+        handle_, Pattern(1000, 11), {}, timing, [&](std::chrono::milliseconds) { ++sleeps; });
+    EXPECT_EQ(result.stage, c.stage) << device::Describe(result.outcome);
+    EXPECT_EQ(result.after.presence, device::Presence::Application);
+    EXPECT_EQ(result.after.status_read, c.status_read);
+    EXPECT_EQ(sleeps, c.sleeps);
+    EXPECT_EQ(bus->module().images_received, 1u);
+    EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+  }
 }
 
 }  // namespace

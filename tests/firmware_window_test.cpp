@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QProgressBar>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -117,6 +118,54 @@ TEST_F(FirmwareWindowTest, PressSwitchesToTheBootLoaderWhoseTickTakesTheWholeIma
   form_->Timer1Timer();
   EXPECT_EQ(form_->StaticText7->text(), QStringLiteral("подключен"));
   EXPECT_FALSE(device::BootModule.Found);
+}
+
+// Records the paints of the widgets it watches, with the progress bar's value at each.
+class PaintLog : public QObject {
+ public:
+  PaintLog(QWidget& panel, QProgressBar& bar) : bar_(bar) {
+    panel.installEventFilter(this);
+    bar.installEventFilter(this);
+  }
+  std::vector<std::pair<const QObject*, int>> paints;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) paints.emplace_back(watched, bar_.value());
+    return false;
+  }
+
+ private:
+  QProgressBar& bar_;
+};
+
+// The transfer shows itself at once: the status panel with the texts the tick has just written as
+// it starts, and the bar at 0 once the boot loader is found, before the first data report.
+TEST_F(FirmwareWindowTest, PanelAndBarAreDrawnAtOnceWhenTheTransferStarts) {
+  form_->show();
+  module().personality = Personality::BootLoader;
+  form_->Timer1Timer();
+  form_->Button3->click();
+  // Whatever the window had still to draw is drawn now; what follows is the transfer's own.
+  QApplication::processEvents();
+  PaintLog log(*form_->Panel3, *form_->ProgressBar1);
+  std::vector<std::pair<const QObject*, int>> before_data;
+  bool first = true;
+  watch_->at_data = [&](std::size_t) {
+    if (first) before_data = log.paints;
+    first = false;
+  };
+  form_->Timer1Timer();
+  ASSERT_EQ(module().images_received, 1u);
+  const auto panel_painted = std::find_if(before_data.begin(), before_data.end(), [&](auto& p) {
+    return p.first == form_->Panel3;
+  });
+  EXPECT_NE(panel_painted, before_data.end()) << "the panel is drawn as the transfer starts";
+  const auto bar_painted = std::find_if(before_data.begin(), before_data.end(), [&](auto& p) {
+    return p.first == form_->ProgressBar1 && p.second == 0;
+  });
+  EXPECT_NE(bar_painted, before_data.end()) << "the bar is drawn at 0 before the image goes";
+  EXPECT_EQ(form_->StaticText7->text(), QStringLiteral("загрузчик"));
 }
 
 TEST_F(FirmwareWindowTest, BrokenTransferIsToldAndALaterPressSendsTheWholeImageAgain) {

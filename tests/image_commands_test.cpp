@@ -104,6 +104,20 @@ TEST_F(ImageCommandsTest, ReadWritesItsFileOnlyAfterTheWholeRead) {
   EXPECT_EQ(r.code, 1);
   EXPECT_FALSE(fs::exists(dir_ / "ram.bin"));
   EXPECT_TRUE(sim_->module().cnc_running) << "the RAM read starts the CNC again";
+
+  // The RAM arrived whole and only the start of the CNC was refused (identify 2, 12, 17, 257
+  // fetches, then 16): the file is written all the same, and the line says the CNC stands.
+  sim_->module().ram = Pattern(16384, 12);
+  sim_->ArmFault(2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
+  const std::string ram = (dir_ / "ram.bin").string();
+  r = Ctl({"image", "read", "ram", ram});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "tarvenctl: image read: the CNC was left stopped: the module did not take the command "
+            "to start it again (report 262, send); the RAM was read whole into " +
+                ram + "\n");
+  EXPECT_EQ(Content(ram), sim_->module().ram);
+  EXPECT_FALSE(sim_->module().cnc_running);
 }
 
 TEST_F(ImageCommandsTest, RamGoesToTheBankNamed) {
@@ -116,6 +130,73 @@ TEST_F(ImageCommandsTest, RamGoesToTheBankNamed) {
   EXPECT_EQ(sim_->module().ram_reserve_bank, Pattern(16384, 5));
   EXPECT_EQ(Ctl({"image", "write", "rom", file, "--bank", "main"}).code, 2);
   EXPECT_EQ(Ctl({"image", "write", "ram", file, "--bank", "main", "--verify"}).code, 2);
+}
+
+// A whole-image or chip file of another size than what it stands for is refused, and nothing goes
+// to the module; --force writes it cut, or on the fill, as the window takes it.
+TEST_F(ImageCommandsTest, FileOfAnotherSizeIsWrittenOnlyWithForce) {
+  const Bytes before = sim_->module().FlashAt(0x08035800, 16384);
+  const struct {
+    const char* name;
+    std::vector<std::string> args;  // after "image write rom"; FILE stands for the file
+    std::size_t size;
+    const char* err;
+  } cases[] = {
+      {"empty", {"FILE"}, 0, "holds 0 bytes, the rom image holds 16384; nothing was written "
+                             "(--force writes it on the fill)\n"},
+      {"100 bytes", {"FILE"}, 100, "holds 100 bytes, the rom image holds 16384; nothing was "
+                                   "written (--force writes it on the fill)\n"},
+      {"20000 bytes", {"FILE"}, 20000, "holds 20000 bytes, the rom image holds 16384; nothing was "
+                                       "written (--force writes it cut)\n"},
+      {"short chip", {"--low", "FILE"}, 8191, "holds 8191 bytes, chip D83 holds 8192; nothing "
+                                              "was written (--force writes it on the fill)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = File("wrong.bin", Pattern(c.size, 9));
+    std::vector<std::string> args = {"image", "write", "rom"};
+    for (const std::string& arg : c.args) args.push_back(arg == "FILE" ? file : arg);
+    const Result refused = Ctl(args);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, "tarvenctl: image write: " + file + " " + c.err);
+    EXPECT_EQ(sim_->module().FlashAt(0x08035800, 16384), before);
+  }
+
+  const std::string shorter = File("short.bin", Pattern(100, 10));
+  Result r = Ctl({"image", "write", "rom", shorter, "--force"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "tarvenctl: image write: note: " + shorter +
+                       " holds 100 bytes; the rest is the fill\n");
+  Bytes expected(16384, 0xFF);
+  std::copy_n(Pattern(100, 10).begin(), 100, expected.begin());
+  EXPECT_EQ(sim_->module().FlashAt(0x08035800, 16384), expected);
+
+  const Bytes long_file = Pattern(20000, 11);
+  const std::string longer = File("long.bin", long_file);
+  r = Ctl({"image", "write", "rom", longer, "--force"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const Bytes cut(long_file.begin(), long_file.begin() + 16384);
+  EXPECT_EQ(sim_->module().FlashAt(0x08035800, 16384), cut);
+}
+
+// Files whose listed size is not what they hold are read to their end: /proc lists 0 for a file
+// that holds text, and a file whose reads fail is not taken for an empty one.
+TEST_F(ImageCommandsTest, FileIsReadToItsEndAndAReadErrorWritesNothing) {
+  Result r = Ctl({"image", "write", "kvp", "/proc/self/status", "--force"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const Bytes kvp = sim_->module().FlashAt(0x0803B800, 16384);
+  EXPECT_EQ(std::string(kvp.begin(), kvp.begin() + 5), "Name:");
+  EXPECT_NE(r.err.find("/proc/self/status holds "), std::string::npos) << r.err;
+
+  const Bytes before = sim_->module().FlashAt(0x08035800, 16384);
+  sim_->StartRecording();
+  r = Ctl({"image", "write", "rom", "/proc/self/mem", "--force"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "tarvenctl: image write: cannot read /proc/self/mem: Input/output error; nothing was "
+            "written\n");
+  EXPECT_TRUE(sim_->log().empty()) << "nothing went to the module";
+  EXPECT_EQ(sim_->module().FlashAt(0x08035800, 16384), before);
 }
 
 // A bus that flips one bit of every data report on its way to the module: the module refuses the

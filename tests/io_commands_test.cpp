@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "cli/tarvenctl.h"
@@ -110,9 +112,26 @@ TEST_F(IoCommandsTest, JsonSnapshotGivesNullForWhatWasNotRead) {
   EXPECT_TRUE(json["encoders"]["170521"].is_null()) << "the counts are the running CNC's";
   EXPECT_EQ(module().encoder_pending[0], 17) << "and they stay with the module";
   EXPECT_EQ(json["dac"]["170500"]["code"], "3777");
-  EXPECT_DOUBLE_EQ(json["dac"]["170500"]["volts"].get<double>(), 2047 * 0.0048852);
+  // Volts to the millivolt: 2047 steps of 0.0048852 V are 10.0000044 V, given as 10.0.
+  EXPECT_EQ(json["dac"]["170500"]["volts"].get<double>(), 10.0);
+  EXPECT_EQ(json["dac"]["170501"]["volts"].get<double>(), -10.005);
+  EXPECT_NE(r.out.find("\"volts\":10.0}"), std::string::npos) << r.out;
   EXPECT_TRUE(json["dac"]["170502"]["volts"].is_null());
   EXPECT_EQ(json["ea-outputs"]["170462"]["octal"], "000005");
+}
+
+// Encoders left unread while the CNC runs are no failure: the line says why, in one language,
+// without the "н/д" of a value that did not arrive.
+TEST_F(IoCommandsTest, EncodersLeftUnreadWhileTheCncRunsSaySo) {
+  Arrange();
+  module().cnc_running = true;
+  const Result r = Ctl({"io"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* line : {"kip1 170521: not read while the CNC runs",
+                           "kip4 170524: not read while the CNC runs"}) {
+    EXPECT_TRUE(HasLine(r.out, line)) << r.out;
+  }
+  EXPECT_EQ(r.out.find("н/д"), std::string::npos) << r.out;
 }
 
 TEST_F(IoCommandsTest, AReadThatFailsIsNotAvailableAndFailsTheCommand) {
@@ -161,6 +180,51 @@ TEST_F(IoCommandsTest, WatchLogsOneRowPerSnapshotAndAppendsToItsOwnLog) {
   EXPECT_NE(rows[1].find(",3777,10.000,100000,-10.005,177777,н/д,"), std::string::npos) << rows[1];
   EXPECT_NE(rows[1].find(",000012,+12,-3,0,0,"), std::string::npos) << rows[1];
   EXPECT_NE(rows[2].find(",000012,0,0,0,0,"), std::string::npos) << rows[2];
+  // Local date and time as a spreadsheet reads them into a date-time cell.
+  const std::regex sheet_time(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(rows[i].substr(0, rows[i].find(',')), sheet_time)) << rows[i];
+  }
+}
+
+// A log whose last row was cut short (a power cut in the middle of it) is continued on a line of
+// its own: the cut row stays as it was, and the new row is whole.
+TEST_F(IoCommandsTest, WatchStartsANewLineAfterACutRow) {
+  Arrange();
+  const std::string log = Path("cut.csv");
+  ASSERT_EQ(Ctl({"io", "--watch", "--count", "1", "--csv", log}).code, 0);
+  const std::string whole = ReadAll(log);
+  const std::string cut = whole.substr(0, whole.size() - 20);
+  std::ofstream(log, std::ios::trunc) << cut;
+  const Result r = Ctl({"io", "--watch", "--count", "1", "--csv", log});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string after = ReadAll(log);
+  ASSERT_EQ(after.substr(0, cut.size() + 1), cut + "\n");
+  const std::string added = after.substr(cut.size() + 1);
+  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << added;
+  EXPECT_EQ(std::count(added.begin(), added.end(), ','), 27) << added;
+  const std::string header = whole.substr(0, whole.find('\n'));
+  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 27);
+}
+
+// --count takes a positive count of snapshots; anything else is a usage error, before anything
+// is read or a log is made.
+TEST_F(IoCommandsTest, WatchCountMustBePositive) {
+  for (const char* count : {"0", "-1", "99999999999999999999", "", "+5", "1.5", "x"}) {
+    SCOPED_TRACE(count);
+    const Result r = Ctl({"io", "--watch", "--count", count, "--csv", Path("log.csv")});
+    EXPECT_EQ(r.code, 2);
+    if (std::string(count) != "x" && std::string(count) != "1.5") {
+      EXPECT_EQ(r.err, "tarvenctl: io: --count '" + std::string(count) +
+                           "' is not a positive count of snapshots\n");
+    }
+    EXPECT_TRUE(sim_->log().empty());
+    EXPECT_FALSE(std::filesystem::exists(Path("log.csv")));
+  }
+  const Result r = Ctl({"io", "--watch", "--count", "1", "--csv", Path("log.csv")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.find("time: "), 0u) << r.out;
+  EXPECT_EQ(r.out.find("time: ", 1), std::string::npos) << "one snapshot: " << r.out;
 }
 
 TEST_F(IoCommandsTest, WatchRefusesAFileThatIsNotItsLogAndLeavesItAlone) {
@@ -209,6 +273,18 @@ TEST_F(IoCommandsTest, WritesWaitForAStoppedCnc) {
   r = Ctl({"reg", "read", "170462", "170464", "170521"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "170462: 177777\n170464: 000001\n170521: 000000\n");
+
+  // A refused write is named with the ones the module took and the ones it did not; the writes
+  // after it still go. Identify (2), the status (2), then one report a write.
+  module().register_writes.clear();
+  sim_->ArmFault(2 + 2 + 2, sim::SimBackend::Fault::Refuse);
+  r = Ctl({"reg", "write", "170462=1", "170464=2", "170500=3"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "tarvenctl: reg write: the module did not answer (report 6, send); written: "
+            "170462=000001, 170500=000003; not written: 170464=000002\n");
+  EXPECT_EQ(module().register_writes,
+            (std::vector<sim::RegisterWrite>{{0xF132, 1}, {0xF140, 3}}));
 }
 
 TEST_F(IoCommandsTest, DacSetSwitchesTheExternalDacOnAndWritesTheCode) {

@@ -12,6 +12,7 @@
 #include <QEnterEvent>
 #include <QEventLoop>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTableWidget>
@@ -152,6 +153,18 @@ TEST_F(FormTest, ParameterGridHasHeaderRowAndNumberedRows) {
   EXPECT_NE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
+// Whether the characters a value box shows line up in columns in `font`: every one of them takes
+// the same width. This is what the user sees, whatever the font calls itself (some monospaced
+// fonts are not flagged fixed-pitch).
+bool CharactersLineUp(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const QString shown = QStringLiteral("0123456789ABCDEF -+.,:");
+  const int advance = metrics.horizontalAdvance(shown.front());
+  return advance > 0 && std::all_of(shown.begin(), shown.end(), [&](QChar c) {
+           return metrics.horizontalAdvance(c) == advance;
+         });
+}
+
 TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
   auto form = MakeForm({"-f"});
   // Each page as the user opens it.
@@ -169,7 +182,7 @@ TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
     const auto* control = form->findChild<QWidget*>(QString::fromUtf8(name));
     ASSERT_NE(control, nullptr);
     const QFontInfo info(control->font());
-    EXPECT_TRUE(info.fixedPitch());
+    EXPECT_TRUE(CharactersLineUp(control->font()));
     EXPECT_EQ(info.family(), family);
     EXPECT_EQ(control->font().pixelSize(), pixels);
   }
@@ -177,10 +190,13 @@ TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
   for (const QWidget* control : form->findChildren<QWidget*>()) {
     if (control->property("fixedPitchPixels").toInt() <= 0) continue;
     ++marked;
-    EXPECT_TRUE(QFontInfo(control->font()).fixedPitch()) << control->objectName().toStdString();
+    EXPECT_TRUE(CharactersLineUp(control->font())) << control->objectName().toStdString();
   }
   EXPECT_EQ(marked, 51) << "five listings, four DAC edits, 42 value boxes";
-  EXPECT_FALSE(QFontInfo(form->StaticText7->font()).fixedPitch()) << "captions stay proportional";
+  // Captions keep the window's font: not the one the value boxes were given.
+  EXPECT_NE(form->StaticText7->font().family(), form->ListBox1->font().family())
+      << "captions stay proportional";
+  EXPECT_FALSE(form->StaticText7->property("fixedPitchPixels").isValid());
   EXPECT_EQ(form->StaticText7->font().pixelSize(), 11);
 }
 

@@ -294,6 +294,22 @@ TEST_F(MemoryPagesTest, FailedTransfersAndFilesAreToldAndLoseNothing) {
   EXPECT_EQ(SentCommands().back(), Frame(16));
   EXPECT_FALSE(fs::exists(dir_ / "ram.bin"));
 
+  // The RAM that arrived whole is kept, shown and saved when only the start of the CNC after it
+  // is refused (identify 2, 12, 17, 257 fetches, then 16); the message says that the CNC stands.
+  module().ram = Pattern(16384, 8);
+  sim_->ArmFault(2 + 2 + 257 + 1, F::Refuse);
+  dialogs().ChooseSaveFileName(Path("ram.bin"));
+  dialogs().AcknowledgeMessage();
+  form_->BitBtn14Click();
+  EXPECT_EQ(dialogs().asked().back().text,
+            QStringLiteral(
+                "ОЗУ считано. УЧПУ осталось остановленным: модуль не ответил на команду запуска."));
+  EXPECT_EQ(Bytes(form_->RAM_array.begin(), form_->RAM_array.end()), module().ram);
+  EXPECT_EQ(Lines(form_->ListBox5)[0], Hex(module().ram, 0, 16));
+  EXPECT_EQ(Read(Path("ram.bin")), module().ram);
+  EXPECT_FALSE(module().cnc_running);
+  fs::remove(dir_ / "ram.bin");
+
   // A refused block report is told after the whole write went out.
   sim_->ClearLog();
   sim_->ArmFault(2 + 1 + 5, F::Refuse);

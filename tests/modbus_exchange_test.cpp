@@ -86,7 +86,7 @@ TEST_F(ModbusExchangeTest, EachReplyAsTheTickSeesIt) {
     if (c.waits_for_deadline) {
       EXPECT_GE(poll.ms, 1000) << c.name;
     } else {
-      EXPECT_LT(poll.ms, 500) << c.name;
+      EXPECT_LT(poll.ms, 1000) << c.name << ": answered before the deadline";
     }
   }
 }
@@ -102,7 +102,7 @@ TEST_F(ModbusExchangeTest, LateReplyIsTakenByTheNextTick) {
   const Poll next = PollOnce();
   EXPECT_TRUE(next.ok);
   EXPECT_EQ(next.registers, RegisterBytes(late));
-  EXPECT_LT(next.ms, 500);
+  EXPECT_LT(next.ms, 1000) << "taken before the deadline";
   EXPECT_EQ(slave_.Read(8), kRequest);  // the next tick's request still went out
 }
 

@@ -56,8 +56,9 @@ TEST_F(LibmodbusServerTest, AddressTheServerIgnoresFailsAfterOneDeadline) {
   const auto start = Clock::now();
   EXPECT_FALSE(comport::ReadHoldingRegisters(2, 0, 10, registers.data()));
   const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+  // One deadline, and well short of a second one on a loaded machine.
   EXPECT_GE(ms, 1000);
-  EXPECT_LT(ms, 1100);
+  EXPECT_LT(ms, 1900);
   // The server is still there for its own address.
   EXPECT_TRUE(comport::ReadHoldingRegisters(1, 0, 10, registers.data()));
 }

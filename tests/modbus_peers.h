@@ -86,6 +86,23 @@ class ChildProcess {
   int stdout_ = -1;
 };
 
+// Another program that holds `path` locked the way a serial program locks its port (flock(1)),
+// until this object ends it. Made only once the lock is taken: the holder says so on its standard
+// output, so nobody needs to guess how long that takes.
+class PortHolder {
+ public:
+  explicit PortHolder(const std::string& path)
+      : process_({"flock", "--exclusive", "--no-fork", path, "sh", "-c", "echo held; exec sleep 600"},
+                 true) {
+    if (process_.ReadLine(std::chrono::seconds(30)) != "held") {
+      throw std::runtime_error("flock did not take the lock of " + path);
+    }
+  }
+
+ private:
+  ChildProcess process_;
+};
+
 // Two pseudo-terminals linked back to back: what one end is sent, the other end receives. The
 // ends are reached through links in a fresh folder.
 class PtyPair {

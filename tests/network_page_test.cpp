@@ -150,8 +150,7 @@ TEST_F(NetworkPageTest, OnlyTheLowEightBitsOfTheAddressAreSent) {
 
 TEST_F(NetworkPageTest, PortHeldByAnotherProgramChangesNothing) {
   PtyPair pair;
-  ChildProcess holder({"flock", "--exclusive", "--no-fork", pair.ours(), "sleep", "30"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const PortHolder holder(pair.ours());
   Start({QString::fromStdString(pair.ours())});
   form_->Button15->click();
   ExpectStopped();

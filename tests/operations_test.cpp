@@ -165,6 +165,17 @@ std::vector<std::uint8_t> Pattern(std::size_t size) {
   return bytes;
 }
 
+// The command frames sent, the data reports left out, as (code, Param1, Param2).
+std::vector<std::array<std::uint32_t, 3>> CommandsOf(const std::vector<Bytes>& sent) {
+  std::vector<std::array<std::uint32_t, 3>> commands;
+  for (const Bytes& report : sent) {
+    if (report[1] == 0x55 && report[2] != 1) {
+      commands.push_back({report[2], Le32At(report, 3), Le32At(report, 7)});
+    }
+  }
+  return commands;
+}
+
 TEST_F(SimTest, FlashAreaWriteAndReadWithProgress) {
   const auto image = Pattern(8192);
   std::vector<std::pair<std::uint64_t, std::uint64_t>> steps;
@@ -207,6 +218,34 @@ TEST_F(SimTest, FlashWriteStopsBetweenBlocksOnRequest) {
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
+// The figures of a refused write say how far it got whole: the bytes before the first refused
+// block (the blocks after it are still sent), or before the first refused report of the RAM.
+TEST_F(SimTest, RefusedWritesCountTheBytesBeforeTheRefusal) {
+  const auto image = Pattern(16384);
+  // A refused data report leaves the module inside its stream: each case starts it in step.
+  for (const std::uint32_t block : {0u, 2u, 7u}) {
+    SCOPED_TRACE(block);
+    module().ResetWire();
+    // After identify: 34 sends a block (begin, 32 data reports, end); the 10th data report.
+    sim_->RefuseNthSend(1 + 34 * block + 1 + 10);
+    const auto outcome = device::WriteFlashArea(handle_, model::AreaId::MainRom, image);
+    EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+    EXPECT_EQ(outcome.done, 2048u * block);
+    EXPECT_EQ(device::Describe(outcome),
+              "the module did not answer (report " + std::to_string(2 + 34 * block + 1 + 10) +
+                  ", send), after " + std::to_string(2048 * block) + " of 16384 bytes");
+  }
+  for (const std::uint32_t report : {1u, 5u, 33u, 256u}) {
+    SCOPED_TRACE(report);
+    module().ResetWire();
+    // After identify, commands 12 and 18: the data reports of the RAM.
+    sim_->RefuseNthSend(1 + 2 + report);
+    const auto outcome = device::WriteRam(handle_, image, device::RamBank::Main);
+    EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+    EXPECT_EQ(outcome.done, 64u * (report - 1)) << device::Describe(outcome);
+  }
+}
+
 TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
   // Reports of a write: identify (1, 2), then block 0: begin (3), 32 data (4..35), end (36).
   sim_->RefuseNthSend(1 + 1 + 5);  // sends: identify, begin, then the fifth data report
@@ -215,7 +254,14 @@ TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(outcome.report, 8u);
   EXPECT_EQ(outcome.direction, device::Direction::Send);
-  EXPECT_EQ(outcome.done, 8192u) << "every block is still sent";
+  EXPECT_EQ(outcome.done, 0u) << "the first block was refused";
+  const auto commands = CommandsOf(Sent());
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const auto& c) { return c[0] == 9; }),
+            4)
+      << "every block is still announced";
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const auto& c) { return c[0] == 8; }),
+            4)
+      << "and closed";
 
   // A read refused halfway leaves the caller's buffer as it was.
   std::vector<std::uint8_t> buffer(8192, 0xA5);
@@ -265,17 +311,6 @@ TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
-// The command frames sent, the data reports left out, as (code, Param1, Param2).
-std::vector<std::array<std::uint32_t, 3>> CommandsOf(const std::vector<Bytes>& sent) {
-  std::vector<std::array<std::uint32_t, 3>> commands;
-  for (const Bytes& report : sent) {
-    if (report[1] == 0x55 && report[2] != 1) {
-      commands.push_back({report[2], Le32At(report, 3), Le32At(report, 7)});
-    }
-  }
-  return commands;
-}
-
 TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
   module().cnc_running = false;  // started afterwards all the same
   const auto ram = Pattern(16384);
@@ -298,6 +333,20 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
   EXPECT_EQ(kept, std::vector<std::uint8_t>(16384, 0x5A));
   EXPECT_EQ(CommandsOf(Sent()).back(), (C{16, 0, 0}));
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+
+  // The RAM arrived whole and only the start was refused: the RAM is kept, and the outcome says
+  // that the CNC stands. Identify (2), 12, 17, 257 fetches, then 16.
+  module().ram = Pattern(16384);
+  std::reverse(module().ram.begin(), module().ram.end());
+  sim_->ArmFault(2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
+  outcome = device::ReadRam(handle_, kept);
+  EXPECT_EQ(outcome.failure, device::Failure::CncLeftStopped) << device::Describe(outcome);
+  EXPECT_EQ(outcome.report, 2u + 2 + 257 + 1);
+  EXPECT_EQ(kept, module().ram);
+  EXPECT_FALSE(module().cnc_running);
+  EXPECT_EQ(device::Describe(outcome),
+            "the RAM was read whole, but the module did not take the command to start the CNC "
+            "again (report 262, send); the CNC was left stopped");
 }
 
 TEST_F(SimTest, RamWriteToEachBank) {
@@ -320,6 +369,7 @@ TEST_F(SimTest, RamWriteToEachBank) {
   outcome = device::WriteRam(handle_, ram, device::RamBank::Main);
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(outcome.report, 2u + 2 + 5);
+  EXPECT_EQ(outcome.done, 4u * 64) << "four data reports went whole";
   EXPECT_EQ(CommandsOf(Sent()),
             (std::vector<C>{{12, 0, 0}, {18, 0, 16384}, {19, 0, 16384}, {13, 0, 0}}));
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -165,31 +168,44 @@ TEST_F(SessionTest, HeldStateFileIsInUseForAnotherProcess) {
 
 // A run that finds the file held waits for it, up to its limit.
 TEST_F(SessionTest, WaitingRunGoesAheadWhenTheHolderLetsGo) {
-  // The holder is a child: a forked copy of a holding process would share its lock.
+  // The holder is a child: a forked copy of a holding process would share its lock. It says when
+  // it holds the lock, and lets go when it is told to.
   int ready[2];
+  int release[2];
   ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
   const pid_t holder = ::fork();
   ASSERT_GE(holder, 0);
   if (holder == 0) {
+    ::alarm(60);
     std::string error;
     auto session = sim::Session::Start(StateOptions(), nullptr, error);
-    const char byte = session ? 1 : 0;
-    [[maybe_unused]] const ssize_t written = ::write(ready[1], &byte, 1);
-    std::this_thread::sleep_for(300ms);
+    char byte = session ? 1 : 0;
+    [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+    n = ::read(release[0], &byte, 1);
     ::_exit(0);
   }
   char byte = 0;
   ASSERT_EQ(::read(ready[0], &byte, 1), 1);
   ASSERT_EQ(byte, 1);
-  ::close(ready[0]);
-  ::close(ready[1]);
   std::string error;
-  const auto start = std::chrono::steady_clock::now();
-  auto session = sim::Session::Start(StateOptions(10s), nullptr, error);
+  EXPECT_FALSE(sim::Session::Start(StateOptions(0ms), nullptr, error)) << "the lock is held";
+
+  // The waiting run opens the lock file before it waits for the lock: the holder lets go once
+  // that has happened, so the run starts while the lock is still held.
+  const int watch = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, (path_ + ".lock").c_str(), IN_OPEN), 0);
+  std::unique_ptr<sim::Session> session;
+  std::thread waiting([&] { session = sim::Session::Start(StateOptions(30s), nullptr, error); });
+  pollfd opened{watch, POLLIN, 0};
+  EXPECT_EQ(::poll(&opened, 1, 30000), 1) << "the waiting run did not open the lock file";
+  [[maybe_unused]] const ssize_t n = ::write(release[1], &byte, 1);
+  waiting.join();
   EXPECT_TRUE(session) << error;
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms) << "the lock was not held";
   int status = 0;
   ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+  for (const int fd : {ready[0], ready[1], release[0], release[1], watch}) ::close(fd);
 }
 
 // Six processes that each add one to a register forty times, all through the same state file:

@@ -3,13 +3,13 @@
 # Where file modes matter, a test run by root runs the binaries as "nobody", whom modes bind.
 
 # A damaged simulator state file is refused with one line on stderr that names the file and
-# exit status 2, before any window, and the file is left as it was.
+# exit status 1 (a failure, not a usage error), before any window, and the file is left as it was.
 add_test(NAME tarven_binary_bad_sim_state
   COMMAND sh -c [=[
     dir=$(mktemp -d) && printf 'not a state\n' > "$dir/state" &&
     "$0" --simulate --sim-state "$dir/state" 2> "$dir/err"; status=$?
     lines=$(wc -l < "$dir/err"); content=$(cat "$dir/state"); cat "$dir/err"; rm -rf "$dir"
-    [ "$status" -eq 2 ] && [ "$lines" -eq 1 ] && [ "$content" = "not a state" ]
+    [ "$status" -eq 1 ] && [ "$lines" -eq 1 ] && [ "$content" = "not a state" ]
   ]=] $<TARGET_FILE:tarven>)
 add_test(NAME tarven_binary_sim_state_needs_simulate
   COMMAND sh -c [=[
@@ -37,7 +37,7 @@ add_test(NAME tarven_binary_saves_sim_state_on_sigterm
   ]=] $<TARGET_FILE:tarven> $<TARGET_FILE:tarvenctl>)
 
 # Files that are not a whole state are refused by both binaries, at once and without blocking:
-# exit status 2, one line naming the file, the file unchanged and nothing written beside it.
+# exit status 1, one line naming the file, the file unchanged and nothing written beside it.
 add_test(NAME sim_state_binaries_refuse_what_is_not_a_state
   COMMAND sh -c [=[
     dir=$(mktemp -d); errors=$(mktemp); failed=0
@@ -50,7 +50,7 @@ add_test(NAME sim_state_binaries_refuse_what_is_not_a_state
         timeout 5 "$binary" --simulate --sim-state "$file" status > /dev/null 2> "$errors"
         status=$?; err=$(cat "$errors")
         echo "$(basename "$binary") $file: exit $status: $err"
-        [ "$status" -eq 2 ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] &&
+        [ "$status" -eq 1 ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] &&
           case "$err" in *"$file: "*) true ;; *) false ;; esac &&
           [ "$(ls -A "$dir" | grep -v '\.lock$' | tr '\n' ' ')" = "$before" ] || failed=1
       done
@@ -85,19 +85,22 @@ add_test(NAME tarvenctl_binary_parallel_sim_state
   ]=] $<TARGET_FILE:tarvenctl>)
 
 # The window holds its state file for its whole run: tarvenctl on the same file gives up after
-# its wait with exit status 2 and "in use by another process", and goes ahead once the window
+# its wait with exit status 1 and "in use by another process", and goes ahead once the window
 # has closed.
 add_test(NAME tarvenctl_binary_sim_state_in_use_by_window
   COMMAND sh -c [=[
     dir=$(mktemp -d)
     "$0" --simulate --sim-state "$dir/state" & pid=$!
-    sleep 2
+    # On once the window holds the lock, however long its start takes.
+    for i in $(seq 600); do
+      flock -n "$dir/state.lock" true 2> /dev/null || break; sleep 0.05
+    done
     "$1" --simulate --sim-state "$dir/state" status > /dev/null 2> "$dir/err"; busy=$?
     err=$(cat "$dir/err"); echo "while the window runs: exit $busy: $err"
     kill -TERM $pid; wait $pid; window=$?
     "$1" --simulate --sim-state "$dir/state" status > /dev/null; after=$?
     echo "window exit $window; afterwards exit $after"; rm -rf "$dir"
-    [ "$busy" -eq 2 ] && [ "$err" = "tarvenctl: $dir/state: in use by another process" ] &&
+    [ "$busy" -eq 1 ] && [ "$err" = "tarvenctl: $dir/state: in use by another process" ] &&
       [ "$window" -eq 0 ] && [ "$after" -eq 0 ]
   ]=] $<TARGET_FILE:tarven> $<TARGET_FILE:tarvenctl>)
 
@@ -122,12 +125,12 @@ add_test(NAME sim_state_binaries_read_only_file
     rm -rf "$dir"
     [ "$status" -eq 0 ] && printf '%s\n' "$out" | grep -qx 'cnc: stopped' &&
       [ "$change" -eq 1 ] && case "$change_err" in *"cannot write simulator state"*) true ;; *) false ;; esac &&
-      [ "$window" -eq 2 ] && case "$window_err" in *"state: cannot be written"*) true ;; *) false ;; esac &&
+      [ "$window" -eq 1 ] && case "$window_err" in *"state: cannot be written"*) true ;; *) false ;; esac &&
       [ "$same" -eq 1 ]
   ]=] $<TARGET_FILE:tarven> $<TARGET_FILE:tarvenctl>)
 
 # The window checks at start-up that it will be able to save: a state file in a folder it cannot
-# write is refused at once, with exit status 2, before any window is shown.
+# write is refused at once, with exit status 1, before any window is shown.
 add_test(NAME tarven_binary_unwritable_sim_state_folder
   COMMAND sh -c [=[
     dir=$(mktemp -d); mkdir "$dir/locked"; chmod 755 "$dir" "$dir/locked"
@@ -139,7 +142,7 @@ add_test(NAME tarven_binary_unwritable_sim_state_folder
     run timeout 10 "$0" --simulate --sim-state "$dir/locked/state" 2> "$dir/err"; status=$?
     err=$(cat "$dir/err"); echo "exit $status: $err"
     empty=$(ls -A "$dir/locked" | wc -l); rm -rf "$dir"
-    [ "$status" -eq 2 ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] && [ "$empty" -eq 0 ] &&
+    [ "$status" -eq 1 ] && [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] && [ "$empty" -eq 0 ] &&
       case "$err" in *"its folder"*"cannot be written"*) true ;; *) false ;; esac
   ]=] $<TARGET_FILE:tarven>)
 

@@ -126,6 +126,24 @@ TEST_F(SimStateTest, FileCutAtAnyLineBreakIsRefused) {
   }
 }
 
+// A state whose lines end in CR LF (an editor's or a copy's doing) is the same state.
+TEST_F(SimStateTest, FileWithCrLfLinesIsReadAsItIs) {
+  sim::SimulatedModule written = Marked();
+  written.registers[0xF131] = 0x1234;
+  std::string text = sim::SerializeState(written);
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+    text.insert(at, 1, '\r');
+  }
+  WriteFile(text);
+  sim::SimulatedModule module;
+  std::string error;
+  bool existed = false;
+  ASSERT_TRUE(sim::LoadState(module, path_, error, &existed)) << error;
+  EXPECT_TRUE(existed);
+  EXPECT_EQ(sim::SerializeState(module), sim::SerializeState(written));
+  EXPECT_EQ(ReadText(path_), text) << "reading changes nothing";
+}
+
 TEST_F(SimStateTest, DamagedFilesAreRefusedWithAReasonAndChangeNothing) {
   const std::string whole = sim::SerializeState(sim::ModuleState());
   // The valid file with the line of `key` replaced (or removed, when `line` is empty).
@@ -151,6 +169,8 @@ TEST_F(SimStateTest, DamagedFilesAreRefusedWithAReasonAndChangeNothing) {
       {"empty", "", ": not a simulator state file"},
       {"no header", whole.substr(whole.find('\n') + 1), ": not a simulator state file"},
       {"older version", "tarven-sim-state 1\ncnc_running 0\n", "another version"},
+      {"stray letter in the header", "tarven-sim-state 2x" + whole.substr(whole.find('\n')),
+       ":1: the header must be \"tarven-sim-state 2\""},
       {"missing ram", with_line("ram", ""), ": incomplete simulator state: no ram line"},
       {"missing image", with_line("received_image", ""), "no received_image line"},
       {"twice", with_line("ext_dac", "ext_dac 0\next_dac 1"), ":7: ext_dac given twice"},

@@ -35,7 +35,7 @@ TEST(Tarvenctl, StatusOfEachPersonality) {
   r = Ctl({"--simulate", "status", "--json"}, sim);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out,
-            "{\"state\":\"application\",\"firmware\":\"4.54\",\"bootloader\":\"н/д\","
+            "{\"state\":\"application\",\"firmware\":\"4.54\",\"bootloader\":null,"
             "\"cnc\":\"stopped\",\"ext-dac\":\"on\"}\n");
 
   sim->module().personality = sim::Personality::BootLoader;
@@ -44,12 +44,21 @@ TEST(Tarvenctl, StatusOfEachPersonality) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out,
             "state: bootloader\nfirmware: 4.54\nbootloader: 1.2.3.\ncnc: н/д\next-dac: н/д\n");
+  r = Ctl({"--simulate", "status", "--json"}, sim);
+  EXPECT_EQ(r.out,
+            "{\"state\":\"bootloader\",\"firmware\":\"4.54\",\"bootloader\":\"1.2.3.\","
+            "\"cnc\":null,\"ext-dac\":null}\n");
 
   sim->Unplug();
   r = Ctl({"--simulate", "status"}, sim);
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "state: absent\nfirmware: н/д\nbootloader: н/д\ncnc: н/д\next-dac: н/д\n");
   EXPECT_EQ(r.err, "tarvenctl: status: no module found\n");
+  r = Ctl({"--simulate", "status", "--json"}, sim);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out,
+            "{\"state\":\"absent\",\"firmware\":null,\"bootloader\":null,\"cnc\":null,"
+            "\"ext-dac\":null}\n");
 }
 
 // A status exchange that breaks off is a failure: what was not read shows as н/д, never as a
@@ -128,7 +137,7 @@ TEST(Tarvenctl, StateFileCarriesTheModuleFromOneRunToTheNext) {
 
   std::ofstream(path) << "garbage\n";
   r = Ctl({"--simulate", "--sim-state", path.string(), "status"});
-  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.code, 1) << "a damaged state file is a failure, not a usage error";
   EXPECT_NE(r.err.find("not a simulator state file"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty());
   std::filesystem::remove(path);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "firmware/carried_image.h"
 #include "firmware/firmware_image.h"
 #include "sim/sim_backend.h"
+#include "status_losing_bus.h"
 
 namespace tarven::testing {
 namespace {
@@ -23,8 +25,9 @@ namespace fs = std::filesystem;
 
 using Result = CtlResult;
 
+// An update asks first, as every write does; these runs answer yes.
 Result Ctl(const std::vector<std::string>& args, std::shared_ptr<sim::SimBackend> sim = nullptr) {
-  return RunCtl(args, std::move(sim));
+  return RunCtl(args, std::move(sim), [](std::string_view) { return true; });
 }
 
 std::string TempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -43,6 +46,59 @@ TEST(UpdateCommand, SimulatedModuleTakesTheStandInAndComesBack) {
   EXPECT_EQ(r.out, "sent: 206728 bytes\nstate: application\nfirmware: 4.54\n");
   EXPECT_EQ(r.err, "") << "no progress line when standard error is not a terminal";
   EXPECT_EQ(sim->module().received_image, firmware::SyntheticImage().bytes);
+  EXPECT_EQ(sim->module().images_received, 1u);
+}
+
+// The update asks before anything goes to the module; with nobody to ask (no terminal) it needs
+// --yes, and --yes does not ask.
+TEST(UpdateCommand, AsksFirstAndWithoutATerminalNeedsYes) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<bool> answer;  // none: nobody to ask
+    int code;
+    const char* err;
+    std::vector<std::string> asked;
+  } cases[] = {
+      {"no terminal, no --yes", {"--simulate", "update"}, std::nullopt, 2,
+       "tarvenctl: update: no terminal to ask on; give --yes to write without asking; nothing was "
+       "written\n", {}},
+      {"answered no", {"--simulate", "update"}, false, 1,
+       "tarvenctl: update: not confirmed; nothing was written\n", {"Обновить прошивку Тарвен?"}},
+      {"answered yes", {"--simulate", "update"}, true, 0, "", {"Обновить прошивку Тарвен?"}},
+      {"--yes", {"--simulate", "update", "--yes"}, std::nullopt, 0, "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto sim = std::make_shared<sim::SimBackend>();
+    sim->StartRecording();
+    std::vector<std::string> asked;
+    cli::Confirm confirm;
+    if (c.answer) {
+      confirm = [&asked, answer = *c.answer](std::string_view question) {
+        asked.emplace_back(question);
+        return answer;
+      };
+    }
+    const Result r = RunCtl(c.args, sim, confirm);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(sim->module().images_received, c.code == 0 ? 1u : 0u);
+    if (c.code != 0) {
+      EXPECT_TRUE(sim->log().empty()) << "nothing went on the wire";
+    }
+  }
+}
+
+// An answer lost after the transfer is no confirmation: the status is asked again until the
+// returned application tells its firmware version.
+TEST(UpdateCommand, LostAnswerAfterTheTransferIsAskedAgain) {
+  auto sim = std::make_shared<StatusLosingBus>(1);
+  const Result r = Ctl({"--simulate", "update"}, sim);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "sent: 206728 bytes\nstate: application\nfirmware: 4.54\n");
+  EXPECT_EQ(sim->lost(), 1u);
   EXPECT_EQ(sim->module().images_received, 1u);
 }
 
