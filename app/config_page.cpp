@@ -109,11 +109,11 @@ void TMainForm::Edit2Change(const QString& text) {
 }
 
 bool TMainForm::ReadConfigSector(model::Sector sector) {
-  if (!device::AppModule.Found) return false;
+  if (!link_->AppModule.Found) return false;
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    outcome = device::ReadFlashArea(HidHandle, model::AreaId::ConfigSector, sector);
+    outcome = device::ReadFlashArea(*link_, model::AreaId::ConfigSector, sector);
   }
   if (!outcome.ok() && !outcome.module_absent()) {
     dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
@@ -135,7 +135,7 @@ void TMainForm::Button1Click() {
 }
 
 void TMainForm::Button2Click() {
-  if (!device::AppModule.Found) return;
+  if (!link_->AppModule.Found) return;
   if (!dialogs().AskYesNo(this, kCaption, kWriteQuestion)) return;
   model::ConfigValues values{};
   std::copy_n(params_array.begin(), values.size(), values.begin());
@@ -146,7 +146,7 @@ void TMainForm::WriteConfigSector(const std::function<void(model::Sector)>& chan
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    outcome = device::UpdateConfigSector(HidHandle, [&change](model::Sector sector) {
+    outcome = device::UpdateConfigSector(*link_, [&change](model::Sector sector) {
       change(sector);
       return device::Outcome::Done();
     });
@@ -206,7 +206,7 @@ void TMainForm::Button16Click() {
 }
 
 void TMainForm::Button17Click() {
-  if (!device::AppModule.Found) return;
+  if (!link_->AppModule.Found) return;
   if (!ea_params_shown) {
     dialogs().ShowMessage(this, ApplicationTitle(), kEaNotRead);
     return;

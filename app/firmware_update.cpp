@@ -86,8 +86,8 @@ void TMainForm::Button3Click() {
   }
   up_flag = true;
   // With the boot loader there already, the next status tick starts the transfer.
-  if (device::BootModule.Found) return;
-  device::RequestBootLoader(HidHandle);
+  if (link_->BootModule.Found) return;
+  device::RequestBootLoader(*link_);
 }
 
 void TMainForm::SendFirmwareImage() {
@@ -101,7 +101,7 @@ void TMainForm::SendFirmwareImage() {
     const BusyCursor busy;
     TransferView view(*Panel3, *ProgressBar1);
     outcome =
-        device::SendFirmware(HidHandle, image.bytes, [&](std::uint64_t done, std::uint64_t total) {
+        device::SendFirmware(*link_, image.bytes, [&](std::uint64_t done, std::uint64_t total) {
           view.Show(device::FirmwareProgressPercent(done, total));
           return true;
         });

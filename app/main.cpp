@@ -51,7 +51,6 @@ int main(int argc, char** argv) {
   tarven::sim::SessionOptions session_options;
   session_options.simulate = options.simulate;
   session_options.sim_state_path = options.sim_state_path;
-  session_options.trace = options.trace ? &std::cerr : nullptr;
   session_options.check_writable = true;
   std::unique_ptr<tarven::sim::Session> session =
       tarven::sim::Session::Start(session_options, nullptr, error);
@@ -81,7 +80,10 @@ int main(int argc, char** argv) {
   {
     QStringList arguments;
     for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
-    tarven::app::TMainForm form(arguments);
+    tarven::device::LinkOptions link_options;
+    link_options.simulated = session->simulator_shared();
+    link_options.trace = options.trace ? &std::cerr : nullptr;
+    tarven::app::TMainForm form(arguments, tarven::device::MakeLink(link_options));
     form.SetFirmwareImage(std::move(firmware_image), session->simulator() != nullptr);
     form.show();
     status = QApplication::exec();

@@ -104,8 +104,8 @@ QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
 
 }  // namespace
 
-TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dialogs,
-                     QWidget* parent)
+TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link> link,
+                     std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     : QWidget(parent, kWindowFlags),
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
@@ -119,6 +119,8 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dial
       Ui::TabSheet7Page(),
       Ui::TabSheet9Page(),
       Ui::TabSheet10Page(),
+      link_(std::move(link)),
+      HidHandle(link_->HidHandle),
       dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
   QFont base = font();
   base.setPixelSize(kFontPixels);
@@ -156,7 +158,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   FillImages();  // their lists are drawn with their pages (BuildPages)
   up_flag = false;
   ShowTitle();
-  device::ResetModuleRecords();
+  link_->ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
   std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
   KIP1 = KIP2 = KIP3 = KIP4 = 0;
@@ -283,7 +285,7 @@ void TMainForm::FormClose() {
   Timer1->stop();
   // Nor go on polling the network: the port is released with the window.
   if (Button15Tag == 1) StopNetworkPolling();
-  if (HidHandle != device::kInvalidHandle) device::CloseModule(HidHandle);
+  link_->CloseModule(HidHandle);
 }
 
 }  // namespace tarven::app

@@ -70,12 +70,19 @@ class TMainForm : public QWidget,
  public:
   // `arguments` are the command-line arguments after the program name; only the first one
   // counts ("-f" shows the two factory pages). Without `dialogs` the window asks a person.
-  explicit TMainForm(const QStringList& arguments, std::shared_ptr<Dialogs> dialogs = nullptr,
-                     QWidget* parent = nullptr);
+  // The window talks to the module over `link`.
+  TMainForm(const QStringList& arguments, std::shared_ptr<device::Link> link,
+            std::shared_ptr<Dialogs> dialogs = nullptr, QWidget* parent = nullptr);
   ~TMainForm() override;
 
+  device::Link& link() { return *link_; }
+
+ private:
+  std::shared_ptr<device::Link> link_;
+
+ public:
   // State shared by the areas of the window.
-  device::Handle HidHandle = device::kInvalidHandle;  // the module exchange in progress
+  device::Handle& HidHandle;  // the module exchange in progress: the link's
   bool up_flag = false;
   std::array<std::uint8_t, model::Area(model::AreaId::ConfigSector).size> params_array{};
   // The grid shows the 255 parameters of the working copy: a read filled it (with the module's

@@ -200,7 +200,7 @@ void TMainForm::SaveImageFile(const QString& name, std::span<const std::uint8_t>
 // --- transfers ----------------------------------------------------------------------------------
 
 void TMainForm::ReadImage(AreaId id) {
-  if (!device::AppModule.Found) return;
+  if (!link_->AppModule.Found) return;
   const QString name = ChooseExportFile();
   if (name.isEmpty()) return;
   const std::span<std::uint8_t> image = ImageOf(id);
@@ -208,8 +208,8 @@ void TMainForm::ReadImage(AreaId id) {
   {
     const BusyCursor busy;
     // The image changes only when the whole read arrived.
-    outcome = id == AreaId::Ram ? device::ReadRam(HidHandle, image)
-                                : device::ReadFlashArea(HidHandle, id, image);
+    outcome = id == AreaId::Ram ? device::ReadRam(*link_, image)
+                                : device::ReadFlashArea(*link_, id, image);
     if (outcome.ok() || outcome.failure == device::Failure::CncLeftStopped) {
       RedrawImage(id, 0, model::Area(id).size / 2);
     }
@@ -228,12 +228,12 @@ void TMainForm::ReadImage(AreaId id) {
 }
 
 void TMainForm::WriteFlashImage(AreaId id) {
-  if (!device::AppModule.Found) return;
+  if (!link_->AppModule.Found) return;
   if (!dialogs().AskYesNo(this, kCaption, kFlashQuestion)) return;
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    outcome = device::WriteFlashArea(HidHandle, id, ImageOf(id));
+    outcome = device::WriteFlashArea(*link_, id, ImageOf(id));
   }
   if (!outcome.ok() && !outcome.module_absent()) {
     dialogs().ShowMessage(this, ApplicationTitle(), kWriteFailed);
@@ -241,12 +241,12 @@ void TMainForm::WriteFlashImage(AreaId id) {
 }
 
 void TMainForm::WriteRamImage(device::RamBank bank) {
-  if (!device::AppModule.Found) return;
+  if (!link_->AppModule.Found) return;
   if (!dialogs().AskYesNo(this, kCaption, kRamQuestion)) return;
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    outcome = device::WriteRam(HidHandle, RAM_array, bank);
+    outcome = device::WriteRam(*link_, RAM_array, bank);
   }
   if (!outcome.ok() && !outcome.module_absent()) {
     dialogs().ShowMessage(this, ApplicationTitle(), kWriteFailed);

@@ -70,11 +70,11 @@ void TMainForm::RefreshSignalPage(dev::Handle handle, int page, std::uint8_t run
   // every read lands in it; a read that fails leaves it as it was, and the page shows what it
   // holds. Replies are not checked here: the next tick shows the module as it is.
   model::RegisterReply buffer{};
-  model::WriteLe32(buffer.data(), dev::AppModule.FirmwareVersion);
+  model::WriteLe32(buffer.data(), link_->AppModule.FirmwareVersion);
   buffer[4] = run_flag;
   buffer[5] = ext_dac_flag;
   const auto read_into = [&](std::uint16_t address, QLabel* bits, QLabel* octal) {
-    dev::ReadRegisterOver(handle, address, buffer);
+    dev::ReadRegisterOver(*link_, handle, address, buffer);
     ShowBits(bits, model::RegisterValue(buffer));
     ShowOctalWord(octal, model::RegisterValue(buffer));
   };
@@ -96,7 +96,7 @@ void TMainForm::RefreshSignalPage(dev::Handle handle, int page, std::uint8_t run
     for (std::size_t n = 0; n < 4; ++n) {
       // A counter grows only by a change that arrived: adding what a failed read left in the
       // buffer (another channel's change, or the status) would stay in the count for good.
-      if (dev::ReadRegisterOver(handle, dev::kEncoderRegisters[n], buffer)) {
+      if (dev::ReadRegisterOver(*link_, handle, dev::kEncoderRegisters[n], buffer)) {
         *counters[n] =
             model::AddCount(*counters[n], model::CounterDelta(model::RegisterNumber(buffer)));
       }
@@ -105,21 +105,21 @@ void TMainForm::RefreshSignalPage(dev::Handle handle, int page, std::uint8_t run
   }
 
   if (page == kDacPage) {
-    if (ext_dac_flag == 0) dev::SendBareCommand(handle, dev::CmdExtDacOn);
+    if (ext_dac_flag == 0) dev::SendBareCommand(*link_, handle, dev::CmdExtDacOn);
     QLabel* const codes[] = {Kp1Code, Kp2Code, Kp3Code, Kp4Code};
     QLabel* const volts[] = {Kp1Volts, Kp2Volts, Kp3Volts, Kp4Volts};
     for (std::size_t n = 0; n < 4; ++n) {
-      dev::ReadRegisterOver(handle, dev::kDacRegisters[n], buffer);
+      dev::ReadRegisterOver(*link_, handle, dev::kDacRegisters[n], buffer);
       codes[n]->setText(FromUtf8(model::FormatOctal(model::RegisterValue(buffer))));
       volts[n]->setText(DacVolts(model::RegisterNumber(buffer)));
     }
   } else if (ext_dac_flag == 1) {
     // The external DAC mode follows the page: off again on the first tick after leaving it.
-    dev::SendBareCommand(handle, dev::CmdExtDacOff);
+    dev::SendBareCommand(*link_, handle, dev::CmdExtDacOff);
   }
 
   if (page == kEaControllerPage) {
-    dev::ReadEaWordsOver(handle, dev::CmdReadEaInputs, buffer);
+    dev::ReadEaWordsOver(*link_, handle, dev::CmdReadEaInputs, buffer);
     const auto inputs = model::EaWords(buffer);
     QLabel* const input_bits[] = {EaIn170461Bits, EaIn170463Bits, EaIn170465Bits, EaIn170467Bits};
     QLabel* const input_octal[] = {EaIn170461Octal, EaIn170463Octal, EaIn170465Octal,
@@ -128,7 +128,7 @@ void TMainForm::RefreshSignalPage(dev::Handle handle, int page, std::uint8_t run
       ShowBits(input_bits[i], inputs[i]);
       ShowOctalWord(input_octal[i], inputs[i]);
     }
-    dev::ReadEaWordsOver(handle, dev::CmdReadEaOutputs, buffer);
+    dev::ReadEaWordsOver(*link_, handle, dev::CmdReadEaOutputs, buffer);
     const auto outputs = model::EaWords(buffer);
     ShowBits(EaOut170462Bits, outputs[0]);
     ShowOctalWord(EaOut170462Octal, outputs[0]);
@@ -146,7 +146,7 @@ void TMainForm::Button6Click() {
 }
 
 bool TMainForm::OutputsMayBeSent() const {
-  return dev::AppModule.Found && proc_en == 0;
+  return link_->AppModule.Found && proc_en == 0;
 }
 
 void TMainForm::Button10Click() {
@@ -161,7 +161,7 @@ void TMainForm::Button10Click() {
                                CheckBox29, CheckBox30, CheckBox31, CheckBox32};
   const dev::RegisterWrite writes[] = {{dev::kOutputRegisters[0], WordOf(first)},
                                        {dev::kOutputRegisters[1], WordOf(second)}};
-  dev::WriteRegisters(HidHandle, writes);
+  dev::WriteRegisters(*link_, writes);
 }
 
 void TMainForm::Button11Click() {
@@ -169,7 +169,7 @@ void TMainForm::Button11Click() {
   // The four boxes stand under the last four binary digits of КИП0: bits 3..0.
   QCheckBox* const boxes[] = {CheckBox33, CheckBox34, CheckBox35, CheckBox36};
   const dev::RegisterWrite writes[] = {{dev::kKip0Register, WordOf(boxes)}};
-  dev::WriteRegisters(HidHandle, writes);
+  dev::WriteRegisters(*link_, writes);
 }
 
 void TMainForm::Button12Click() {
@@ -180,7 +180,7 @@ void TMainForm::Button12Click() {
       {dev::kDacRegisters[2], static_cast<std::uint16_t>(KP3)},
       {dev::kDacRegisters[3], static_cast<std::uint16_t>(KP4)},
   };
-  dev::WriteRegisters(HidHandle, writes);
+  dev::WriteRegisters(*link_, writes);
 }
 
 void TMainForm::DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& text) {

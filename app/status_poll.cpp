@@ -26,7 +26,7 @@ QString NotAvailable() {
 void TMainForm::Timer1Timer() {
   BuildPages();
   const device::StatusReading reading = device::PollStatus(
-      HidHandle, [this](device::Handle handle, std::uint8_t run_flag, std::uint8_t ext_dac_flag) {
+      *link_, [this](device::Handle handle, std::uint8_t run_flag, std::uint8_t ext_dac_flag) {
         RefreshSignalPage(handle, PageControl1->currentIndex(), run_flag, ext_dac_flag);
       });
   // Whatever the exchange showed while it ran, the window is idle once the tick's handle is closed.
@@ -39,19 +39,19 @@ void TMainForm::ShowModuleState(device::Presence presence) {
   switch (presence) {
     case device::Presence::BootLoader:
       StaticText7->setText(QStringLiteral("загрузчик"));
-      StaticText9->setText(Text(model::BootVersionText(device::BootModule.BootVersion)));
+      StaticText9->setText(Text(model::BootVersionText(link_->BootModule.BootVersion)));
       // A requested update runs here, to its end, inside this tick.
       if (up_flag) {
         up_flag = false;
         SendFirmwareImage();
       }
-      StaticText8->setText(Text(model::FirmwareVersionText(device::BootModule.FirmwareVersion)));
+      StaticText8->setText(Text(model::FirmwareVersionText(link_->BootModule.FirmwareVersion)));
       SetModuleControlsEnabled(true);
       break;
     case device::Presence::Application:
       StaticText7->setText(QStringLiteral("подключен"));
       StaticText9->setText(NotAvailable());
-      StaticText8->setText(Text(model::FirmwareVersionText(device::AppModule.FirmwareVersion)));
+      StaticText8->setText(Text(model::FirmwareVersionText(link_->AppModule.FirmwareVersion)));
       SetModuleControlsEnabled(true);
       break;
     case device::Presence::Absent:
@@ -137,14 +137,14 @@ void TMainForm::EnableDacEdits() {
 }
 
 void TMainForm::Button8Click() {
-  if (!device::AppModule.Found) return;
+  if (!link_->AppModule.Found) return;
   const std::uint8_t command = Tag == 1 ? device::CmdStartCnc : device::CmdStopCnc;
-  device::SendApplicationCommand(HidHandle, command);
+  device::SendApplicationCommand(*link_, command);
 }
 
 void TMainForm::Button13Click() {
-  if (!device::AppModule.Found) return;
-  device::SendApplicationCommand(HidHandle, device::CmdRestart);
+  if (!link_->AppModule.Found) return;
+  device::SendApplicationCommand(*link_, device::CmdRestart);
 }
 
 }  // namespace tarven::app

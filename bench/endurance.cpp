@@ -90,9 +90,9 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QTemporaryDir scratch;
   auto sim = std::make_shared<tarven::sim::SimBackend>();
-  tarven::hid::LoadHidLibrary(sim);
   auto dialogs = std::make_shared<AnsweringDialogs>(scratch.path());
-  auto form = std::make_unique<tarven::app::TMainForm>(QStringList{"-f"}, dialogs);
+  auto form = std::make_unique<tarven::app::TMainForm>(
+      QStringList{"-f"}, std::make_shared<tarven::device::Link>(sim), dialogs);
   form->Timer1->stop();
   form->BuildPages();
   form->show();
@@ -152,7 +152,6 @@ int main(int argc, char** argv) {
   std::printf("module handles open after a tick: at most %zu\n", handles_left);
 
   form.reset();
-  tarven::hid::UnloadHidLibrary();
   bool ok = true;
   if (growth >= max_growth_kib) {
     std::printf("FAIL: memory grew by %ld KiB (limit %ld)\n", growth, max_growth_kib);

@@ -50,29 +50,25 @@ void Check(benchmark::State& state, sim::SimBackend& sim, std::uint32_t images,
 
 void BM_SendFirmwareOperation(benchmark::State& state) {
   auto sim = std::make_shared<sim::SimBackend>();
-  hid::LoadHidLibrary(sim);
-  device::ResetModuleRecords();
+  device::Link link(sim);
   const firmware::Image image = firmware::SyntheticImage();
-  device::Handle handle = device::kInvalidHandle;
   std::uint32_t images = 0;
   for (auto _ : state) {
     state.PauseTiming();
     BackToBootLoader(*sim);
     state.ResumeTiming();
-    const device::Outcome outcome = device::SendFirmware(handle, image.bytes);
+    const device::Outcome outcome = device::SendFirmware(link, image.bytes);
     benchmark::DoNotOptimize(outcome);
     ++images;
   }
   Check(state, *sim, images, image.bytes);
-  hid::UnloadHidLibrary();
 }
 BENCHMARK(BM_SendFirmwareOperation)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 void BM_WindowSendFirmwareImage(benchmark::State& state) {
   auto sim = std::make_shared<sim::SimBackend>();
-  hid::LoadHidLibrary(sim);
   auto dialogs = std::make_shared<SilentDialogs>();
-  app::TMainForm form({}, dialogs);
+  app::TMainForm form({}, std::make_shared<device::Link>(sim), dialogs);
   form.Timer1->stop();
   form.BuildPages();
   form.show();
@@ -91,7 +87,6 @@ void BM_WindowSendFirmwareImage(benchmark::State& state) {
   }
   if (dialogs->messages != 0) state.SkipWithError("the window told of a failed transfer");
   Check(state, *sim, images, image);
-  hid::UnloadHidLibrary();
 }
 BENCHMARK(BM_WindowSendFirmwareImage)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 

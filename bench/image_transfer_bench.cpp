@@ -29,17 +29,15 @@ constexpr double kReadReports = 1 + 1 + 1 + 257;
 
 class Binding {
  public:
-  Binding() : backend_(std::make_shared<NullBackend>()) {
-    hid::LoadHidLibrary(backend_);
-    device::ResetModuleRecords();
-  }
-  ~Binding() { hid::UnloadHidLibrary(); }
+  Binding() : backend_(std::make_shared<NullBackend>()), link_(backend_) {}
   Binding(const Binding&) = delete;
   Binding& operator=(const Binding&) = delete;
   hid::Backend& backend() const { return *backend_; }
+  device::Link& link() const { return link_; }
 
  private:
   std::shared_ptr<NullBackend> backend_;
+  mutable device::Link link_;
 };
 
 std::vector<std::uint8_t> Image() {
@@ -51,9 +49,8 @@ std::vector<std::uint8_t> Image() {
 void BM_FlashWriteOperation16K(benchmark::State& state) {
   const Binding binding;
   const auto image = Image();
-  device::Handle handle = device::kInvalidHandle;
   for (auto _ : state) {
-    const auto outcome = device::WriteFlashArea(handle, model::AreaId::MainRom, image);
+    const auto outcome = device::WriteFlashArea(binding.link(), model::AreaId::MainRom, image);
     benchmark::DoNotOptimize(outcome.failure);
   }
   // share_of_usb_time: host time per write over the 274 reports' millisecond frames.
@@ -66,9 +63,8 @@ BENCHMARK(BM_FlashWriteOperation16K);
 void BM_FlashReadOperationAndPreview16K(benchmark::State& state) {
   const Binding binding;
   std::vector<std::uint8_t> image(kImageLength);
-  device::Handle handle = device::kInvalidHandle;
   for (auto _ : state) {
-    const auto outcome = device::ReadFlashArea(handle, model::AreaId::MainRom, image);
+    const auto outcome = device::ReadFlashArea(binding.link(), model::AreaId::MainRom, image);
     benchmark::DoNotOptimize(outcome.failure);
     const auto lines = model::ImageListing(image, 0, 16);
     benchmark::DoNotOptimize(lines.data());
@@ -89,7 +85,7 @@ void BM_DataStreamAgainstBareCalls16K(benchmark::State& state) {
   double bare_seconds = 0;
   for (auto _ : state) {
     const auto start = Clock::now();
-    benchmark::DoNotOptimize(device::WriteData(NullBackend::kHandle, image.data(), kImageLength));
+    benchmark::DoNotOptimize(binding.link().WriteData(NullBackend::kHandle, image.data(), kImageLength));
     const auto middle = Clock::now();
     for (int i = 0; i < 256; ++i) {
       benchmark::DoNotOptimize(

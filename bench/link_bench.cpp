@@ -26,11 +26,14 @@ using Clock = std::chrono::steady_clock;
 
 class NullBinding {
  public:
-  NullBinding() { hid::LoadHidLibrary(std::make_shared<NullBackend>()); }
-  ~NullBinding() { hid::UnloadHidLibrary(); }
+  NullBinding() : link_(std::make_shared<NullBackend>()) {}
   NullBinding(const NullBinding&) = delete;
   NullBinding& operator=(const NullBinding&) = delete;
-  hid::Backend& backend() const { return *hid::BoundBackend(); }
+  hid::Backend& backend() const { return *link_.backend(); }
+  device::Link& link() const { return link_; }
+
+ private:
+  mutable device::Link link_;
 };
 
 double Seconds(Clock::duration d) {
@@ -68,7 +71,7 @@ void BM_WriteBlock16K(benchmark::State& state) {
   PairedWithBare(
       state, kWriteBlockReports,
       [&] {
-        benchmark::DoNotOptimize(device::WriteBlock(NullBackend::kHandle, image.data(),
+        benchmark::DoNotOptimize(binding.link().WriteBlock(NullBackend::kHandle, image.data(),
                                                     kImageLength, device::kMainRomAddress));
       },
       [&] {
@@ -87,7 +90,7 @@ void BM_ReadData16K(benchmark::State& state) {
       state, kReadDataFetches,
       [&] {
         benchmark::DoNotOptimize(
-            device::ReadData(NullBackend::kHandle, buffer.data(), kImageLength));
+            binding.link().ReadData(NullBackend::kHandle, buffer.data(), kImageLength));
         benchmark::ClobberMemory();
       },
       [&] {

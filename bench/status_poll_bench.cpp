@@ -13,17 +13,14 @@ namespace {
 
 void BM_PollStatusSimulated(benchmark::State& state) {
   auto sim = std::make_shared<sim::SimBackend>();
-  hid::LoadHidLibrary(sim);
-  device::ResetModuleRecords();
-  device::Handle handle = device::kInvalidHandle;
+  device::Link link(sim);
   for (auto _ : state) {
-    const device::StatusReading reading = device::PollStatus(handle);
+    const device::StatusReading reading = device::PollStatus(link);
     benchmark::DoNotOptimize(reading);
   }
-  if (device::AppModule.FirmwareVersion != sim->module().firmware_version) {
+  if (link.AppModule.FirmwareVersion != sim->module().firmware_version) {
     state.SkipWithError("the poll did not read the simulated module's status");
   }
-  hid::UnloadHidLibrary();
 }
 BENCHMARK(BM_PollStatusSimulated);
 

@@ -28,9 +28,8 @@ constexpr std::size_t kMaxParamsFileSize = 1 << 20;
 constexpr const char* kParamsHeader = "number,value";
 constexpr const char* kWriteQuestion = "Записать в ППЗУ Тарвен?";
 
-dev::Outcome ReadSector(Sector& sector) {
-  dev::Handle handle = dev::kInvalidHandle;
-  return dev::ReadFlashArea(handle, model::AreaId::ConfigSector, sector);
+dev::Outcome ReadSector(dev::Link& link, Sector& sector) {
+  return dev::ReadFlashArea(link, model::AreaId::ConfigSector, sector);
 }
 
 // The read-modify-write of the sector with Ctrl-C held off: it stops the command before the
@@ -38,9 +37,8 @@ dev::Outcome ReadSector(Sector& sector) {
 // that the module is never left inside a data stream.
 int UpdateSector(Context& context, const char* what, const dev::SectorChange& change) {
   const InterruptRequest interrupt;
-  dev::Handle handle = dev::kInvalidHandle;
   const dev::Outcome outcome = dev::UpdateConfigSector(
-      handle, change, [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+      context.link, change, [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
   if (outcome.failure == dev::Failure::Cancelled) {
     return context.Fail(what, "stopped on request before the write; nothing was written");
   }
@@ -70,7 +68,7 @@ std::optional<std::string> ItemText(std::size_t row, std::uint8_t value) {
 
 int ConfigShow(Context& context, bool json) {
   Sector sector{};
-  if (const dev::Outcome read = ReadSector(sector); !read.ok()) {
+  if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok()) {
     return context.Fail("config show", read);
   }
   if (!model::ConfigChecksumMatches(sector)) {
@@ -185,7 +183,7 @@ bool ParseNumbers(const std::vector<std::string>& words, std::vector<std::size_t
 
 // Reads the sector and checks the parameter table; the exit status when that fails.
 std::optional<int> ReadParams(Context& context, const char* what, Sector& sector) {
-  if (const dev::Outcome read = ReadSector(sector); !read.ok()) return context.Fail(what, read);
+  if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok()) return context.Fail(what, read);
   if (!model::EaChecksumMatches(sector)) return context.Fail(what, Mismatch(kParamTable));
   return std::nullopt;
 }

@@ -15,7 +15,7 @@ int Context::Fail(std::string_view what, std::string_view text) const {
 int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
   const int status = Fail(what, device::Describe(outcome));
   if (outcome.failure == device::Failure::NoAccess) {
-    const auto& unopened = device::LastSearch().unopened;
+    const auto& unopened = link.LastSearch().unopened;
     const bool permission =
         std::any_of(unopened.begin(), unopened.end(), [](const auto& u) { return u.permission; });
     if (permission) err << AccessHint();

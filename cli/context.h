@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/device.h"
 #include "device/outcome.h"
 
 namespace tarven::cli {
@@ -23,6 +24,8 @@ using Confirm = std::function<bool(std::string_view question)>;
 struct Context {
   std::ostream& out;
   std::ostream& err;
+  // The link to the module that the command talks to.
+  device::Link& link;
   // Null where there is nobody to ask (no terminal): a write then needs --yes.
   Confirm confirm;
   // The link is the simulated module (the simulator's stand-in firmware image may go to it).

@@ -86,7 +86,7 @@ bool IsModule(const dev::DeviceProbe& probe) {
 
 int Devices(Context& context, bool json) {
   std::vector<dev::DeviceProbe> probes;
-  if (!dev::ProbeDevices(probes)) {
+  if (!dev::ProbeDevices(context.link, probes)) {
     return context.Fail("devices", "the system's list of HID devices cannot be read");
   }
   bool any_module = false;

@@ -101,10 +101,9 @@ int Read(Context& context, const ImageOptions& options) {
   const InterruptRequest interrupt;
   ProgressLine line(context.err, IsTerminal(context.err), "read " + std::string(area->word),
                     &interrupt);
-  dev::Handle handle = dev::kInvalidHandle;
   const dev::Outcome outcome = area->id == AreaId::Ram
-                                   ? dev::ReadRam(handle, image, std::ref(line))
-                                   : dev::ReadFlashArea(handle, area->id, image, std::ref(line));
+                                   ? dev::ReadRam(context.link, image, std::ref(line))
+                                   : dev::ReadFlashArea(context.link, area->id, image, std::ref(line));
   line.Finish();
   // The file is written only once the whole image has arrived; a RAM that arrived whole is kept
   // also when the CNC could not be started again afterwards.
@@ -197,12 +196,11 @@ int Write(Context& context, const ImageOptions& options) {
   const InterruptRequest interrupt;
   ProgressLine line(context.err, IsTerminal(context.err), "write " + std::string(area->word),
                     &interrupt);
-  dev::Handle handle = dev::kInvalidHandle;
   dev::Outcome outcome =
-      ram ? dev::WriteRam(handle, image,
+      ram ? dev::WriteRam(context.link, image,
                           options.bank == "main" ? dev::RamBank::Main : dev::RamBank::Reserve,
                           std::ref(line))
-          : dev::WriteFlashArea(handle, area->id, image, std::ref(line));
+          : dev::WriteFlashArea(context.link, area->id, image, std::ref(line));
   line.Finish();
   if (!outcome.ok()) return context.Fail("image write", outcome);
   if (!options.verify) return kExitOk;
@@ -210,7 +208,7 @@ int Write(Context& context, const ImageOptions& options) {
   std::vector<std::uint8_t> back(area->size);
   ProgressLine reading(context.err, IsTerminal(context.err), "verify " + std::string(area->word),
                        &interrupt);
-  outcome = dev::ReadFlashArea(handle, area->id, back, std::ref(reading));
+  outcome = dev::ReadFlashArea(context.link, area->id, back, std::ref(reading));
   reading.Finish();
   if (!outcome.ok()) return context.Fail("image write: verify", outcome);
   const auto differs = std::mismatch(image.begin(), image.end(), back.begin());

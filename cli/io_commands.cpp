@@ -324,13 +324,12 @@ struct IoOptions {
   std::string csv;
 };
 
-Snapshot TakeSnapshot() {
+Snapshot TakeSnapshot(dev::Link& link) {
   Snapshot s;
   const auto now = std::chrono::system_clock::now();
   s.time = LocalTime(now, TimeForm::Iso);
   s.sheet_time = LocalTime(now, TimeForm::Spreadsheet);
-  dev::Handle handle = dev::kInvalidHandle;
-  s.outcome = dev::ReadLiveSignals(handle, s.live);
+  s.outcome = dev::ReadLiveSignals(link, s.live);
   return s;
 }
 
@@ -357,7 +356,7 @@ int Io(Context& context, IoOptions options) {
     options.count = *count;
   }
   if (!options.watch) {
-    const Snapshot s = TakeSnapshot();
+    const Snapshot s = TakeSnapshot(context.link);
     if (options.json) {
       context.out << ToJson(s).dump() << '\n';
     } else {
@@ -375,7 +374,7 @@ int Io(Context& context, IoOptions options) {
   std::string last_failure;
   auto next = std::chrono::steady_clock::now();
   while (!interrupt.requested() && (options.count == 0 || taken < options.count)) {
-    Snapshot s = TakeSnapshot();
+    Snapshot s = TakeSnapshot(context.link);
     s.watching = true;
     for (std::size_t i = 0; i < 4; ++i) {
       if (s.live.encoder_changes[i]) totals[i] += *s.live.encoder_changes[i];
@@ -428,8 +427,7 @@ int RegRead(Context& context, const std::vector<std::string>& words) {
     addresses.push_back(*address);
   }
   std::vector<std::optional<std::uint32_t>> values(addresses.size());
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::RegisterReads reads = dev::ReadRegisters(handle, addresses, values);
+  const dev::RegisterReads reads = dev::ReadRegisters(context.link, addresses, values);
   if (reads.cnc_running) {
     return context.Fail("reg read", std::string("an encoder register gives its counts to the "
                                                 "reader, and they are the CNC's while it runs; ") +
@@ -482,8 +480,7 @@ int RegWrite(Context& context, const std::vector<std::string>& words) {
     }
     writes.push_back({*address, *value});
   }
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::GuardedWrite written = dev::WriteRegistersWhenStopped(handle, writes);
+  const dev::GuardedWrite written = dev::WriteRegistersWhenStopped(context.link, writes);
   if (!written.outcome.ok() && !written.accepted.empty()) {
     return context.Fail("reg write", dev::Describe(written.outcome) + "; " +
                                          WrittenAndNot(writes, written.accepted));
@@ -516,8 +513,7 @@ int DacSet(Context& context, const std::string& channel_text, const std::string&
   }
   const std::size_t n = channel.value - 1u;
   const dev::RegisterWrite write[] = {{dev::kDacRegisters[n], *code}};
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::GuardedWrite written = dev::WriteRegistersWhenStopped(handle, write, true);
+  const dev::GuardedWrite written = dev::WriteRegistersWhenStopped(context.link, write, true);
   if (written.outcome.ok() && !written.cnc_running) {
     if (written.switched_dac_on) context.out << "ext-dac: on\n";
     context.out << "dac" << channel.value << ' ' << RegisterName(dev::kDacRegisters[n]) << ": "
@@ -578,8 +574,7 @@ void RegisterIoCommands(CLI::App& app, Action& action) {
   });
   dac->add_subcommand("off", "switch the external DAC mode off")->callback([&action] {
     action = [](Context& c) {
-      dev::Handle handle = dev::kInvalidHandle;
-      return c.Finish("dac off", dev::SendApplicationCommand(handle, dev::CmdExtDacOff));
+      return c.Finish("dac off", dev::SendApplicationCommand(c.link, dev::CmdExtDacOff));
     };
   });
 }

@@ -18,8 +18,7 @@ namespace dev = tarven::device;
 using model::kNotAvailable;
 
 int Status(Context& context, bool json) {
-  dev::Handle handle = dev::kInvalidHandle;
-  const dev::StatusReading reading = dev::PollStatus(handle);
+  const dev::StatusReading reading = dev::PollStatus(context.link);
   // A value the module did not tell is none: "н/д" in the text, null in JSON.
   using Value = std::optional<std::string>;
   const auto known_if = [](bool known, std::string text) {
@@ -31,7 +30,7 @@ int Status(Context& context, bool json) {
       const bool known = reading.status_read;
       fields = {{"state", "application"},
                 {"firmware",
-                 known_if(known, model::FirmwareVersionText(dev::AppModule.FirmwareVersion))},
+                 known_if(known, model::FirmwareVersionText(context.link.AppModule.FirmwareVersion))},
                 {"bootloader", std::nullopt},
                 {"cnc", known_if(known, reading.run_flag != 0 ? "running" : "stopped")},
                 {"ext-dac", known_if(known, reading.ext_dac_flag != 0 ? "on" : "off")}};
@@ -41,9 +40,9 @@ int Status(Context& context, bool json) {
       fields = {
           {"state", "bootloader"},
           {"firmware", known_if(reading.firmware_version_read,
-                                model::FirmwareVersionText(dev::BootModule.FirmwareVersion))},
+                                model::FirmwareVersionText(context.link.BootModule.FirmwareVersion))},
           {"bootloader",
-           known_if(reading.status_read, model::BootVersionText(dev::BootModule.BootVersion))},
+           known_if(reading.status_read, model::BootVersionText(context.link.BootModule.BootVersion))},
           {"cnc", std::nullopt},
           {"ext-dac", std::nullopt}};
       break;
@@ -71,8 +70,7 @@ int Status(Context& context, bool json) {
 
 Action ApplicationCommand(std::uint8_t code, std::string what) {
   return [code, what = std::move(what)](Context& context) {
-    dev::Handle handle = dev::kInvalidHandle;
-    return context.Finish(what, dev::SendApplicationCommand(handle, code));
+    return context.Finish(what, dev::SendApplicationCommand(context.link, code));
   };
 }
 

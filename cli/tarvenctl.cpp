@@ -126,7 +126,6 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   sim::SessionOptions session_options;
   session_options.simulate = options.simulate;
   session_options.sim_state_path = options.sim_state;
-  session_options.trace = options.trace ? &err : nullptr;
   std::string error;
   const auto session = sim::Session::Start(session_options, std::move(simulator), error);
   if (!session) {
@@ -137,7 +136,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
     confirm = AskOnTerminal;
   }
-  Context context{out, err, std::move(confirm)};
+  device::LinkOptions link_options;
+  link_options.simulated = session->simulator_shared();
+  link_options.trace = options.trace ? &err : nullptr;
+  const std::unique_ptr<device::Link> link = device::MakeLink(link_options);
+  Context context{out, err, *link, std::move(confirm)};
   context.simulated = session->simulator() != nullptr;
   int result = action(context);
   if (!session->Finish(error)) {

@@ -63,8 +63,7 @@ int Update(Context& context, const std::string& file, bool yes) {
   {
     const InterruptRequest interrupt;
     ProgressLine line(context.err, IsTerminal(context.err), kWhat, &interrupt);
-    dev::Handle handle = dev::kInvalidHandle;
-    result = dev::UpdateFirmware(handle, image.bytes, std::ref(line), timing);
+    result = dev::UpdateFirmware(context.link, image.bytes, std::ref(line), timing);
     line.Finish();
   }
   const auto seconds = [](std::chrono::milliseconds wait) {
@@ -107,7 +106,7 @@ int Update(Context& context, const std::string& file, bool yes) {
                         "application within " +
                             seconds(timing.return_wait));
   }
-  context.out << "firmware: " << model::FirmwareVersionText(dev::AppModule.FirmwareVersion)
+  context.out << "firmware: " << model::FirmwareVersionText(context.link.AppModule.FirmwareVersion)
               << '\n';
   return kExitOk;
 }

@@ -4,134 +4,122 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/checksum.h"
 #include "model/little_endian.h"
 
 namespace tarven::device {
+namespace {
+using Report = std::array<std::uint8_t, hid::kReportLength>;
+}  // namespace
 
-TModuleId AppModule;
-TModuleId BootModule;
+Link::Link(std::shared_ptr<hid::Backend> backend) : backend_(std::move(backend)) {
+  ResetModuleRecords();
+}
 
-void ResetModuleRecords() {
+Link::~Link() {
+  CloseModule(HidHandle);
+}
+
+void Link::ResetModuleRecords() {
   AppModule = TModuleId{false, kModuleVendorId, kModuleProductId, kAppDeviceCode, 0, 0};
   BootModule = TModuleId{false, kModuleVendorId, kModuleProductId, kBootDeviceCode, 0, 0};
 }
 
-namespace {
-
-using Report = std::array<std::uint8_t, hid::kReportLength>;
-
-SearchReport last_search;
-std::uint64_t reports_exchanged = 0;
-
-bool Send(hid::Backend& hid, Handle handle, const std::uint8_t* report) {
-  ++reports_exchanged;
-  return hid.SetFeature(handle, report, hid::kReportLength);
+bool Link::Send(Handle handle, const std::uint8_t* report) {
+  ++reports_exchanged_;
+  return backend_->SetFeature(handle, report, hid::kReportLength);
 }
 
-bool Fetch(hid::Backend& hid, Handle handle, std::uint8_t* report) {
-  ++reports_exchanged;
-  return hid.GetFeature(handle, report, hid::kReportLength);
+bool Link::Fetch(Handle handle, std::uint8_t* report) {
+  ++reports_exchanged_;
+  return backend_->GetFeature(handle, report, hid::kReportLength);
 }
 
 // Runs the identity checks on one opened device; true when it is the wanted personality.
-bool IsPersonality(hid::Backend& hid, Handle handle, const TModuleId& module) {
+bool Link::IsPersonality(Handle handle, const TModuleId& module) {
   std::uint16_t vendor = 0;
   std::uint16_t product = 0;
-  if (!hid.GetAttributes(handle, vendor, product)) return false;
+  if (!backend_->GetAttributes(handle, vendor, product)) return false;
   if (vendor != module.VendorId || product != module.ProductId) return false;
   std::uint16_t feature_length = 0;
-  if (!hid.GetFeatureReportLength(handle, feature_length)) return false;
+  if (!backend_->GetFeatureReportLength(handle, feature_length)) return false;
   if (feature_length != kModuleFeatureReportLength) return false;
-  ++last_search.identified;
+  ++last_search_.identified;
   TModuleCommand identify;
   identify.Code = CmdIdentify;
   std::uint8_t answer[2] = {0, 0};
   if (!SendCommand(handle, identify) || !ReadData(handle, answer, sizeof answer)) {
-    ++last_search.not_answering;
+    ++last_search_.not_answering;
     return false;
   }
   const std::uint16_t code = model::ReadLe16(answer);
   if (code == kAppDeviceCode) {
-    ++last_search.applications;
+    ++last_search_.applications;
   } else if (code == kBootDeviceCode) {
-    ++last_search.boot_loaders;
+    ++last_search_.boot_loaders;
   } else {
-    ++last_search.not_answering;
+    ++last_search_.not_answering;
   }
   return code == module.DeviceCode;
 }
 
-}  // namespace
-
-const SearchReport& LastSearch() {
-  return last_search;
-}
-
-std::uint64_t ReportsExchanged() {
-  return reports_exchanged;
-}
-
-Handle OpenModule(TModuleId& module) {
+Handle Link::OpenModule(TModuleId& module) {
   module.Found = false;
-  last_search = SearchReport{};
-  hid::Backend* hid = hid::BoundBackend();
-  if (hid == nullptr) return kInvalidHandle;
+  last_search_ = SearchReport{};
+  if (!backend_) return kInvalidHandle;
   std::vector<std::string> paths;
-  if (!hid->Enumerate(module.VendorId, module.ProductId, paths)) return kInvalidHandle;
+  if (!backend_->Enumerate(module.VendorId, module.ProductId, paths)) return kInvalidHandle;
   for (const std::string& path : paths) {
     if (path.empty()) continue;
-    Handle handle = hid->Open(path);
+    Handle handle = backend_->Open(path);
     if (handle == kInvalidHandle) {
-      last_search.unopened.push_back(
-          {path, hid->OpenFailureReason(), hid->OpenFailureIsPermission()});
+      last_search_.unopened.push_back(
+          {path, backend_->OpenFailureReason(), backend_->OpenFailureIsPermission()});
       continue;
     }
-    if (IsPersonality(*hid, handle, module)) {
+    if (IsPersonality(handle, module)) {
       module.Found = true;
       return handle;
     }
-    hid->Close(handle);
+    backend_->Close(handle);
   }
   return kInvalidHandle;
 }
 
-void CloseModule(Handle& handle) {
+void Link::CloseModule(Handle& handle) {
   if (handle == kInvalidHandle) return;
-  if (hid::Backend* hid = hid::BoundBackend()) hid->Close(handle);
+  if (backend_) backend_->Close(handle);
   handle = kInvalidHandle;
 }
 
-bool SendCommand(Handle handle, const TModuleCommand& command) {
-  if (handle == kInvalidHandle) return false;
-  hid::Backend* hid = hid::BoundBackend();
-  if (hid == nullptr) return false;
+bool Link::SendCommand(Handle handle, const TModuleCommand& command) {
+  if (handle == kInvalidHandle || !backend_) return false;
   Report frame{};
   frame[1] = kCommandMarker;
   frame[2] = command.Code;
   model::WriteLe32(&frame[3], command.Param1);
   model::WriteLe32(&frame[7], command.Param2);
   model::WriteLe32(&frame[11], command.Param3);
-  return Send(*hid, handle, frame.data());
+  return Send(handle, frame.data());
 }
 
-bool ReadData(Handle handle, void* buffer, std::uint32_t count) {
+bool Link::ReadData(Handle handle, void* buffer, std::uint32_t count) {
   return ReadData(handle, buffer, count, {});
 }
 
-bool ReadData(Handle handle, void* buffer, std::uint32_t count,
-              const std::function<void(std::uint32_t copied)>& after_fetch) {
+bool Link::ReadData(Handle handle, void* buffer, std::uint32_t count,
+                    const std::function<void(std::uint32_t copied)>& after_fetch) {
   if (handle == kInvalidHandle) return true;
-  hid::Backend* hid = hid::BoundBackend();
-  if (hid == nullptr) return false;
+  if (!backend_) return false;
   auto* out = static_cast<std::uint8_t*>(buffer);
   Report report;
   std::uint32_t remaining = count;
   for (;;) {
     report[0] = 0;
-    if (!Fetch(*hid, handle, report.data())) return false;
+    if (!Fetch(handle, report.data())) return false;
     const std::uint32_t n = std::min(kReportPayload, remaining);
     std::memcpy(out, &report[1], n);
     out += n;
@@ -143,10 +131,9 @@ bool ReadData(Handle handle, void* buffer, std::uint32_t count,
   }
 }
 
-bool WriteData(Handle handle, const void* data, std::uint32_t length) {
+bool Link::WriteData(Handle handle, const void* data, std::uint32_t length) {
   if (handle == kInvalidHandle || length == 0) return true;
-  hid::Backend* hid = hid::BoundBackend();
-  if (hid == nullptr) return false;
+  if (!backend_) return false;
   const auto* in = static_cast<const std::uint8_t*>(data);
   Report report;
   report[0] = 0;
@@ -154,18 +141,18 @@ bool WriteData(Handle handle, const void* data, std::uint32_t length) {
     const std::uint32_t n = std::min(kReportPayload, length - sent);
     std::memcpy(&report[1], in + sent, n);
     if (n < kReportPayload) std::memset(&report[1 + n], 0, kReportPayload - n);
-    if (!Send(*hid, handle, report.data())) return false;
+    if (!Send(handle, report.data())) return false;
     sent += n;
   }
   return true;
 }
 
-bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address,
-                std::uint64_t* first_refused) {
+bool Link::WriteBlock(Handle handle, const void* data, std::uint32_t length,
+                      std::uint32_t address, std::uint64_t* first_refused) {
   const auto* in = static_cast<const std::uint8_t*>(data);
   bool all_accepted = true;
   auto step = [&](bool accepted) {
-    if (!accepted && all_accepted && first_refused != nullptr) *first_refused = reports_exchanged;
+    if (!accepted && all_accepted && first_refused != nullptr) *first_refused = reports_exchanged_;
     all_accepted &= accepted;
   };
   TModuleCommand block;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,17 +83,6 @@ inline constexpr std::uint32_t kKvpSize = model::Area(model::AreaId::Kvp).size;
 inline constexpr std::uint32_t kConfigSectorSize = model::Area(model::AreaId::ConfigSector).size;
 inline constexpr std::uint32_t kRamSize = model::Area(model::AreaId::Ram).size;
 
-// The two personalities, set up by ResetModuleRecords (the window's start-up does it).
-extern TModuleId AppModule;
-extern TModuleId BootModule;
-void ResetModuleRecords();
-
-// Searches the present HID devices for the personality that `module` describes. Checks, in this
-// order: vendor and product id, feature report length 65, the answer to CmdIdentify. Returns the
-// open handle of the first device that passes and sets module.Found; otherwise kInvalidHandle
-// and Found false. Every device skipped after it was opened is closed again.
-Handle OpenModule(TModuleId& module);
-
 // What the last search saw on its way, so that a front end can say why it found nothing. The
 // search itself still answers only with its handle and the record's Found.
 struct SearchReport {
@@ -111,47 +102,100 @@ struct SearchReport {
   };
   std::vector<Unopened> unopened;
 };
-const SearchReport& LastSearch();
+// One link to a module: the HID access it goes through, the module's two personalities as the
+// last search left them, the handle of the exchange in progress, and the count of reports. Every
+// front end owns its links; several live side by side (one per module), and nothing of a link is
+// kept anywhere else. Used from one thread at a time.
+class Link {
+ public:
+  // A link over `backend`; with none, every search finds nothing and every transfer fails.
+  explicit Link(std::shared_ptr<hid::Backend> backend);
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+  // Closes the handle of an exchange still in progress.
+  ~Link();
 
-// Feature reports the link has sent or asked for since the process started, refused ones
-// included. An operation numbers its reports from the count at its start.
-std::uint64_t ReportsExchanged();
+  hid::Backend* backend() const { return backend_.get(); }
 
-// Closes the handle (when valid) and sets it to kInvalidHandle.
-void CloseModule(Handle& handle);
+  // The two personalities, set up by ResetModuleRecords (a new link starts with them reset).
+  TModuleId AppModule;
+  TModuleId BootModule;
+  void ResetModuleRecords();
 
-// Sends one command frame. False with the invalid handle or when the device refuses it.
-bool SendCommand(Handle handle, const TModuleCommand& command);
+  // The handle of the module exchange in progress, kInvalidHandle otherwise. The operations open
+  // it, use it and close it again on every way out.
+  Handle HidHandle = kInvalidHandle;
 
-// Fetches count / 64 + 1 data reports and copies `count` payload bytes into `buffer`. False as
-// soon as a fetch fails (the bytes copied so far stay). The invalid handle fetches nothing and
-// returns true.
-bool ReadData(Handle handle, void* buffer, std::uint32_t count);
-// The same exchange, calling `after_fetch` with the bytes copied so far after every fetch.
-bool ReadData(Handle handle, void* buffer, std::uint32_t count,
-              const std::function<void(std::uint32_t copied)>& after_fetch);
+  // Searches the present HID devices for the personality that `module` describes. Checks, in this
+  // order: vendor and product id, feature report length 65, the answer to CmdIdentify. Returns the
+  // open handle of the first device that passes and sets module.Found; otherwise kInvalidHandle
+  // and Found false. Every device skipped after it was opened is closed again.
+  Handle OpenModule(TModuleId& module);
 
-// Streams `length` bytes as data reports of 64 (the last one shorter). False as soon as a report
-// is refused; true when all went, and also with the invalid handle or a length of 0.
-bool WriteData(Handle handle, const void* data, std::uint32_t length);
+  const SearchReport& LastSearch() const { return last_search_; }
 
-// Stores `length` bytes at module address `address` in blocks of at most 2048 bytes: each block
-// is announced by CmdBeginBlock (checksum, address, length), streamed, and closed by CmdEndBlock
-// with the same values. Every block is announced, streamed and closed whatever happened to the
-// ones before it. Returns true when every report of every block was accepted; otherwise, when
-// `first_refused` is given, it receives the ReportsExchanged() number of the first refused one.
-bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address,
-                std::uint64_t* first_refused = nullptr);
+  // Feature reports this link has sent or asked for, refused ones included. An operation numbers
+  // its reports from the count at its start.
+  std::uint64_t ReportsExchanged() const { return reports_exchanged_; }
 
-// Closes and invalidates a handle variable on every way out of a scope.
+  // Closes the handle (when valid) and sets it to kInvalidHandle.
+  void CloseModule(Handle& handle);
+
+  // Sends one command frame. False with the invalid handle or when the device refuses it.
+  bool SendCommand(Handle handle, const TModuleCommand& command);
+
+  // Fetches count / 64 + 1 data reports and copies `count` payload bytes into `buffer`. False as
+  // soon as a fetch fails (the bytes copied so far stay). The invalid handle fetches nothing and
+  // returns true.
+  bool ReadData(Handle handle, void* buffer, std::uint32_t count);
+  // The same exchange, calling `after_fetch` with the bytes copied so far after every fetch.
+  bool ReadData(Handle handle, void* buffer, std::uint32_t count,
+                const std::function<void(std::uint32_t copied)>& after_fetch);
+
+  // Streams `length` bytes as data reports of 64 (the last one shorter). False as soon as a
+  // report is refused; true when all went, and also with the invalid handle or a length of 0.
+  bool WriteData(Handle handle, const void* data, std::uint32_t length);
+
+  // Stores `length` bytes at module address `address` in blocks of at most 2048 bytes: each block
+  // is announced by CmdBeginBlock (checksum, address, length), streamed, and closed by CmdEndBlock
+  // with the same values. Every block is announced, streamed and closed whatever happened to the
+  // ones before it. Returns true when every report of every block was accepted; otherwise, when
+  // `first_refused` is given, it receives the ReportsExchanged() number of the first refused one.
+  bool WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address,
+                  std::uint64_t* first_refused = nullptr);
+
+ private:
+  bool Send(Handle handle, const std::uint8_t* report);
+  bool Fetch(Handle handle, std::uint8_t* report);
+  bool IsPersonality(Handle handle, const TModuleId& module);
+
+  std::shared_ptr<hid::Backend> backend_;
+  SearchReport last_search_;
+  std::uint64_t reports_exchanged_ = 0;
+};
+
+// How a front end's link reaches the module: the platform's USB access, or a simulated module's
+// bus, with every report traced or not. Both programs make their links here.
+struct LinkOptions {
+  // The simulated module's bus; null for the platform's USB access.
+  std::shared_ptr<hid::Backend> simulated;
+  // Every feature report in hex with its direction is written here when set.
+  std::ostream* trace = nullptr;
+};
+// A link as the options ask. Where the platform's HID access cannot be had, the link finds no
+// module.
+std::unique_ptr<Link> MakeLink(const LinkOptions& options);
+
+// Closes and invalidates a handle variable of a link on every way out of a scope.
 class HandleGuard {
  public:
-  explicit HandleGuard(Handle& handle) : handle_(handle) {}
-  ~HandleGuard() { CloseModule(handle_); }
+  HandleGuard(Link& link, Handle& handle) : link_(link), handle_(handle) {}
+  ~HandleGuard() { link_.CloseModule(handle_); }
   HandleGuard(const HandleGuard&) = delete;
   HandleGuard& operator=(const HandleGuard&) = delete;
 
  private:
+  Link& link_;
   Handle& handle_;
 };
 

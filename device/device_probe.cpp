@@ -7,32 +7,33 @@
 namespace tarven::device {
 namespace {
 
-std::optional<std::uint32_t> ReadWord(Handle handle, std::uint8_t code) {
+std::optional<std::uint32_t> ReadWord(Link& link, Handle handle, std::uint8_t code) {
   std::uint8_t answer[8] = {};
-  if (!SendCommand(handle, Command(code))) return std::nullopt;
+  if (!link.SendCommand(handle, Command(code))) return std::nullopt;
   // The application's status is 8 bytes (version, run and DAC flags), the boot loader's words 4.
-  if (!ReadData(handle, answer, code == CmdStatus ? 8 : 4)) return std::nullopt;
+  if (!link.ReadData(handle, answer, code == CmdStatus ? 8 : 4)) return std::nullopt;
   return model::ReadLe32(answer);
 }
 
-void Ask(hid::Backend& hid, Handle handle, DeviceProbe& probe) {
+void Ask(Link& link, Handle handle, DeviceProbe& probe) {
   std::uint16_t length = 0;
-  if (!hid.GetFeatureReportLength(handle, length)) return;
+  if (!link.backend()->GetFeatureReportLength(handle, length)) return;
   probe.feature_report_length = length;
   if (length != kModuleFeatureReportLength) return;
   std::uint8_t answer[2] = {};
-  if (!SendCommand(handle, Command(CmdIdentify)) || !ReadData(handle, answer, sizeof answer)) {
+  if (!link.SendCommand(handle, Command(CmdIdentify)) ||
+      !link.ReadData(handle, answer, sizeof answer)) {
     probe.personality = Personality::Silent;
     return;
   }
   probe.device_code = model::ReadLe16(answer);
   if (probe.device_code == kAppDeviceCode) {
     probe.personality = Personality::Application;
-    probe.firmware_version = ReadWord(handle, CmdStatus);
+    probe.firmware_version = ReadWord(link, handle, CmdStatus);
   } else if (probe.device_code == kBootDeviceCode) {
     probe.personality = Personality::BootLoader;
-    probe.boot_version = ReadWord(handle, CmdStatus);
-    probe.firmware_version = ReadWord(handle, CmdFirmwareVersion);
+    probe.boot_version = ReadWord(link, handle, CmdStatus);
+    probe.firmware_version = ReadWord(link, handle, CmdFirmwareVersion);
   } else {
     probe.personality = Personality::Other;
   }
@@ -40,23 +41,24 @@ void Ask(hid::Backend& hid, Handle handle, DeviceProbe& probe) {
 
 }  // namespace
 
-bool ProbeDevices(std::vector<DeviceProbe>& probes) {
+bool ProbeDevices(Link& link, std::vector<DeviceProbe>& probes) {
   probes.clear();
-  hid::Backend* hid = hid::BoundBackend();
+  hid::Backend* hid = link.backend();
   if (hid == nullptr) return false;
   std::vector<hid::DeviceInfo> devices;
   if (!hid->EnumerateDevices(kModuleVendorId, kModuleProductId, devices)) return false;
   for (hid::DeviceInfo& info : devices) {
     DeviceProbe probe;
     probe.info = std::move(info);
-    Handle handle = hid->Open(probe.info.path);
+    Handle& handle = link.HidHandle;
+    handle = hid->Open(probe.info.path);
     if (handle == kInvalidHandle) {
       probe.open_error = hid->OpenFailureReason();
       probe.permission = hid->OpenFailureIsPermission();
     } else {
       probe.opened = true;
-      HandleGuard guard(handle);
-      Ask(*hid, handle, probe);
+      HandleGuard guard(link, handle);
+      Ask(link, handle, probe);
     }
     probes.push_back(std::move(probe));
   }

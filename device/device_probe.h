@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/device.h"
 #include "device/hid.h"
 
 namespace tarven::device {
@@ -37,7 +38,7 @@ struct DeviceProbe {
 // Probes every present device with the module's ids, in the platform's order. Each is opened,
 // asked and closed again; only a device whose feature report length is the module's is sent a
 // report. False when the platform cannot list its devices.
-bool ProbeDevices(std::vector<DeviceProbe>& probes);
+bool ProbeDevices(Link& link, std::vector<DeviceProbe>& probes);
 
 const char* PersonalityName(Personality personality);
 

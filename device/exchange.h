@@ -1,6 +1,8 @@
 #pragma once
-// What the operations share in talking to the module: a command without its frame, and the count
-// by which an operation names the report that was refused.
+// What the operations share in talking to the module: a command without its frame, and one
+// operation's exchange over a link, which opens the personality it needs (or says why it is not
+// there), numbers the operation's reports, keeps the first one refused, and closes the handle on
+// every way out.
 
 #include <cstdint>
 
@@ -17,30 +19,52 @@ inline TModuleCommand Command(std::uint8_t code, std::uint32_t p1 = 0, std::uint
   return command;
 }
 
-// Numbers the reports of one operation from 1, as a failure names them.
-class ReportCount {
+// Why the link's last search found nothing: a device with the module's ids that did not identify
+// itself, one that could not be opened, or no module at all.
+Outcome WhyNoModule(const Link& link);
+// The same for a search for the application, which may have found the boot loader instead.
+Outcome WhyNoApplication(const Link& link);
+
+class Exchange {
  public:
-  ReportCount() : start_(ReportsExchanged()) {}
-  // The number of the report exchanged last.
-  std::uint64_t last() const { return ReportsExchanged() - start_; }
+  // Reports are numbered from the next one the link exchanges.
+  explicit Exchange(Link& link) : link_(link), start_(link.ReportsExchanged()) {}
+  ~Exchange() { link_.CloseModule(link_.HidHandle); }
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // Opens the personality into the link's HidHandle. False, with the reason in outcome(), when
+  // it is not there.
+  bool OpenApplication();
+  bool OpenBootLoader();
+
+  Link& link() { return link_; }
+  Handle handle() const { return link_.HidHandle; }
+
+  // The number of the report exchanged last, counting from 1 at the start of the exchange.
+  std::uint64_t last() const { return link_.ReportsExchanged() - start_; }
+  // The outcome of a refusal at the report exchanged last.
   Outcome Refused(Direction direction) const { return Outcome::RefusedReport(last(), direction); }
 
- private:
-  std::uint64_t start_;
-};
-
-// Why the last search found nothing: a device with the module's ids that did not identify itself,
-// one that could not be opened, or no module at all.
-inline Outcome WhyNoModule() {
-  const SearchReport& search = LastSearch();
-  if (search.not_answering > 0) return Outcome::Failed(Failure::NoIdentify);
-  if (!search.unopened.empty()) {
-    Outcome outcome = Outcome::Failed(Failure::NoAccess);
-    outcome.subject = search.unopened.front().path;
-    outcome.reason = search.unopened.front().reason;
-    return outcome;
+  // Notes a step that failed at the report just exchanged, unless an earlier one did; returns ok.
+  bool Note(bool ok, Direction direction) {
+    if (!ok && outcome_.ok()) outcome_ = Refused(direction);
+    return ok;
   }
-  return Outcome::Failed(Failure::NoModule);
-}
+  bool Send(const TModuleCommand& command) {
+    return Note(link_.SendCommand(handle(), command), Direction::Send);
+  }
+  bool Read(void* buffer, std::uint32_t length) {
+    return Note(link_.ReadData(handle(), buffer, length), Direction::Fetch);
+  }
+
+  // Done, or the first refusal noted, or why the personality was not there.
+  Outcome& outcome() { return outcome_; }
+
+ private:
+  Link& link_;
+  std::uint64_t start_;
+  Outcome outcome_;
+};
 
 }  // namespace tarven::device

@@ -27,20 +27,18 @@ int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size) {
   return static_cast<int>(std::nearbyint(percent));
 }
 
-Outcome RequestBootLoader(Handle& handle) {
-  return SendApplicationCommand(handle, CmdUpdate);
+Outcome RequestBootLoader(Link& link) {
+  return SendApplicationCommand(link, CmdUpdate);
 }
 
-Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
+Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image,
                      const Progress& progress) {
   if (image.empty() || image.size() > std::numeric_limits<std::uint32_t>::max()) {
     return Outcome::Failed(Failure::InvalidRequest);
   }
   const auto size = static_cast<std::uint32_t>(image.size());
-  const ReportCount count;
-  handle = OpenModule(BootModule);
-  if (handle == kInvalidHandle) return WhyNoModule();
-  HandleGuard guard(handle);
+  Exchange exchange(link);
+  if (!exchange.OpenBootLoader()) return exchange.outcome();
   Outcome outcome;
   outcome.total = size;
   if (!Report(progress, 0, size)) {
@@ -51,8 +49,8 @@ Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
   announce.Code = CmdUpdate;
   announce.Param1 = size;
   announce.Param2 = size >> 16;
-  if (!SendCommand(handle, announce)) {
-    Outcome refused = count.Refused(Direction::Send);
+  if (!link.SendCommand(exchange.handle(), announce)) {
+    Outcome refused = exchange.Refused(Direction::Send);
     refused.total = size;
     return refused;
   }
@@ -61,8 +59,8 @@ Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
   for (;;) {
     const std::uint32_t n = std::min(kFirmwarePieceLength, size - sent);
     if (n > 0) std::memcpy(piece.data(), image.data() + sent, n);
-    if (!WriteData(handle, piece.data(), n)) {
-      Outcome refused = count.Refused(Direction::Send);
+    if (!link.WriteData(exchange.handle(), piece.data(), n)) {
+      Outcome refused = exchange.Refused(Direction::Send);
       refused.done = sent;
       refused.total = size;
       return refused;
@@ -81,7 +79,7 @@ Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
   return outcome;
 }
 
-UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
+UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
                             const Progress& progress, const UpdateTiming& timing,
                             const Sleep& sleep) {
   const Sleep pause = sleep ? sleep : [](std::chrono::milliseconds duration) {
@@ -92,7 +90,7 @@ UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
     result.outcome = Outcome::Failed(Failure::InvalidRequest);
     return result;
   }
-  result.after = PollStatus(handle);
+  result.after = PollStatus(link);
   switch (result.after.presence) {
     case Presence::Absent:
       result.outcome = result.after.outcome;
@@ -102,32 +100,32 @@ UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
       break;
     case Presence::Application: {
       result.stage = UpdateStage::GiveWay;
-      result.outcome = RequestBootLoader(handle);
+      result.outcome = RequestBootLoader(link);
       if (!result.outcome.ok()) return result;
       result.stage = UpdateStage::WaitBootLoader;
       bool found = false;
       for (std::int64_t i = Attempts(timing.boot_loader_wait, timing.poll_interval);
            i > 0 && !found; --i) {
-        handle = OpenModule(BootModule);
-        found = handle != kInvalidHandle;
-        CloseModule(handle);
+        link.HidHandle = link.OpenModule(link.BootModule);
+        found = link.HidHandle != kInvalidHandle;
+        link.CloseModule(link.HidHandle);
         if (!found && i > 1) pause(timing.poll_interval);
       }
       if (!found) {
-        result.outcome = WhyNoModule();
+        result.outcome = WhyNoModule(link);
         return result;
       }
       break;
     }
   }
   result.stage = UpdateStage::Transfer;
-  result.outcome = SendFirmware(handle, image, progress);
+  result.outcome = SendFirmware(link, image, progress);
   if (!result.outcome.ok()) return result;
   // The boot loader writes the image and starts the new firmware by itself; until then it may
   // still answer as the boot loader, or not at all.
   result.stage = UpdateStage::Return;
   for (std::int64_t i = Attempts(timing.return_wait, timing.poll_interval); i > 0; --i) {
-    result.after = PollStatus(handle);
+    result.after = PollStatus(link);
     // Only a status that arrived confirms the new firmware; a lost answer is asked again.
     if (result.after.presence == Presence::Application && result.after.status_read) {
       result.stage = UpdateStage::Done;

@@ -31,7 +31,7 @@ inline constexpr std::uint32_t kFirmwarePieceLength = 512;
 int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size);
 
 // Asks the application to give way to its boot loader (command 6 without parameters).
-Outcome RequestBootLoader(Handle& handle);
+Outcome RequestBootLoader(Link& link);
 
 // Opens the boot loader into `handle`, announces `image` and streams it piece by piece. `progress`
 // is told once with 0 after the boot loader was found and then after every piece (the empty last
@@ -41,7 +41,7 @@ Outcome RequestBootLoader(Handle& handle);
 // or NoIdentify when a device with the module's ids did not identify itself; nothing is sent. An
 // empty image, or one larger than a 32-bit count, is Failure::InvalidRequest and sends nothing.
 // The handle is closed and invalid again on every way out.
-Outcome SendFirmware(Handle& handle, std::span<const std::uint8_t> image,
+Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image,
                      const Progress& progress = {});
 
 // How long UpdateFirmware waits for the module to change personality, and how often it looks.
@@ -77,7 +77,7 @@ struct UpdateResult {
 // already present the first two steps are left out. `sleep` waits between searches (tests pass
 // one that only counts).
 using Sleep = std::function<void(std::chrono::milliseconds)>;
-UpdateResult UpdateFirmware(Handle& handle, std::span<const std::uint8_t> image,
+UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
                             const Progress& progress = {}, const UpdateTiming& timing = {},
                             const Sleep& sleep = {});
 

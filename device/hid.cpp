@@ -5,30 +5,6 @@
 #include <utility>
 
 namespace tarven::hid {
-namespace {
-std::shared_ptr<Backend>& Binding() {
-  static std::shared_ptr<Backend> bound;
-  return bound;
-}
-}  // namespace
-
-bool LoadHidLibrary() {
-  return LoadHidLibrary(MakePlatformBackend());
-}
-
-bool LoadHidLibrary(std::shared_ptr<Backend> backend) {
-  Binding() = std::move(backend);
-  return Binding() != nullptr;
-}
-
-void UnloadHidLibrary() {
-  Binding().reset();
-}
-
-Backend* BoundBackend() {
-  return Binding().get();
-}
-
 bool Backend::EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
                                std::vector<DeviceInfo>& devices) {
   devices.clear();

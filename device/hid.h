@@ -67,15 +67,6 @@ class Backend {
   virtual bool GetFeature(Handle handle, std::uint8_t* report, std::size_t length) = 0;
 };
 
-// Binds the platform's HID access (hidapi). False, and nothing bound, when it cannot be had.
-bool LoadHidLibrary();
-// Binds the given backend instead (the simulated module, test doubles).
-bool LoadHidLibrary(std::shared_ptr<Backend> backend);
-// Releases the binding. Afterwards every search finds nothing and every transfer fails.
-void UnloadHidLibrary();
-// The bound backend, or nullptr.
-Backend* BoundBackend();
-
 // The USB location ("1-2.3") in a sysfs device path, as /sys/class/hidraw/hidrawN/device leads to
 // (".../usb1/1-2/1-2.3/1-2.3:1.0/0003:03EB:6202.0005" gives "1-2.3"). Empty when the path holds
 // no USB device, as for a virtual one.

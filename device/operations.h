@@ -1,7 +1,6 @@
 #pragma once
-// Operations on the module that both front ends call. Each one opens the module into the handle
-// variable it is given (the window's HidHandle, or a local one), and closes it and sets it back
-// to the invalid handle on every way out. Each returns an Outcome: done, or what failed and
+// Operations on the module that both front ends call. Each one opens the module into its link's
+// HidHandle, and closes it and sets it back to the invalid handle on every way out. Each returns an Outcome: done, or what failed and
 // where; the window may ignore it where it stays silent, tarvenctl turns it into words.
 
 #include <cstdint>
@@ -41,34 +40,31 @@ using OpenApplicationHook =
 // reads BootModule.BootVersion and BootModule.FirmwareVersion; a read that fails keeps the
 // previous word. A failed read does not stop the poll: the window shows what it has, as a poll
 // is repeated anyway; the reading says what arrived.
-StatusReading PollStatus(Handle& handle, const OpenApplicationHook& while_open = {});
+StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open = {});
 
-// Why the last search for the application found nothing: the boot loader answered instead, a
-// device with the module's ids did not identify itself, or there was no module at all.
-Outcome WhyNoApplication();
 
 // Sends one command without parameters or answer to the application personality.
-Outcome SendApplicationCommand(Handle& handle, std::uint8_t code);
+Outcome SendApplicationCommand(Link& link, std::uint8_t code);
 
 // Reads a flash area (or the configuration sector) of the application into `out`, which must
 // hold the area's size. `out` changes only when every byte arrived. `progress` is told after
 // every 2048 bytes; a stop it asks for is honoured once the module's stream has ended, and
 // leaves `out` unchanged.
-Outcome ReadFlashArea(Handle& handle, model::AreaId area, std::span<std::uint8_t> out,
+Outcome ReadFlashArea(Link& link, model::AreaId area, std::span<std::uint8_t> out,
                       const Progress& progress = {});
 
 // Stores `data` (the area's size) in a flash area of the application, block by block. As the
 // module expects, every block is announced, streamed and closed even after a refused report; the
 // outcome names the first refused one. `progress` is told after every block and may stop the
 // write between blocks.
-Outcome WriteFlashArea(Handle& handle, model::AreaId area, std::span<const std::uint8_t> data,
+Outcome WriteFlashArea(Link& link, model::AreaId area, std::span<const std::uint8_t> data,
                        const Progress& progress = {});
 
 // Reads the module's RAM into `out` (16384 bytes): stops the CNC, reads, and starts the CNC again
 // whatever became of the read and whatever the CNC's state was before. `out` changes only when
 // every byte arrived; `progress` as for ReadFlashArea. When every byte arrived and only the start
 // of the CNC was refused, `out` holds the RAM and the outcome is Failure::CncLeftStopped.
-Outcome ReadRam(Handle& handle, std::span<std::uint8_t> out, const Progress& progress = {});
+Outcome ReadRam(Link& link, std::span<std::uint8_t> out, const Progress& progress = {});
 
 enum class RamBank { Main, Reserve };
 
@@ -77,7 +73,7 @@ enum class RamBank { Main, Reserve };
 // the restart go out even after a refused report, as the module expects; the outcome names the
 // first refused one. `progress` is told every 2048 bytes; the stream cannot stop halfway, since
 // the module counts on the announced length.
-Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank bank,
+Outcome WriteRam(Link& link, std::span<const std::uint8_t> data, RamBank bank,
                  const Progress& progress = {});
 
 // Read-modify-write of the configuration sector, over one open handle: reads the whole sector,
@@ -88,7 +84,7 @@ Outcome WriteRam(Handle& handle, std::span<const std::uint8_t> data, RamBank ban
 // nothing (Failure::Cancelled, `done` 0). The write is one block, which is never cut: a stop asked
 // for during it comes after the whole sector was written, and the outcome is done.
 using SectorChange = std::function<Outcome(model::Sector sector)>;
-Outcome UpdateConfigSector(Handle& handle, const SectorChange& change,
+Outcome UpdateConfigSector(Link& link, const SectorChange& change,
                            const Progress& progress = {});
 
 }  // namespace tarven::device

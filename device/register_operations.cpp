@@ -8,33 +8,13 @@
 namespace tarven::device {
 namespace {
 
-// Numbers the reports of one operation from 1 and keeps the first one refused.
-class Exchange {
- public:
-  Exchange() : start_(ReportsExchanged()) {}
-
-  // Notes a step that failed at the report just exchanged, unless an earlier one did.
-  bool Note(bool ok, Direction direction) {
-    if (!ok && outcome_.ok()) {
-      outcome_ = Outcome::RefusedReport(ReportsExchanged() - start_, direction);
-    }
-    return ok;
-  }
-  bool Send(Handle handle, const TModuleCommand& command) {
-    return Note(SendCommand(handle, command), Direction::Send);
-  }
-  bool Read(Handle handle, std::uint8_t code, std::uint32_t p1, model::RegisterReply& reply) {
-    const bool sent = Send(handle, Command(code, p1));
-    const bool read =
-        Note(ReadData(handle, reply.data(), model::kRegisterReplySize), Direction::Fetch);
-    return sent && read;
-  }
-  const Outcome& outcome() const { return outcome_; }
-
- private:
-  std::uint64_t start_;
-  Outcome outcome_;
-};
+// A command and its 4-byte answer.
+bool ReadReply(Exchange& exchange, std::uint8_t code, std::uint32_t p1,
+               model::RegisterReply& reply) {
+  const bool sent = exchange.Send(Command(code, p1));
+  const bool read = exchange.Read(reply.data(), model::kRegisterReplySize);
+  return sent && read;
+}
 
 struct Status {
   bool read = false;
@@ -42,10 +22,10 @@ struct Status {
   std::uint8_t ext_dac_flag = 0;
 };
 
-Status ReadStatus(Handle handle, Exchange& exchange) {
+Status ReadStatus(Exchange& exchange) {
   model::RegisterReply answer{};
   Status status;
-  status.read = exchange.Read(handle, CmdStatus, 0, answer);
+  status.read = ReadReply(exchange, CmdStatus, 0, answer);
   if (status.read) {
     status.run_flag = answer[4];
     status.ext_dac_flag = answer[5];
@@ -60,44 +40,41 @@ bool IsEncoderRegister(std::uint16_t address) {
          kEncoderRegisters.end();
 }
 
-bool ReadRegisterOver(Handle handle, std::uint16_t address, model::RegisterReply& reply) {
-  const bool sent = SendCommand(handle, Command(CmdReadRegister, address));
-  const bool read = ReadData(handle, reply.data(), model::kRegisterReplySize);
+bool ReadRegisterOver(Link& link, Handle handle, std::uint16_t address,
+                      model::RegisterReply& reply) {
+  const bool sent = link.SendCommand(handle, Command(CmdReadRegister, address));
+  const bool read = link.ReadData(handle, reply.data(), model::kRegisterReplySize);
   return sent && read;
 }
 
-bool ReadEaWordsOver(Handle handle, std::uint8_t code, model::RegisterReply& reply) {
-  const bool sent = SendCommand(handle, Command(code));
-  const bool read = ReadData(handle, reply.data(), model::kRegisterReplySize);
+bool ReadEaWordsOver(Link& link, Handle handle, std::uint8_t code, model::RegisterReply& reply) {
+  const bool sent = link.SendCommand(handle, Command(code));
+  const bool read = link.ReadData(handle, reply.data(), model::kRegisterReplySize);
   return sent && read;
 }
 
-bool SendBareCommand(Handle handle, std::uint8_t code) {
-  return SendCommand(handle, Command(code));
+bool SendBareCommand(Link& link, Handle handle, std::uint8_t code) {
+  return link.SendCommand(handle, Command(code));
 }
 
-Outcome WriteRegisters(Handle& handle, std::span<const RegisterWrite> writes) {
-  Exchange exchange;
-  handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) return WhyNoApplication();
-  HandleGuard guard(handle);
+Outcome WriteRegisters(Link& link, std::span<const RegisterWrite> writes) {
+  Exchange exchange(link);
+  if (!exchange.OpenApplication()) return exchange.outcome();
   for (const RegisterWrite& write : writes) {
-    exchange.Send(handle, Command(CmdWriteRegister, write.address, write.value));
+    exchange.Send(Command(CmdWriteRegister, write.address, write.value));
   }
   return exchange.outcome();
 }
 
-GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterWrite> writes,
+GuardedWrite WriteRegistersWhenStopped(Link& link, std::span<const RegisterWrite> writes,
                                        bool external_dac) {
-  Exchange exchange;
+  Exchange exchange(link);
   GuardedWrite result;
-  handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) {
-    result.outcome = WhyNoApplication();
+  if (!exchange.OpenApplication()) {
+    result.outcome = exchange.outcome();
     return result;
   }
-  HandleGuard guard(handle);
-  const Status status = ReadStatus(handle, exchange);
+  const Status status = ReadStatus(exchange);
   result.status_read = status.read;
   if (!status.read) {
     // Without the status nobody knows whether the CNC runs: nothing is written.
@@ -109,30 +86,28 @@ GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterW
     return result;
   }
   if (external_dac && status.ext_dac_flag == 0) {
-    result.switched_dac_on = exchange.Send(handle, Command(CmdExtDacOn));
+    result.switched_dac_on = exchange.Send(Command(CmdExtDacOn));
   }
   for (const RegisterWrite& write : writes) {
     result.accepted.push_back(
-        exchange.Send(handle, Command(CmdWriteRegister, write.address, write.value)));
+        exchange.Send(Command(CmdWriteRegister, write.address, write.value)));
   }
   result.outcome = exchange.outcome();
   return result;
 }
 
-Outcome ReadLiveSignals(Handle& handle, LiveSignals& live) {
+Outcome ReadLiveSignals(Link& link, LiveSignals& live) {
   live = {};
-  Exchange exchange;
-  handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) return WhyNoApplication();
-  HandleGuard guard(handle);
-  const Status status = ReadStatus(handle, exchange);
+  Exchange exchange(link);
+  if (!exchange.OpenApplication()) return exchange.outcome();
+  const Status status = ReadStatus(exchange);
   live.status_read = status.read;
   live.run_flag = status.run_flag;
   live.ext_dac_flag = status.ext_dac_flag;
 
   const auto read16 = [&](std::uint16_t address, std::optional<std::uint16_t>& value) {
     model::RegisterReply reply{};
-    if (exchange.Read(handle, CmdReadRegister, address, reply)) {
+    if (ReadReply(exchange, CmdReadRegister, address, reply)) {
       value = model::RegisterValue(reply);
     }
   };
@@ -146,41 +121,39 @@ Outcome ReadLiveSignals(Handle& handle, LiveSignals& live) {
   live.encoders_skipped = !status.read || status.run_flag != 0;
   for (std::size_t i = 0; i < kEncoderRegisters.size() && !live.encoders_skipped; ++i) {
     model::RegisterReply reply{};
-    if (exchange.Read(handle, CmdReadRegister, kEncoderRegisters[i], reply)) {
+    if (ReadReply(exchange, CmdReadRegister, kEncoderRegisters[i], reply)) {
       live.encoder_changes[i] = model::CounterDelta(model::RegisterNumber(reply));
     }
   }
   for (std::size_t i = 0; i < kDacRegisters.size(); ++i) {
     model::RegisterReply reply{};
-    if (exchange.Read(handle, CmdReadRegister, kDacRegisters[i], reply)) {
+    if (ReadReply(exchange, CmdReadRegister, kDacRegisters[i], reply)) {
       live.dac_codes[i] = model::RegisterNumber(reply);
     }
   }
   model::RegisterReply reply{};
-  if (exchange.Read(handle, CmdReadEaInputs, 0, reply)) live.ea_inputs = model::EaWords(reply);
+  if (ReadReply(exchange, CmdReadEaInputs, 0, reply)) live.ea_inputs = model::EaWords(reply);
   reply = {};
-  if (exchange.Read(handle, CmdReadEaOutputs, 0, reply)) {
+  if (ReadReply(exchange, CmdReadEaOutputs, 0, reply)) {
     const auto words = model::EaWords(reply);
     live.ea_outputs = std::array<std::uint16_t, 2>{words[0], words[1]};
   }
   return exchange.outcome();
 }
 
-RegisterReads ReadRegisters(Handle& handle, std::span<const std::uint16_t> addresses,
+RegisterReads ReadRegisters(Link& link, std::span<const std::uint16_t> addresses,
                             std::span<std::optional<std::uint32_t>> values) {
   RegisterReads result;
   if (values.size() < addresses.size()) {
     result.outcome = Outcome::Failed(Failure::InvalidRequest);
     return result;
   }
-  Exchange exchange;
-  handle = OpenModule(AppModule);
-  if (handle == kInvalidHandle) {
-    result.outcome = WhyNoApplication();
+  Exchange exchange(link);
+  if (!exchange.OpenApplication()) {
+    result.outcome = exchange.outcome();
     return result;
   }
-  HandleGuard guard(handle);
-  const Status status = ReadStatus(handle, exchange);
+  const Status status = ReadStatus(exchange);
   const bool encoders = std::any_of(addresses.begin(), addresses.end(), IsEncoderRegister);
   if (encoders && (!status.read || status.run_flag != 0)) {
     // An encoder's change read now would be lost to the CNC.
@@ -190,7 +163,7 @@ RegisterReads ReadRegisters(Handle& handle, std::span<const std::uint16_t> addre
   }
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     model::RegisterReply reply{};
-    if (exchange.Read(handle, CmdReadRegister, addresses[i], reply)) {
+    if (ReadReply(exchange, CmdReadRegister, addresses[i], reply)) {
       values[i] = model::RegisterNumber(reply);
     }
   }

@@ -34,11 +34,11 @@ bool IsEncoderRegister(std::uint16_t address);
 // One register read over an open handle: CmdReadRegister with the address, then the 8-byte
 // answer into `reply`. The answer is fetched whatever became of the command; what does not
 // arrive leaves `reply` as it was. True when both the command and the answer went through.
-bool ReadRegisterOver(Handle handle, std::uint16_t address, model::RegisterReply& reply);
+bool ReadRegisterOver(Link& link, Handle handle, std::uint16_t address, model::RegisterReply& reply);
 // CmdReadEaInputs or CmdReadEaOutputs over an open handle, the same way.
-bool ReadEaWordsOver(Handle handle, std::uint8_t code, model::RegisterReply& reply);
+bool ReadEaWordsOver(Link& link, Handle handle, std::uint8_t code, model::RegisterReply& reply);
 // A command without parameters or answer (CmdExtDacOn, CmdExtDacOff) over an open handle.
-bool SendBareCommand(Handle handle, std::uint8_t code);
+bool SendBareCommand(Link& link, Handle handle, std::uint8_t code);
 
 struct RegisterWrite {
   std::uint16_t address = 0;
@@ -48,7 +48,7 @@ struct RegisterWrite {
 // Opens the application and writes the registers in the given order, one CmdWriteRegister each
 // (no answer). Every write is sent even after a refused one, as the window's buttons do; the
 // outcome names the first refused report.
-Outcome WriteRegisters(Handle& handle, std::span<const RegisterWrite> writes);
+Outcome WriteRegisters(Link& link, std::span<const RegisterWrite> writes);
 
 // The same, for a front end that must not drive the controller while its CNC runs: opens the
 // application, reads its status over the same handle, and writes only when the status arrived
@@ -63,7 +63,7 @@ struct GuardedWrite {
   // Every write is sent even after a refused one, so a refusal may fall anywhere among them.
   std::vector<bool> accepted;
 };
-GuardedWrite WriteRegistersWhenStopped(Handle& handle, std::span<const RegisterWrite> writes,
+GuardedWrite WriteRegistersWhenStopped(Link& link, std::span<const RegisterWrite> writes,
                                        bool external_dac = false);
 
 // Every live value, each one present only when it was read; none is a default.
@@ -87,7 +87,7 @@ struct LiveSignals {
 // the electroautomatics words. Leaves the external-DAC mode as it is. Done when every value it
 // meant to read arrived; otherwise the outcome names the first refused report, and the values
 // that arrived are still given.
-Outcome ReadLiveSignals(Handle& handle, LiveSignals& live);
+Outcome ReadLiveSignals(Link& link, LiveSignals& live);
 
 // Reads registers in the given order over one open handle, after the status: an encoder register
 // is read only while the CNC is stopped. `values[i]` is set for each read that arrived.
@@ -95,7 +95,7 @@ struct RegisterReads {
   Outcome outcome;
   bool cnc_running = false;  // refused because an encoder register was asked for; nothing read
 };
-RegisterReads ReadRegisters(Handle& handle, std::span<const std::uint16_t> addresses,
+RegisterReads ReadRegisters(Link& link, std::span<const std::uint16_t> addresses,
                             std::span<std::optional<std::uint32_t>> values);
 
 }  // namespace tarven::device

@@ -10,9 +10,6 @@
 #include <thread>
 #include <utility>
 
-#include "device/device.h"
-#include "device/hid.h"
-#include "device/trace_backend.h"
 #include "sim/sim_state.h"
 
 namespace tarven::sim {
@@ -69,7 +66,6 @@ struct Session::Impl {
   // Whether the state file existed, and its state as loaded: Finish writes only what changed.
   bool state_existed = false;
   std::string loaded_state;
-  bool bound = false;
 
   ~Impl() {
     if (lock_fd >= 0) ::close(lock_fd);  // releases the lock
@@ -112,21 +108,10 @@ std::unique_ptr<Session> Session::Start(const SessionOptions& options,
     impl.state_path = options.sim_state_path;
     if (!impl.state_path.empty() && !impl.TakeStateFile(options, error)) return nullptr;
   }
-
-  std::shared_ptr<hid::Backend> backend =
-      impl.simulator ? std::shared_ptr<hid::Backend>(impl.simulator) : hid::MakePlatformBackend();
-  if (backend && options.trace != nullptr) {
-    backend = std::make_shared<hid::TraceBackend>(std::move(backend), *options.trace);
-  }
-  hid::LoadHidLibrary(std::move(backend));
-  impl.bound = true;
-  device::ResetModuleRecords();
   return session;
 }
 
-Session::~Session() {
-  if (impl_->bound) hid::UnloadHidLibrary();
-}
+Session::~Session() = default;
 
 bool Session::Finish(std::string& error) {
   Impl& impl = *impl_;
@@ -141,6 +126,10 @@ bool Session::Finish(std::string& error) {
 
 SimBackend* Session::simulator() const {
   return impl_->simulator.get();
+}
+
+std::shared_ptr<SimBackend> Session::simulator_shared() const {
+  return impl_->simulator;
 }
 
 }  // namespace tarven::sim

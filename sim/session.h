@@ -1,8 +1,8 @@
 #pragma once
-// One run of a front end (the window or one tarvenctl command) against the module: which HID
-// access is bound (the platform's, or a simulated module), the trace around it, and, for a
-// simulated module kept in a state file, the file's lock, load and save. The window and tarvenctl
-// both start their run through it, so that the two behave alike.
+// One run of a front end (the window or one tarvenctl command) against the simulated module, when
+// it asked for one: the module's bus and, for a module kept in a state file, the file's lock, load
+// and save. The window and tarvenctl both start their run through it, so that the two behave
+// alike; they make their link over the bus it gives (or over USB when it gives none).
 
 #include <chrono>
 #include <memory>
@@ -17,8 +17,6 @@ struct SessionOptions {
   bool simulate = false;
   // A file that keeps the simulated module between runs; empty for a fresh module each run.
   std::string sim_state_path;
-  // Every feature report in hex with its direction is written here when set.
-  std::ostream* trace = nullptr;
   // How long to wait for another process that holds the state file before giving up.
   std::chrono::milliseconds lock_wait{3000};
   // Check at once that the state file can be written at the end (the window, whose run is long).
@@ -27,16 +25,16 @@ struct SessionOptions {
 
 class Session {
  public:
-  // Binds the HID access for the run. With a state file: takes its lock (failing with "FILE: in
+  // Starts the run. With a state file: takes its lock (failing with "FILE: in
   // use by another process" when another process holds it past `lock_wait`), loads it, and
   // keeps the lock until the session ends. The lock is the file "TARGET.lock" beside the file
   // that FILE leads to (links followed); it is left in place afterwards. `simulator`, when given,
   // is the simulated module to use (tests inspect it afterwards). Null, with a one-line reason in
-  // `error`, on failure; then nothing is bound and the state file was not touched (the lock file
+  // `error`, on failure; then the state file was not touched (the lock file
   // may have been created).
   static std::unique_ptr<Session> Start(const SessionOptions& options,
                                         std::shared_ptr<SimBackend> simulator, std::string& error);
-  // Releases the binding and the lock. Does not save: call Finish for that.
+  // Releases the lock. Does not save: call Finish for that.
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -46,8 +44,9 @@ class Session {
   // with a one-line reason otherwise.
   bool Finish(std::string& error);
 
-  // The simulated module's bus, or null when the platform's HID access is bound.
+  // The simulated module's bus, or null when the run talks to USB.
   SimBackend* simulator() const;
+  std::shared_ptr<SimBackend> simulator_shared() const;
 
  private:
   Session();

@@ -43,7 +43,7 @@ class ConfigPageTest : public FormTest {
   void SetUp() override {
     FormTest::SetUp();
     form_ = MakeForm();
-    device::AppModule.Found = true;
+    link().AppModule.Found = true;
   }
   Bytes Sector() { return module().FlashAt(kSectorAddress, 2048); }
   // A sector whose first twelve bytes are the given values and stored checksum.
@@ -171,7 +171,7 @@ TEST_F(ConfigPageTest, DecliningOrNoModuleSendsNothing) {
   form_->Button17Click();
   EXPECT_TRUE(sim_->log().empty()) << "not even the read";
 
-  device::AppModule.Found = false;
+  link().AppModule.Found = false;
   form_->Button1Click();
   form_->Button2Click();
   form_->Button16Click();

@@ -69,7 +69,7 @@ TEST_F(FirmwareTest, ShippedSizeIsAnnouncedStreamedInPiecesAndReceivedWhole) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
 
   const device::Outcome outcome =
-      device::SendFirmware(handle_, image, [&](std::uint64_t done, std::uint64_t total) {
+      device::SendFirmware(link(), image, [&](std::uint64_t done, std::uint64_t total) {
         progress.emplace_back(done, total);
         return true;
       });
@@ -95,7 +95,7 @@ TEST_F(FirmwareTest, ShippedSizeIsAnnouncedStreamedInPiecesAndReceivedWhole) {
   EXPECT_EQ(progress[1].first, 512u);
   EXPECT_EQ(progress[403].first, 403u * 512u);
   EXPECT_EQ(progress.back().first, 206728u);
-  EXPECT_EQ(handle_, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
@@ -120,7 +120,7 @@ TEST_F(FirmwareTest, PieceCountFollowsTheSize) {
     const Bytes image = Pattern(c.size, 2);
     std::vector<std::uint64_t> done;
     const device::Outcome outcome =
-        device::SendFirmware(handle_, image, [&](std::uint64_t d, std::uint64_t) {
+        device::SendFirmware(link(), image, [&](std::uint64_t d, std::uint64_t) {
           done.push_back(d);
           return true;
         });
@@ -142,7 +142,7 @@ TEST_F(FirmwareTest, BytesThatLookLikeCommandFramesArriveWhole) {
     const Bytes frame = Frame(slice % 2 == 0 ? 6 : 1, 0x08000000, 5);  // update, identify
     std::copy(frame.begin() + 1, frame.end(), image.begin() + static_cast<long>(slice * 64));
   }
-  ASSERT_TRUE(device::SendFirmware(handle_, image).ok());
+  ASSERT_TRUE(device::SendFirmware(link(), image).ok());
   EXPECT_EQ(module().received_image, image);
   EXPECT_EQ(module().images_received, 1u);
 }
@@ -154,7 +154,7 @@ TEST_F(FirmwareTest, RefusedReportStopsTheStreamAndNamesIt) {
   sim_->ArmFault(103, sim::SimBackend::Fault::Unplug);
   std::uint64_t last_done = 0;
   const device::Outcome outcome =
-      device::SendFirmware(handle_, image, [&](std::uint64_t done, std::uint64_t) {
+      device::SendFirmware(link(), image, [&](std::uint64_t done, std::uint64_t) {
         last_done = done;
         return true;
       });
@@ -166,14 +166,14 @@ TEST_F(FirmwareTest, RefusedReportStopsTheStreamAndNamesIt) {
   EXPECT_EQ(last_done, 12u * 512u);
   EXPECT_EQ(StreamReports().size(), 1u + 100u) << "nothing after the refused report";
   EXPECT_EQ(module().images_received, 0u);
-  EXPECT_EQ(handle_, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
 TEST_F(FirmwareTest, RefusedAnnouncementSendsNoData) {
   InBootLoader();
   sim_->RefuseNthSend(2);  // the identify frame, then command 6
-  const device::Outcome outcome = device::SendFirmware(handle_, Pattern(2000, 4));
+  const device::Outcome outcome = device::SendFirmware(link(), Pattern(2000, 4));
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(outcome.report, 3u);
   EXPECT_EQ(outcome.done, 0u);
@@ -182,11 +182,11 @@ TEST_F(FirmwareTest, RefusedAnnouncementSendsNoData) {
 
 TEST_F(FirmwareTest, NothingIsSentWithoutABootLoaderOrWithoutAnImage) {
   // The application answers, not the boot loader.
-  EXPECT_EQ(device::SendFirmware(handle_, Pattern(600, 5)).failure, device::Failure::NoModule);
+  EXPECT_EQ(device::SendFirmware(link(), Pattern(600, 5)).failure, device::Failure::NoModule);
   InBootLoader();
-  EXPECT_EQ(device::SendFirmware(handle_, Bytes{}).failure, device::Failure::InvalidRequest);
+  EXPECT_EQ(device::SendFirmware(link(), Bytes{}).failure, device::Failure::InvalidRequest);
   sim_->Unplug();
-  EXPECT_EQ(device::SendFirmware(handle_, Pattern(600, 5)).failure, device::Failure::NoModule);
+  EXPECT_EQ(device::SendFirmware(link(), Pattern(600, 5)).failure, device::Failure::NoModule);
   for (const Bytes& report : Sent()) EXPECT_EQ(report[2], 1) << "only identify frames";
   EXPECT_EQ(module().images_received, 0u);
 }
@@ -196,7 +196,7 @@ TEST_F(FirmwareTest, StopAskedForFallsBetweenPieces) {
   const Bytes image = Pattern(5000, 6);
   int calls = 0;
   const device::Outcome outcome =
-      device::SendFirmware(handle_, image, [&](std::uint64_t, std::uint64_t) {
+      device::SendFirmware(link(), image, [&](std::uint64_t, std::uint64_t) {
         return ++calls < 3;  // the first call and the first piece go on; the second piece stops
       });
   EXPECT_EQ(outcome.failure, device::Failure::Cancelled);
@@ -205,7 +205,7 @@ TEST_F(FirmwareTest, StopAskedForFallsBetweenPieces) {
 }
 
 TEST_F(FirmwareTest, ApplicationIsAskedToGiveWayWithABareCommand6) {
-  ASSERT_TRUE(device::RequestBootLoader(handle_).ok());
+  ASSERT_TRUE(device::RequestBootLoader(link()).ok());
   std::vector<Bytes> sent = Sent();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1], Frame(6));
@@ -217,7 +217,7 @@ TEST_F(FirmwareTest, UpdateRunsBothStagesAndSeesTheApplicationReturn) {
   const Bytes image = Pattern(206728, 7);
   int sleeps = 0;
   const device::UpdateResult result =
-      device::UpdateFirmware(handle_, image, {}, {}, [&](std::chrono::milliseconds) { ++sleeps; });
+      device::UpdateFirmware(link(), image, {}, {}, [&](std::chrono::milliseconds) { ++sleeps; });
   EXPECT_EQ(result.stage, device::UpdateStage::Done) << device::Describe(result.outcome);
   EXPECT_FALSE(result.was_boot_loader);
   EXPECT_EQ(result.after.presence, device::Presence::Application);
@@ -229,7 +229,7 @@ TEST_F(FirmwareTest, UpdateRunsBothStagesAndSeesTheApplicationReturn) {
 TEST_F(FirmwareTest, UpdateStartingInTheBootLoaderSendsNoGiveWay) {
   InBootLoader();
   const Bytes image = Pattern(3000, 8);
-  const device::UpdateResult result = device::UpdateFirmware(handle_, image);
+  const device::UpdateResult result = device::UpdateFirmware(link(), image);
   EXPECT_EQ(result.stage, device::UpdateStage::Done);
   EXPECT_TRUE(result.was_boot_loader);
   for (const Bytes& report : Sent()) {
@@ -260,11 +260,11 @@ TEST_F(FirmwareTest, UpdateSaysWhereItStopped) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     sim_ = std::make_shared<sim::SimBackend>();
-    hid::LoadHidLibrary(sim_);
+    link_ = std::make_shared<device::Link>(sim_);
     c.arrange(*sim_);
     int sleeps = 0;
     const device::UpdateResult result = device::UpdateFirmware(
-        handle_, Pattern(1000, 9), {}, timing, [&](std::chrono::milliseconds wait) {
+        link(), Pattern(1000, 9), {}, timing, [&](std::chrono::milliseconds wait) {
           EXPECT_EQ(wait, std::chrono::milliseconds(100));
           ++sleeps;
         });
@@ -286,7 +286,7 @@ TEST_F(FirmwareTest, UpdateWhoseModuleDoesNotReturnSaysSo) {
   sim_->ArmFault(28, sim::SimBackend::Fault::SwitchPersonality);
   int sleeps = 0;
   const device::UpdateResult result =
-      device::UpdateFirmware(handle_, image, {},
+      device::UpdateFirmware(link(), image, {},
                              {std::chrono::milliseconds(1000), std::chrono::milliseconds(300),
                               std::chrono::milliseconds(100)},
                              [&](std::chrono::milliseconds) { ++sleeps; });
@@ -316,10 +316,10 @@ TEST_F(FirmwareTest, UpdateIsDoneOnlyOnceTheReturnedApplicationAnswers) {
     SCOPED_TRACE(c.name);
     auto bus = std::make_shared<StatusLosingBus>(c.losses);
     sim_ = bus;
-    hid::LoadHidLibrary(sim_);
+    link_ = std::make_shared<device::Link>(sim_);
     int sleeps = 0;
     const device::UpdateResult result = device::UpdateFirmware(
-        handle_, Pattern(1000, 11), {}, timing, [&](std::chrono::milliseconds) { ++sleeps; });
+        link(), Pattern(1000, 11), {}, timing, [&](std::chrono::milliseconds) { ++sleeps; });
     EXPECT_EQ(result.stage, c.stage) << device::Describe(result.outcome);
     EXPECT_EQ(result.after.presence, device::Presence::Application);
     EXPECT_EQ(result.after.status_read, c.status_read);

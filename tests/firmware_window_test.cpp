@@ -63,7 +63,7 @@ class FirmwareWindowTest : public FormTest {
   void SetUp() override {
     FormTest::SetUp();
     watch_ = std::make_shared<StreamWatch>(sim_);
-    hid::LoadHidLibrary(watch_);
+    link_ = std::make_shared<device::Link>(watch_);
     form_ = MakeForm();
     form_->SetFirmwareImage(firmware::SyntheticImage(), true);
   }
@@ -117,7 +117,7 @@ TEST_F(FirmwareWindowTest, PressSwitchesToTheBootLoaderWhoseTickTakesTheWholeIma
 
   form_->Timer1Timer();
   EXPECT_EQ(form_->StaticText7->text(), QStringLiteral("подключен"));
-  EXPECT_FALSE(device::BootModule.Found);
+  EXPECT_FALSE(link().BootModule.Found);
 }
 
 // Records the paints of the widgets it watches, with the progress bar's value at each.

@@ -25,7 +25,7 @@ class FormTest : public SimTest {
   // its pages built, as a person finds it once it has been painted.
   template <typename Form = app::TMainForm>
   std::unique_ptr<Form> MakeForm(const QStringList& arguments = {}) {
-    auto form = std::make_unique<Form>(arguments, dialogs_);
+    auto form = std::make_unique<Form>(arguments, link_shared(), dialogs_);
     form->Timer1->stop();
     form->BuildPages();
     return form;
@@ -33,7 +33,7 @@ class FormTest : public SimTest {
 
   // As MakeForm, with the status timer left running as the window starts it.
   std::unique_ptr<app::TMainForm> MakePollingForm(const QStringList& arguments = {}) {
-    return std::make_unique<app::TMainForm>(arguments, dialogs_);
+    return std::make_unique<app::TMainForm>(arguments, link_shared(), dialogs_);
   }
 
   ScriptedDialogs& dialogs() { return *dialogs_; }

@@ -25,7 +25,6 @@ class HidapiBackendTest : public testing::Test {
     backend_ = tarven::hid::MakePlatformBackend();
     ASSERT_NE(backend_, nullptr) << "hidapi could not be initialised";
   }
-  void TearDown() override { tarven::hid::UnloadHidLibrary(); }
 
   std::shared_ptr<Backend> backend_;
 };
@@ -38,9 +37,9 @@ TEST_F(HidapiBackendTest, NoModuleAttachedIsFoundAsNone) {
                  << paths.front() << "); this test needs none";
   }
 
-  ASSERT_TRUE(tarven::hid::LoadHidLibrary(backend_));
+  tarven::device::Link link(backend_);
   tarven::device::TModuleId module{true, kVendorId, kProductId, 0x3B03, 0, 0};
-  EXPECT_EQ(tarven::device::OpenModule(module), kInvalidHandle);
+  EXPECT_EQ(link.OpenModule(module), kInvalidHandle);
   EXPECT_FALSE(module.Found);
 }
 

@@ -16,7 +16,7 @@ TEST_F(SimTest, CommandFrameCarriesMarkerCodeAndLittleEndianParameters) {
   command.Param1 = 0x11223344;
   command.Param2 = 0x08035800;
   command.Param3 = 0x800;
-  ASSERT_TRUE(device::SendCommand(handle_, command));
+  ASSERT_TRUE(link().SendCommand(handle_, command));
   const Bytes expected = {0x00, 0x55, 0x09, 0x44, 0x33, 0x22, 0x11, 0x00,
                           0x58, 0x03, 0x08, 0x00, 0x08, 0x00, 0x00};
   const Bytes sent = Sent().at(0);
@@ -28,11 +28,11 @@ TEST_F(SimTest, CommandFrameCarriesMarkerCodeAndLittleEndianParameters) {
 TEST_F(SimTest, InvalidHandleSendsAndFetchesNothing) {
   TModuleCommand command;
   command.Code = 2;
-  EXPECT_FALSE(device::SendCommand(device::kInvalidHandle, command));
+  EXPECT_FALSE(link().SendCommand(device::kInvalidHandle, command));
   std::uint8_t buffer[4] = {1, 2, 3, 4};
-  EXPECT_TRUE(device::ReadData(device::kInvalidHandle, buffer, sizeof buffer));
+  EXPECT_TRUE(link().ReadData(device::kInvalidHandle, buffer, sizeof buffer));
   EXPECT_EQ(buffer[0], 1);
-  EXPECT_TRUE(device::WriteData(device::kInvalidHandle, buffer, sizeof buffer));
+  EXPECT_TRUE(link().WriteData(device::kInvalidHandle, buffer, sizeof buffer));
   EXPECT_TRUE(sim_->log().empty());
 }
 
@@ -47,7 +47,7 @@ TEST_F(SimTest, ReadDataFetchesCountOver64PlusOneReports) {
   for (const Case& c : cases) {
     sim_->ClearLog();
     std::vector<std::uint8_t> buffer(c.count + 1, 0xEE);
-    ASSERT_TRUE(device::ReadData(handle_, buffer.data(), c.count));
+    ASSERT_TRUE(link().ReadData(handle_, buffer.data(), c.count));
     EXPECT_EQ(Fetches(), c.fetches) << "count " << c.count;
     EXPECT_EQ(buffer[c.count], 0xEE) << "count " << c.count << " wrote past the end";
   }
@@ -65,9 +65,9 @@ TEST_F(SimTest, ReadDataCopiesPayloadInStreamOrder) {
     read.Code = device::CmdReadFlash;
     read.Param1 = device::kMainRomAddress;
     read.Param2 = count;
-    ASSERT_TRUE(device::SendCommand(handle_, read));
+    ASSERT_TRUE(link().SendCommand(handle_, read));
     Bytes buffer(count, 0);
-    ASSERT_TRUE(device::ReadData(handle_, buffer.data(), count));
+    ASSERT_TRUE(link().ReadData(handle_, buffer.data(), count));
     EXPECT_EQ(buffer, Bytes(pattern.begin(), pattern.begin() + count)) << "count " << count;
   }
 }
@@ -79,10 +79,10 @@ TEST_F(SimTest, ReadDataStopsAtARefusedFetchKeepingWhatArrived) {
   read.Code = device::CmdReadFlash;
   read.Param1 = device::kMainRomAddress;
   read.Param2 = 200;
-  ASSERT_TRUE(device::SendCommand(handle_, read));
+  ASSERT_TRUE(link().SendCommand(handle_, read));
   sim_->RefuseNthFetch(2);
   Bytes buffer(200, 0x11);
-  EXPECT_FALSE(device::ReadData(handle_, buffer.data(), 200));
+  EXPECT_FALSE(link().ReadData(handle_, buffer.data(), 200));
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 64), Bytes(64, 0xAB));
   EXPECT_EQ(Bytes(buffer.begin() + 64, buffer.end()), Bytes(136, 0x11));
   EXPECT_EQ(Fetches(), 2u);
@@ -98,7 +98,7 @@ TEST_F(SimTest, WriteDataSlicesTheStreamInto64ByteReports) {
     sim_->ClearLog();
     Bytes data(c.length);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
-    ASSERT_TRUE(device::WriteData(handle_, data.data(), c.length));
+    ASSERT_TRUE(link().WriteData(handle_, data.data(), c.length));
     const auto sent = Sent();
     ASSERT_EQ(sent.size(), c.reports) << "length " << c.length;
     for (std::size_t r = 0; r < sent.size(); ++r) {
@@ -115,7 +115,7 @@ TEST_F(SimTest, WriteDataStopsAtTheFirstRefusedReport) {
   OpenApplication();
   sim_->RefuseNthSend(2);
   const Bytes data(256, 0x5A);
-  EXPECT_FALSE(device::WriteData(handle_, data.data(), 256));
+  EXPECT_FALSE(link().WriteData(handle_, data.data(), 256));
   EXPECT_EQ(Sent().size(), 2u);
 }
 

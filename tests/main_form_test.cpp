@@ -32,8 +32,8 @@ namespace {
 using app::TMainForm;
 
 TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
-  device::AppModule = device::TModuleId{true, 1, 2, 3, 4, 5};
-  device::BootModule = device::TModuleId{true, 1, 2, 3, 4, 5};
+  link().AppModule = device::TModuleId{true, 1, 2, 3, 4, 5};
+  link().BootModule = device::TModuleId{true, 1, 2, 3, 4, 5};
   auto form = MakeForm();
 
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Тарвен v 4.54"));
@@ -88,20 +88,20 @@ TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
   }
 
   // The window's start-up sets both personality records up, whatever they held before.
-  EXPECT_FALSE(device::AppModule.Found);
-  EXPECT_EQ(device::AppModule.VendorId, 0x03EB);
-  EXPECT_EQ(device::AppModule.ProductId, 0x6202);
-  EXPECT_EQ(device::AppModule.DeviceCode, 0x3B03);
-  EXPECT_FALSE(device::BootModule.Found);
-  EXPECT_EQ(device::BootModule.VendorId, 0x03EB);
-  EXPECT_EQ(device::BootModule.ProductId, 0x6202);
-  EXPECT_EQ(device::BootModule.DeviceCode, 0x3B01);
+  EXPECT_FALSE(link().AppModule.Found);
+  EXPECT_EQ(link().AppModule.VendorId, 0x03EB);
+  EXPECT_EQ(link().AppModule.ProductId, 0x6202);
+  EXPECT_EQ(link().AppModule.DeviceCode, 0x3B03);
+  EXPECT_FALSE(link().BootModule.Found);
+  EXPECT_EQ(link().BootModule.VendorId, 0x03EB);
+  EXPECT_EQ(link().BootModule.ProductId, 0x6202);
+  EXPECT_EQ(link().BootModule.DeviceCode, 0x3B01);
 }
 
 // The window paints its first page before it builds the others, right after that first paint; the
 // pages then hold what the start-up gives them.
 TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
-  auto form = std::make_unique<TMainForm>(QStringList{}, dialogs_shared());
+  auto form = std::make_unique<TMainForm>(QStringList{}, link_shared(), dialogs_shared());
   form->Timer1->stop();
   EXPECT_FALSE(form->PagesBuilt());
   EXPECT_EQ(form->StringGrid1, nullptr);
@@ -298,7 +298,7 @@ class CountingBackend final : public hid::ForwardingBackend {
 
 TEST_F(FormTest, ClosingTheWindowClosesOnlyAnExchangeInProgress) {
   auto counting = std::make_shared<CountingBackend>(sim_);
-  hid::LoadHidLibrary(counting);
+  link_ = std::make_shared<device::Link>(counting);
 
   auto idle = MakeForm();
   idle->show();
@@ -310,7 +310,7 @@ TEST_F(FormTest, ClosingTheWindowClosesOnlyAnExchangeInProgress) {
 
   auto busy = MakeForm();
   busy->show();
-  busy->HidHandle = device::OpenModule(device::AppModule);
+  busy->HidHandle = link().OpenModule(link().AppModule);
   ASSERT_NE(busy->HidHandle, device::kInvalidHandle);
   busy->close();
   EXPECT_EQ(counting->closes, closes_by_tick + 1);

@@ -18,11 +18,11 @@ using device::Presence;
 TEST_F(SimTest, PollStatusReadsTheApplicationAndRunsTheHookOnTheOpenHandle) {
   module().cnc_running = true;
   module().ext_dac = true;
-  device::BootModule.Found = true;
+  link().BootModule.Found = true;
   device::Handle seen = device::kInvalidHandle;
   int hook_calls = 0;
   const auto reading =
-      device::PollStatus(handle_, [&](device::Handle h, std::uint8_t run, std::uint8_t ext) {
+      device::PollStatus(link(), [&](device::Handle h, std::uint8_t run, std::uint8_t ext) {
         seen = h;
         ++hook_calls;
         EXPECT_EQ(run, 1);
@@ -32,10 +32,10 @@ TEST_F(SimTest, PollStatusReadsTheApplicationAndRunsTheHookOnTheOpenHandle) {
   EXPECT_EQ(reading.presence, Presence::Application);
   EXPECT_EQ(hook_calls, 1);
   EXPECT_NE(seen, device::kInvalidHandle);
-  EXPECT_EQ(handle_, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
-  EXPECT_EQ(device::AppModule.FirmwareVersion, 0x00045400u);
-  EXPECT_FALSE(device::BootModule.Found);  // cleared once the application answers
+  EXPECT_EQ(link().AppModule.FirmwareVersion, 0x00045400u);
+  EXPECT_FALSE(link().BootModule.Found);  // cleared once the application answers
 }
 
 TEST_F(SimTest, PollStatusReadsTheBootLoaderWords) {
@@ -43,12 +43,12 @@ TEST_F(SimTest, PollStatusReadsTheBootLoaderWords) {
   module().boot_version = 0x00010203;
   module().firmware_version = 0x00045400;
   bool hook_ran = false;
-  const auto reading = device::PollStatus(handle_, [&](auto...) { hook_ran = true; });
+  const auto reading = device::PollStatus(link(), [&](auto...) { hook_ran = true; });
   EXPECT_EQ(reading.presence, Presence::BootLoader);
   EXPECT_FALSE(hook_ran);
   EXPECT_EQ(reading.run_flag, 0);
-  EXPECT_EQ(device::BootModule.BootVersion, 0x00010203u);
-  EXPECT_EQ(device::BootModule.FirmwareVersion, 0x00045400u);
+  EXPECT_EQ(link().BootModule.BootVersion, 0x00010203u);
+  EXPECT_EQ(link().BootModule.FirmwareVersion, 0x00045400u);
   const auto sent = Sent();
   // Identify to the application, identify to the boot loader, status, firmware version.
   ASSERT_EQ(sent.size(), 4u);
@@ -61,45 +61,45 @@ TEST_F(SimTest, PollStatusWithFailedReads) {
   // The application's status read fails: firmware word 0 and run flag 0.
   module().cnc_running = true;
   sim_->RefuseNthFetch(2);  // the identify answer passes, the status answer does not
-  auto reading = device::PollStatus(handle_);
+  auto reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::Application);
-  EXPECT_EQ(device::AppModule.FirmwareVersion, 0u);
+  EXPECT_EQ(link().AppModule.FirmwareVersion, 0u);
   EXPECT_EQ(reading.run_flag, 0);
 
   // The boot loader's reads fail: the words keep their previous values.
   module().personality = sim::Personality::BootLoader;
-  device::BootModule.BootVersion = 0x00050607;
-  device::BootModule.FirmwareVersion = 0x00012300;
+  link().BootModule.BootVersion = 0x00050607;
+  link().BootModule.FirmwareVersion = 0x00012300;
   sim_->ClearLog();
   sim_->RefuseNthFetch(3);  // application identify and boot identify pass; status answer fails
-  reading = device::PollStatus(handle_);
+  reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::BootLoader);
-  EXPECT_EQ(device::BootModule.BootVersion, 0x00050607u);
-  EXPECT_EQ(device::BootModule.FirmwareVersion, module().firmware_version);
+  EXPECT_EQ(link().BootModule.BootVersion, 0x00050607u);
+  EXPECT_EQ(link().BootModule.FirmwareVersion, module().firmware_version);
 }
 
 TEST_F(SimTest, PollStatusFindsNothingWithoutAModule) {
   sim_->Unplug();
-  device::AppModule.Found = device::BootModule.Found = true;
-  const auto reading = device::PollStatus(handle_);
+  link().AppModule.Found = link().BootModule.Found = true;
+  const auto reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::Absent);
-  EXPECT_FALSE(device::AppModule.Found);
-  EXPECT_FALSE(device::BootModule.Found);
-  EXPECT_EQ(handle_, device::kInvalidHandle);
+  EXPECT_FALSE(link().AppModule.Found);
+  EXPECT_FALSE(link().BootModule.Found);
+  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
 }
 
 TEST_F(SimTest, ApplicationCommandsReachTheModuleOnlyInTheApplication) {
-  EXPECT_TRUE(device::SendApplicationCommand(handle_, device::CmdStopCnc));
+  EXPECT_TRUE(device::SendApplicationCommand(link(), device::CmdStopCnc));
   EXPECT_FALSE(module().cnc_running);
-  EXPECT_TRUE(device::SendApplicationCommand(handle_, device::CmdStartCnc));
+  EXPECT_TRUE(device::SendApplicationCommand(link(), device::CmdStartCnc));
   EXPECT_TRUE(module().cnc_running);
-  EXPECT_TRUE(device::SendApplicationCommand(handle_, device::CmdRestart));
+  EXPECT_TRUE(device::SendApplicationCommand(link(), device::CmdRestart));
   EXPECT_EQ(module().restarts, 1u);
-  EXPECT_EQ(handle_, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
 
   module().personality = sim::Personality::BootLoader;
   sim_->ClearLog();
-  EXPECT_EQ(device::SendApplicationCommand(handle_, device::CmdStopCnc).failure,
+  EXPECT_EQ(device::SendApplicationCommand(link(), device::CmdStopCnc).failure,
             device::Failure::BootLoaderOnly);
   EXPECT_EQ(Sent().size(), 1u);  // only the identify command
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
@@ -127,7 +127,7 @@ TEST_F(SimTest, OutcomesNameTheRefusedReport) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.arm(*sim_);
-    const auto reading = device::PollStatus(handle_);
+    const auto reading = device::PollStatus(link());
     EXPECT_EQ(reading.presence, Presence::Application);
     EXPECT_EQ(reading.status_read, c.failure == Failure::None);
     EXPECT_EQ(reading.outcome.failure, c.failure);
@@ -140,22 +140,22 @@ TEST_F(SimTest, OutcomesNameTheRefusedReport) {
 
 TEST_F(SimTest, PollStatusTellsAbsenceFromASilentDevice) {
   sim_->SetSilent(true);  // the module enumerates but refuses every report
-  auto reading = device::PollStatus(handle_);
+  auto reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::Absent);
   EXPECT_EQ(reading.outcome.failure, device::Failure::NoIdentify);
 
   sim_->SetSilent(false);
   sim_->Unplug();
-  reading = device::PollStatus(handle_);
+  reading = device::PollStatus(link());
   EXPECT_EQ(reading.outcome.failure, device::Failure::NoModule);
 
   sim_->Replug();
   module().personality = sim::Personality::BootLoader;
-  reading = device::PollStatus(handle_);
+  reading = device::PollStatus(link());
   EXPECT_TRUE(reading.outcome.ok());
   EXPECT_TRUE(reading.status_read);
   EXPECT_TRUE(reading.firmware_version_read);
-  EXPECT_EQ(device::SendApplicationCommand(handle_, device::CmdStopCnc).failure,
+  EXPECT_EQ(device::SendApplicationCommand(link(), device::CmdStopCnc).failure,
             device::Failure::BootLoaderOnly);
 }
 
@@ -183,17 +183,17 @@ TEST_F(SimTest, FlashAreaWriteAndReadWithProgress) {
     steps.emplace_back(done, total);
     return true;
   };
-  auto outcome = device::WriteFlashArea(handle_, model::AreaId::AmtRom, image, record);
+  auto outcome = device::WriteFlashArea(link(), model::AreaId::AmtRom, image, record);
   EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
   EXPECT_EQ(module().FlashAt(0x08039800, 8192), image);
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks = {
       {0, 8192}, {2048, 8192}, {4096, 8192}, {6144, 8192}, {8192, 8192}};
   EXPECT_EQ(steps, blocks);
-  EXPECT_EQ(handle_, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
 
   std::vector<std::uint8_t> back(8192, 0);
   steps.clear();
-  outcome = device::ReadFlashArea(handle_, model::AreaId::AmtRom, back, record);
+  outcome = device::ReadFlashArea(link(), model::AreaId::AmtRom, back, record);
   EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
   EXPECT_EQ(back, image);
   EXPECT_EQ(steps, blocks);
@@ -205,7 +205,7 @@ TEST_F(SimTest, FlashWriteStopsBetweenBlocksOnRequest) {
   const auto before = module().FlashAt(0x08035800, 16384);
   sim_->ClearLog();
   const auto outcome =
-      device::WriteFlashArea(handle_, model::AreaId::MainRom, image,
+      device::WriteFlashArea(link(), model::AreaId::MainRom, image,
                              [](std::uint64_t done, std::uint64_t) { return done < 4096; });
   EXPECT_EQ(outcome.failure, device::Failure::Cancelled);
   EXPECT_EQ(outcome.done, 4096u);
@@ -228,7 +228,7 @@ TEST_F(SimTest, RefusedWritesCountTheBytesBeforeTheRefusal) {
     module().ResetWire();
     // After identify: 34 sends a block (begin, 32 data reports, end); the 10th data report.
     sim_->RefuseNthSend(1 + 34 * block + 1 + 10);
-    const auto outcome = device::WriteFlashArea(handle_, model::AreaId::MainRom, image);
+    const auto outcome = device::WriteFlashArea(link(), model::AreaId::MainRom, image);
     EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
     EXPECT_EQ(outcome.done, 2048u * block);
     EXPECT_EQ(device::Describe(outcome),
@@ -240,7 +240,7 @@ TEST_F(SimTest, RefusedWritesCountTheBytesBeforeTheRefusal) {
     module().ResetWire();
     // After identify, commands 12 and 18: the data reports of the RAM.
     sim_->RefuseNthSend(1 + 2 + report);
-    const auto outcome = device::WriteRam(handle_, image, device::RamBank::Main);
+    const auto outcome = device::WriteRam(link(), image, device::RamBank::Main);
     EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
     EXPECT_EQ(outcome.done, 64u * (report - 1)) << device::Describe(outcome);
   }
@@ -250,7 +250,7 @@ TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
   // Reports of a write: identify (1, 2), then block 0: begin (3), 32 data (4..35), end (36).
   sim_->RefuseNthSend(1 + 1 + 5);  // sends: identify, begin, then the fifth data report
   const auto image = Pattern(8192);
-  auto outcome = device::WriteFlashArea(handle_, model::AreaId::AmtRom, image);
+  auto outcome = device::WriteFlashArea(link(), model::AreaId::AmtRom, image);
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(outcome.report, 8u);
   EXPECT_EQ(outcome.direction, device::Direction::Send);
@@ -266,7 +266,7 @@ TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
   // A read refused halfway leaves the caller's buffer as it was.
   std::vector<std::uint8_t> buffer(8192, 0xA5);
   sim_->RefuseNthFetch(1 + 40);
-  outcome = device::ReadFlashArea(handle_, model::AreaId::AmtRom, buffer);
+  outcome = device::ReadFlashArea(link(), model::AreaId::AmtRom, buffer);
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(outcome.direction, device::Direction::Fetch);
   EXPECT_EQ(outcome.report, 2u + 1 + 40) << "identify 2, read command 1, 40th data fetch";
@@ -275,7 +275,7 @@ TEST_F(SimTest, FlashTransfersReportTheFirstRefusedReport) {
 
   // A stop asked for during a read takes the stream to its end and changes nothing.
   sim_->ClearLog();
-  outcome = device::ReadFlashArea(handle_, model::AreaId::AmtRom, buffer,
+  outcome = device::ReadFlashArea(link(), model::AreaId::AmtRom, buffer,
                                   [](std::uint64_t done, std::uint64_t) { return done == 0; });
   EXPECT_EQ(outcome.failure, device::Failure::Cancelled);
   EXPECT_EQ(Fetches(), 1u + 8192 / 64 + 1);
@@ -287,7 +287,7 @@ TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
   sector[500] = 0x5A;  // a byte the tool never interprets
   sector[1024] = 7;    // parameter 1
   module().SetFlash(0x0803F800, sector);
-  auto outcome = device::UpdateConfigSector(handle_, [](model::Sector s) {
+  auto outcome = device::UpdateConfigSector(link(), [](model::Sector s) {
     s[0] = 8;
     return device::Outcome::Done();
   });
@@ -298,7 +298,7 @@ TEST_F(SimTest, ConfigSectorReadModifyWriteKeepsWhatItDidNotChange) {
   // A read that breaks off writes nothing at all.
   sim_->ClearLog();
   sim_->RefuseNthFetch(1 + 10);
-  outcome = device::UpdateConfigSector(handle_, [](model::Sector s) {
+  outcome = device::UpdateConfigSector(link(), [](model::Sector s) {
     s[0] = 2;
     return device::Outcome::Done();
   });
@@ -316,7 +316,7 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
   const auto ram = Pattern(16384);
   module().ram = ram;
   std::vector<std::uint8_t> out(16384, 0);
-  auto outcome = device::ReadRam(handle_, out);
+  auto outcome = device::ReadRam(link(), out);
   EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
   EXPECT_EQ(out, ram);
   using C = std::array<std::uint32_t, 3>;
@@ -328,7 +328,7 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
   sim_->ClearLog();
   std::vector<std::uint8_t> kept(16384, 0x5A);
   sim_->RefuseNthFetch(1 + 100);
-  outcome = device::ReadRam(handle_, kept);
+  outcome = device::ReadRam(link(), kept);
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(kept, std::vector<std::uint8_t>(16384, 0x5A));
   EXPECT_EQ(CommandsOf(Sent()).back(), (C{16, 0, 0}));
@@ -339,7 +339,7 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
   module().ram = Pattern(16384);
   std::reverse(module().ram.begin(), module().ram.end());
   sim_->ArmFault(2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
-  outcome = device::ReadRam(handle_, kept);
+  outcome = device::ReadRam(link(), kept);
   EXPECT_EQ(outcome.failure, device::Failure::CncLeftStopped) << device::Describe(outcome);
   EXPECT_EQ(outcome.report, 2u + 2 + 257 + 1);
   EXPECT_EQ(kept, module().ram);
@@ -352,7 +352,7 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
 TEST_F(SimTest, RamWriteToEachBank) {
   using C = std::array<std::uint32_t, 3>;
   const auto ram = Pattern(16384);
-  auto outcome = device::WriteRam(handle_, ram, device::RamBank::Reserve);
+  auto outcome = device::WriteRam(link(), ram, device::RamBank::Reserve);
   EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
   const auto sent = Sent();
   ASSERT_EQ(sent.size(), 1u + 2 + 256 + 2);
@@ -366,7 +366,7 @@ TEST_F(SimTest, RamWriteToEachBank) {
   // outcome names the report.
   sim_->ClearLog();
   sim_->RefuseNthSend(1 + 2 + 5);
-  outcome = device::WriteRam(handle_, ram, device::RamBank::Main);
+  outcome = device::WriteRam(link(), ram, device::RamBank::Main);
   EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
   EXPECT_EQ(outcome.report, 2u + 2 + 5);
   EXPECT_EQ(outcome.done, 4u * 64) << "four data reports went whole";

@@ -74,10 +74,7 @@ class SessionTest : public ::testing::Test {
     fs::permissions(dir_, fs::perms::all);
     path_ = (dir_ / "module.state").string();
   }
-  void TearDown() override {
-    hid::UnloadHidLibrary();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
 
   sim::SessionOptions StateOptions(std::chrono::milliseconds lock_wait = 3000ms) const {
     sim::SessionOptions options;
@@ -98,22 +95,24 @@ class SessionTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(SessionTest, BindsTheSimulatorForTheRunWithTraceAndReleasesIt) {
+TEST_F(SessionTest, GivesItsSimulatorToTheLinkWithTraceAndLetsGoOfIt) {
   std::ostringstream trace;
   sim::SessionOptions options;
   options.simulate = true;
-  options.trace = &trace;
   auto simulator = std::make_shared<sim::SimBackend>();
   std::string error;
   {
     auto session = sim::Session::Start(options, simulator, error);
     ASSERT_TRUE(session) << error;
     EXPECT_EQ(session->simulator(), simulator.get());
-    device::Handle handle = device::kInvalidHandle;
-    EXPECT_EQ(device::PollStatus(handle).presence, device::Presence::Application);
+    device::LinkOptions link_options;
+    link_options.simulated = session->simulator_shared();
+    link_options.trace = &trace;
+    const auto link = device::MakeLink(link_options);
+    EXPECT_EQ(device::PollStatus(*link).presence, device::Presence::Application);
     EXPECT_TRUE(session->Finish(error)) << error;
   }
-  EXPECT_EQ(hid::BoundBackend(), nullptr);
+  EXPECT_EQ(simulator.use_count(), 1) << "the run kept a hold of the simulator";
   EXPECT_NE(trace.str().find("open sim:module\n-> 00 55 01 00"), std::string::npos) << trace.str();
 }
 
@@ -132,8 +131,8 @@ TEST_F(SessionTest, StateIsLoadedAndSavedOnlyWhenItChanged) {
     auto session = sim::Session::Start(StateOptions(), nullptr, error);
     ASSERT_TRUE(session) << error;
     EXPECT_FALSE(session->simulator()->module().cnc_running);
-    device::Handle handle = device::kInvalidHandle;
-    EXPECT_EQ(device::PollStatus(handle).presence, device::Presence::Application);
+    device::Link link(session->simulator_shared());
+    EXPECT_EQ(device::PollStatus(link).presence, device::Presence::Application);
     ASSERT_TRUE(session->Finish(error)) << error;
   }
   EXPECT_EQ(Inode(path_), saved) << "an unchanged module was written anew";
@@ -152,7 +151,7 @@ TEST_F(SessionTest, HeldStateFileIsInUseForAnotherProcess) {
   std::string error;
   auto holder = sim::Session::Start(StateOptions(), nullptr, error);
   ASSERT_TRUE(holder) << error;
-  hid::Backend* bound = hid::BoundBackend();
+  sim::SimBackend* const held = holder->simulator();
 
   // flock locks belong to an open file, so a second session in this process is turned away as
   // another process would be.
@@ -163,7 +162,7 @@ TEST_F(SessionTest, HeldStateFileIsInUseForAnotherProcess) {
   EXPECT_EQ(error, path_ + ": in use by another process");
   EXPECT_GE(waited, 200ms);
   EXPECT_LT(waited, 2s);
-  EXPECT_EQ(hid::BoundBackend(), bound) << "a refused start touched the binding";
+  EXPECT_EQ(holder->simulator(), held) << "a refused start touched the running one";
 }
 
 // A run that finds the file held waits for it, up to its limit.
@@ -287,7 +286,7 @@ TEST_F(SessionTest, RefusedStateChangesNothingAndBindsNothing) {
   EXPECT_FALSE(sim::Session::Start(StateOptions(), simulator, error));
   EXPECT_NE(error.find(path_ + ": incomplete simulator state"), std::string::npos) << error;
   EXPECT_TRUE(simulator->module().cnc_running);
-  EXPECT_EQ(hid::BoundBackend(), nullptr);
+  EXPECT_EQ(simulator.use_count(), 1) << "a refused start kept a hold of the simulator";
 
   // A device is refused before a lock file could be made beside it.
   sim::SessionOptions options = StateOptions();
@@ -315,8 +314,8 @@ TEST_F(SessionTest, ReadOnlyStateFileServesReadsAndIsNeverReplaced) {
                   std::string error;
                   auto session = sim::Session::Start(StateOptions(), nullptr, error);
                   if (!session || session->simulator()->module().cnc_running) return 1;
-                  device::Handle handle = device::kInvalidHandle;
-                  if (device::PollStatus(handle).presence != device::Presence::Application) {
+                  device::Link link(session->simulator_shared());
+                  if (device::PollStatus(link).presence != device::Presence::Application) {
                     return 2;
                   }
                   return session->Finish(error) ? 0 : 3;

@@ -29,13 +29,12 @@ TEST_F(SimTest, AHostInMotionMovesInputsAndEncodersOncePerStatusRead) {
   EXPECT_FALSE(module().host_motion) << "off unless asked for";
   module().host_motion = true;
   module().cnc_running = false;
-  device::Handle handle = device::kInvalidHandle;
-  device::PollStatus(handle);
-  device::PollStatus(handle);
+  device::PollStatus(link());
+  device::PollStatus(link());
   const std::uint16_t addresses[] = {0xF131, 0xF133, 0xF151, 0xF152, 0xF153, 0xF154};
   std::optional<std::uint32_t> values[6];
   // The read's own status is the third second.
-  ASSERT_TRUE(device::ReadRegisters(handle, addresses, values).outcome.ok());
+  ASSERT_TRUE(device::ReadRegisters(link(), addresses, values).outcome.ok());
   EXPECT_EQ(values[0], 1u << 3);
   EXPECT_EQ(values[1], 3u);
   EXPECT_EQ(values[2], 375u);

@@ -18,8 +18,8 @@ class FaultPlanTest : public SimTest {
     status.Code = device::CmdStatus;
     for (int i = 0; i < 3; ++i) {
       std::uint8_t answer[8] = {};
-      device::SendCommand(handle_, status);
-      device::ReadData(handle_, answer, sizeof answer);
+      link().SendCommand(handle_, status);
+      link().ReadData(handle_, answer, sizeof answer);
     }
   }
   std::vector<bool> Accepted() const {
@@ -90,8 +90,8 @@ TEST_F(FaultPlanTest, SeveralFaultsCountFromWhenTheyWereArmed) {
   sim_->ArmFault(2, Fault::SwitchPersonality);
   sim_->ArmFault(100, Fault::Unplug);
   ThreeStatusExchanges();
-  device::CloseModule(handle_);
-  handle_ = device::OpenModule(device::BootModule);
+  link().CloseModule(handle_);
+  handle_ = link().OpenModule(link().BootModule);
   EXPECT_NE(handle_, device::kInvalidHandle);
   sim_->DisarmFaults();
   for (int i = 0; i < 50; ++i) ThreeStatusExchanges();
@@ -118,8 +118,8 @@ TEST_F(FaultPlanTest, OperationNamesTheReportThePlanRefused) {
     SetUp();
     sim_->ArmFault(c.report, Fault::Refuse);
     const device::Outcome outcome =
-        c.write ? device::WriteFlashArea(handle_, model::AreaId::ConfigSector, sector)
-                : device::ReadFlashArea(handle_, model::AreaId::ConfigSector, sector);
+        c.write ? device::WriteFlashArea(link(), model::AreaId::ConfigSector, sector)
+                : device::ReadFlashArea(link(), model::AreaId::ConfigSector, sector);
     EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
     EXPECT_EQ(outcome.report, c.report);
     EXPECT_EQ(outcome.direction, c.direction);
@@ -130,18 +130,15 @@ TEST_F(FaultPlanTest, OperationNamesTheReportThePlanRefused) {
 // A simulator nobody records keeps nothing per report: a window left running stays small.
 TEST(SimBackendRecording, RecordsOnlyWhenAsked) {
   auto sim = std::make_shared<sim::SimBackend>();
-  hid::LoadHidLibrary(sim);
-  device::ResetModuleRecords();
-  device::Handle handle = device::kInvalidHandle;
-  for (int i = 0; i < 100; ++i) device::PollStatus(handle);
+  device::Link link(sim);
+  for (int i = 0; i < 100; ++i) device::PollStatus(link);
   EXPECT_TRUE(sim->log().empty());
   sim->StartRecording();
-  device::PollStatus(handle);
+  device::PollStatus(link);
   EXPECT_EQ(sim->log().size(), 4u);  // identify and status, each sent and fetched
   sim->StopRecording();
-  device::PollStatus(handle);
+  device::PollStatus(link);
   EXPECT_EQ(sim->log().size(), 4u);
-  hid::UnloadHidLibrary();
 }
 
 }  // namespace

@@ -37,20 +37,20 @@ inline Bytes Frame(std::uint8_t code, std::uint32_t p1 = 0, std::uint32_t p2 = 0
 
 class SimTest : public ::testing::Test {
  protected:
+  // A fresh simulated module and a link to it.
   void SetUp() override {
     sim_ = std::make_shared<sim::SimBackend>();
     sim_->StartRecording();
-    hid::LoadHidLibrary(sim_);
-    device::ResetModuleRecords();
+    link_ = std::make_shared<device::Link>(sim_);
   }
-  void TearDown() override {
-    device::CloseModule(handle_);
-    hid::UnloadHidLibrary();
-  }
+  void TearDown() override { link_->CloseModule(handle_); }
+
+  device::Link& link() { return *link_; }
+  std::shared_ptr<device::Link> link_shared() const { return link_; }
 
   // Opens the application and forgets the identify exchange, so tests see only their own reports.
   void OpenApplication() {
-    handle_ = device::OpenModule(device::AppModule);
+    handle_ = link_->OpenModule(link_->AppModule);
     ASSERT_NE(handle_, device::kInvalidHandle);
     sim_->ClearLog();
   }
@@ -72,6 +72,8 @@ class SimTest : public ::testing::Test {
   sim::SimulatedModule& module() { return sim_->module(); }
 
   std::shared_ptr<sim::SimBackend> sim_;
+  std::shared_ptr<device::Link> link_;
+  // A handle the test opens itself (the operations use the link's own, HidHandle).
   device::Handle handle_ = device::kInvalidHandle;
 };
 

@@ -22,11 +22,11 @@ class SimulatedModuleTest : public SimTest {
     command.Param1 = p1;
     command.Param2 = p2;
     command.Param3 = p3;
-    ASSERT_TRUE(device::SendCommand(handle_, command));
+    ASSERT_TRUE(link().SendCommand(handle_, command));
   }
   Bytes Answer(std::uint32_t count) {
     Bytes answer(count, 0);
-    EXPECT_TRUE(device::ReadData(handle_, answer.data(), count));
+    EXPECT_TRUE(link().ReadData(handle_, answer.data(), count));
     return answer;
   }
   std::uint32_t ReadRegister(std::uint16_t address) {
@@ -49,15 +49,15 @@ TEST_F(SimulatedModuleTest, BlockWithWrongChecksumOrOutsideTheFlashIsNotStored) 
   const Bytes data(2048, 0x42);
   const Bytes before = module().FlashAt(device::kAmtRomAddress, 2048);
   Command(device::CmdBeginBlock, 12345, device::kAmtRomAddress, 2048);
-  device::WriteData(handle_, data.data(), 2048);
+  link().WriteData(handle_, data.data(), 2048);
   Command(device::CmdEndBlock, 12345, device::kAmtRomAddress, 2048);
   EXPECT_EQ(module().FlashAt(device::kAmtRomAddress, 2048), before);
 
-  device::WriteBlock(handle_, data.data(), 2048, 0x08040000);  // just past the sector
+  link().WriteBlock(handle_, data.data(), 2048, 0x08040000);  // just past the sector
   EXPECT_EQ(module().blocks_rejected, 2u);
   EXPECT_EQ(module().blocks_stored, 0u);
 
-  device::WriteBlock(handle_, data.data(), 2048, device::kAmtRomAddress);
+  link().WriteBlock(handle_, data.data(), 2048, device::kAmtRomAddress);
   EXPECT_EQ(module().FlashAt(device::kAmtRomAddress, 2048), data);
 }
 
@@ -66,7 +66,7 @@ TEST_F(SimulatedModuleTest, RamIsWrittenReadAndStoredInItsBanks) {
   Bytes image(16384);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
   Command(device::CmdWriteRam, 0, 16384);
-  ASSERT_TRUE(device::WriteData(handle_, image.data(), 16384));
+  ASSERT_TRUE(link().WriteData(handle_, image.data(), 16384));
   Command(device::CmdStoreRam, 16384, 16384);
   EXPECT_EQ(module().ram, image);
   EXPECT_EQ(module().ram_reserve_bank, image);
@@ -106,29 +106,29 @@ TEST_F(SimulatedModuleTest, UpdateGoesToTheBootLoaderWhichTakesTheImageAndReturn
   // The module re-enumerates: the old handle is dead.
   TModuleCommand status;
   status.Code = device::CmdStatus;
-  EXPECT_FALSE(device::SendCommand(handle_, status));
-  device::CloseModule(handle_);
-  EXPECT_EQ(device::PollStatus(handle_).presence, device::Presence::BootLoader);
+  EXPECT_FALSE(link().SendCommand(handle_, status));
+  link().CloseModule(handle_);
+  EXPECT_EQ(device::PollStatus(link()).presence, device::Presence::BootLoader);
 
   Bytes image(1000);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
-  handle_ = device::OpenModule(device::BootModule);
+  handle_ = link().OpenModule(link().BootModule);
   ASSERT_NE(handle_, device::kInvalidHandle);
   Command(device::CmdUpdate, 1000, 0);
-  ASSERT_TRUE(device::WriteData(handle_, image.data(), 512));
+  ASSERT_TRUE(link().WriteData(handle_, image.data(), 512));
   EXPECT_EQ(module().personality, sim::Personality::BootLoader);
-  ASSERT_TRUE(device::WriteData(handle_, image.data() + 512, 488));
+  ASSERT_TRUE(link().WriteData(handle_, image.data() + 512, 488));
   EXPECT_EQ(module().received_image, image);
   EXPECT_EQ(module().personality, sim::Personality::Application);
-  device::CloseModule(handle_);
-  EXPECT_EQ(device::PollStatus(handle_).presence, device::Presence::Application);
+  link().CloseModule(handle_);
+  EXPECT_EQ(device::PollStatus(link()).presence, device::Presence::Application);
 }
 
 // The module cannot tell a data report from a command frame: once an image is announced, the next
 // reports are image bytes until the announced count has arrived, whatever they look like.
 TEST_F(SimulatedModuleTest, ImageWhoseBytesLookLikeCommandFramesArrivesWhole) {
   module().personality = sim::Personality::BootLoader;
-  handle_ = device::OpenModule(device::BootModule);
+  handle_ = link().OpenModule(link().BootModule);
   ASSERT_NE(handle_, device::kInvalidHandle);
   // Every 64-byte slice is the payload of a command frame the boot loader knows.
   Bytes image;
@@ -138,7 +138,7 @@ TEST_F(SimulatedModuleTest, ImageWhoseBytesLookLikeCommandFramesArrivesWhole) {
   }
   image.resize(image.size() + 10, 0x55);  // and a short last report
   Command(device::CmdUpdate, static_cast<std::uint32_t>(image.size()));
-  ASSERT_TRUE(device::WriteData(handle_, image.data(), static_cast<std::uint32_t>(image.size())));
+  ASSERT_TRUE(link().WriteData(handle_, image.data(), static_cast<std::uint32_t>(image.size())));
   EXPECT_EQ(module().images_received, 1u);
   EXPECT_EQ(module().received_image, image);
   EXPECT_EQ(module().personality, sim::Personality::Application);
@@ -148,16 +148,16 @@ TEST_F(SimulatedModuleTest, ImageWhoseBytesLookLikeCommandFramesArrivesWhole) {
 // taken as image bytes, and the boot loader does not answer a search meanwhile.
 TEST_F(SimulatedModuleTest, InterruptedImageTransferTakesTheNextReportsAsImageBytes) {
   module().personality = sim::Personality::BootLoader;
-  handle_ = device::OpenModule(device::BootModule);
+  handle_ = link().OpenModule(link().BootModule);
   ASSERT_NE(handle_, device::kInvalidHandle);
   Command(device::CmdUpdate, 4096, 0);
   const Bytes part(1024, 0x77);
-  ASSERT_TRUE(device::WriteData(handle_, part.data(), 1024));
-  device::CloseModule(handle_);
+  ASSERT_TRUE(link().WriteData(handle_, part.data(), 1024));
+  link().CloseModule(handle_);
 
-  EXPECT_EQ(device::OpenModule(device::BootModule), device::kInvalidHandle);
+  EXPECT_EQ(link().OpenModule(link().BootModule), device::kInvalidHandle);
   EXPECT_EQ(module().images_received, 0u);
-  handle_ = device::OpenModule(device::BootModule);  // its identify is image bytes too
+  handle_ = link().OpenModule(link().BootModule);  // its identify is image bytes too
   EXPECT_EQ(handle_, device::kInvalidHandle);
 
   // The rest of the count arrives; the image holds the two identify frames at bytes 1024..1151.
@@ -186,7 +186,7 @@ TEST_F(SimulatedModuleTest, RamStreamTakesExactlyTheAnnouncedBytes) {
   const Bytes restart = Payload(Frame(13));
   data.insert(data.end(), restart.begin(), restart.end());
   Command(device::CmdWriteRam, 100, 128);
-  ASSERT_TRUE(device::WriteData(handle_, data.data(), 128));
+  ASSERT_TRUE(link().WriteData(handle_, data.data(), 128));
   EXPECT_EQ(Bytes(module().ram.begin() + 100, module().ram.begin() + 228), data);
   EXPECT_EQ(module().restarts, 0u);
   Command(device::CmdStopCnc);
@@ -217,7 +217,7 @@ TEST_F(SimulatedModuleTest, BlockWhoseDataHoldTheirOwnEndFrameIsStored) {
     }
   }
   ASSERT_FALSE(block.empty());
-  EXPECT_TRUE(device::WriteBlock(handle_, block.data(), 2048, address));
+  EXPECT_TRUE(link().WriteBlock(handle_, block.data(), 2048, address));
   EXPECT_EQ(Bytes(block.begin() + 4 * 64 + 1, block.begin() + 4 * 64 + 2), Bytes{8});
   EXPECT_EQ(module().blocks_stored, 1u);
   EXPECT_EQ(module().blocks_rejected, 0u);
@@ -232,7 +232,7 @@ TEST_F(SimulatedModuleTest, BlockWhoseStreamBrokeOffIsNeverStored) {
   const Bytes data(4096, 0x42);
   const Bytes before = module().FlashAt(device::kAmtRomAddress, 4096);
   sim_->ArmFault(5, sim::SimBackend::Fault::Refuse);  // command 9, then the 4th data report
-  EXPECT_FALSE(device::WriteBlock(handle_, data.data(), 4096, device::kAmtRomAddress));
+  EXPECT_FALSE(link().WriteBlock(handle_, data.data(), 4096, device::kAmtRomAddress));
   EXPECT_EQ(module().blocks_stored, 0u);
   EXPECT_EQ(module().blocks_rejected, 2u);
   EXPECT_EQ(module().FlashAt(device::kAmtRomAddress, 4096), before);
@@ -282,7 +282,7 @@ TEST_F(SimulatedModuleTest, RestartDropsOpenHandlesAndRunsTheCnc) {
   Command(device::CmdRestart);
   TModuleCommand status;
   status.Code = device::CmdStatus;
-  EXPECT_FALSE(device::SendCommand(handle_, status));
+  EXPECT_FALSE(link().SendCommand(handle_, status));
   EXPECT_TRUE(module().cnc_running);
   EXPECT_EQ(module().restarts, 1u);
 }

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,22 +168,23 @@ class UhidModuleTest : public testing::Test {
     if (!std::filesystem::exists("/sys/class/hidraw")) {
       GTEST_SKIP() << "the kernel has no hidraw, so hidapi cannot see any device";
     }
-    ASSERT_TRUE(tarven::hid::LoadHidLibrary());
+    link_ = std::make_unique<tarven::device::Link>(tarven::hid::MakePlatformBackend());
+    ASSERT_NE(link_->backend(), nullptr) << "hidapi could not be initialised";
     std::vector<std::string> paths;
-    ASSERT_TRUE(tarven::hid::BoundBackend()->Enumerate(kVendorId, kProductId, paths));
+    ASSERT_TRUE(link_->backend()->Enumerate(kVendorId, kProductId, paths));
     if (!paths.empty()) {
       GTEST_SKIP() << "a device 03eb:6202 is already attached (" << paths.front()
                    << "); this test needs the ids to itself";
     }
   }
-  void TearDown() override { tarven::hid::UnloadHidLibrary(); }
+  void TearDown() override { link_.reset(); }
 
   // The kernel makes the hidraw node a little after the device is created.
-  static std::vector<std::string> WaitForPaths() {
+  std::vector<std::string> WaitForPaths() {
     std::vector<std::string> paths;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-      if (tarven::hid::BoundBackend()->Enumerate(kVendorId, kProductId, paths) && !paths.empty()) {
+      if (link_->backend()->Enumerate(kVendorId, kProductId, paths) && !paths.empty()) {
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -191,6 +193,7 @@ class UhidModuleTest : public testing::Test {
   }
 
   UhidModule uhid_;
+  std::unique_ptr<tarven::device::Link> link_;
 };
 
 TEST_F(UhidModuleTest, OpenModuleFindsItAndStatusRoundTrips) {
@@ -200,20 +203,20 @@ TEST_F(UhidModuleTest, OpenModuleFindsItAndStatusRoundTrips) {
   ASSERT_FALSE(WaitForPaths().empty()) << "the virtual device never appeared in hidapi's list";
 
   TModuleId app{false, kVendorId, kProductId, kAppDeviceCode, 0, 0};
-  Handle handle = tarven::device::OpenModule(app);
+  Handle handle = link_->OpenModule(app);
   ASSERT_NE(handle, kInvalidHandle);
-  tarven::device::HandleGuard guard(handle);
+  tarven::device::HandleGuard guard(*link_, handle);
   EXPECT_TRUE(app.Found);
 
   std::uint16_t length = 0;
-  ASSERT_TRUE(tarven::hid::BoundBackend()->GetFeatureReportLength(handle, length));
+  ASSERT_TRUE(link_->backend()->GetFeatureReportLength(handle, length));
   EXPECT_EQ(length, 65);
 
   tarven::device::TModuleCommand status;
   status.Code = kStatusCode;
-  ASSERT_TRUE(tarven::device::SendCommand(handle, status));
+  ASSERT_TRUE(link_->SendCommand(handle, status));
   std::uint8_t answer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-  ASSERT_TRUE(tarven::device::ReadData(handle, answer, sizeof answer));
+  ASSERT_TRUE(link_->ReadData(handle, answer, sizeof answer));
   EXPECT_EQ(answer[0], 0x45);
   EXPECT_EQ(answer[1], 0x23);
   EXPECT_EQ(answer[2], 0x01);
@@ -228,7 +231,7 @@ TEST_F(UhidModuleTest, SameIdsWithOtherFeatureLengthAreNeverSentAnything) {
   const std::vector<std::string> paths = WaitForPaths();
   ASSERT_FALSE(paths.empty()) << "the virtual device never appeared in hidapi's list";
 
-  tarven::hid::Backend& backend = *tarven::hid::BoundBackend();
+  tarven::hid::Backend& backend = *link_->backend();
   const Handle handle = backend.Open(paths.front());
   ASSERT_NE(handle, kInvalidHandle);
   std::uint16_t length = 0;
@@ -237,7 +240,7 @@ TEST_F(UhidModuleTest, SameIdsWithOtherFeatureLengthAreNeverSentAnything) {
   backend.Close(handle);
 
   TModuleId app{true, kVendorId, kProductId, kAppDeviceCode, 0, 0};
-  EXPECT_EQ(tarven::device::OpenModule(app), kInvalidHandle);
+  EXPECT_EQ(link_->OpenModule(app), kInvalidHandle);
   EXPECT_FALSE(app.Found);
   EXPECT_EQ(uhid_.set_reports(), 0);
 }
@@ -250,7 +253,7 @@ TEST_F(UhidModuleTest, ProbeTellsPathSerialLengthAndPersonality) {
   ASSERT_FALSE(paths.empty()) << "the virtual device never appeared in hidapi's list";
 
   std::vector<tarven::device::DeviceProbe> probes;
-  ASSERT_TRUE(tarven::device::ProbeDevices(probes));
+  ASSERT_TRUE(tarven::device::ProbeDevices(*link_, probes));
   ASSERT_EQ(probes.size(), 1u);
   const tarven::device::DeviceProbe& probe = probes.front();
   EXPECT_EQ(probe.info.path, paths.front());

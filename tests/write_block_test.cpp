@@ -49,7 +49,7 @@ TEST_F(WriteBlockTest, BlocksOf2048WithAddressLengthAndChecksum) {
     sim_->ClearLog();
     Bytes data(c.length);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 31 + 7);
-    EXPECT_TRUE(device::WriteBlock(handle_, data.data(), c.length, kAddress));
+    EXPECT_TRUE(link().WriteBlock(handle_, data.data(), c.length, kAddress));
     const auto blocks = Blocks();
     ASSERT_EQ(blocks.size(), c.lengths.size()) << "length " << c.length;
     std::uint32_t offset = 0;
@@ -71,19 +71,19 @@ TEST_F(WriteBlockTest, BlocksOf2048WithAddressLengthAndChecksum) {
 TEST_F(WriteBlockTest, ChecksumOfErasedAndZeroBlocks) {
   OpenApplication();
   const Bytes erased(2048, 0xFF);
-  device::WriteBlock(handle_, erased.data(), 2048, kAddress);
+  link().WriteBlock(handle_, erased.data(), 2048, kAddress);
   EXPECT_EQ(Blocks().at(0).checksum, 2048u * 255u);
 
   sim_->ClearLog();
   const Bytes zeros(2048, 0);
-  device::WriteBlock(handle_, zeros.data(), 2048, kAddress);
+  link().WriteBlock(handle_, zeros.data(), 2048, kAddress);
   EXPECT_EQ(Blocks().at(0).checksum, 1u);
 
   // A last block of one zero byte is announced with checksum 1 and streamed as one report.
   sim_->ClearLog();
   Bytes tail(2049, 0x01);
   tail[2048] = 0;
-  device::WriteBlock(handle_, tail.data(), 2049, kAddress);
+  link().WriteBlock(handle_, tail.data(), 2049, kAddress);
   const auto blocks = Blocks();
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(blocks[1].checksum, 1u);
@@ -94,7 +94,7 @@ TEST_F(WriteBlockTest, ChecksumOfErasedAndZeroBlocks) {
 TEST_F(WriteBlockTest, LengthZeroSendsNothing) {
   OpenApplication();
   const std::uint8_t byte = 0;
-  EXPECT_TRUE(device::WriteBlock(handle_, &byte, 0, kAddress));
+  EXPECT_TRUE(link().WriteBlock(handle_, &byte, 0, kAddress));
   EXPECT_TRUE(sim_->log().empty());
 }
 
@@ -104,7 +104,7 @@ TEST_F(WriteBlockTest, RefusedDataReportStillClosesTheBlockAndGoesOn) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
   const Bytes before = module().FlashAt(kAddress, 4096);
   sim_->RefuseNthSend(6);  // command 9, then the 5th data report of the first block
-  EXPECT_FALSE(device::WriteBlock(handle_, data.data(), 4096, kAddress));
+  EXPECT_FALSE(link().WriteBlock(handle_, data.data(), 4096, kAddress));
 
   const auto sent = Sent();
   // First block: command 9, four data reports, the refused fifth, then straight to command 8.
@@ -123,7 +123,7 @@ TEST_F(WriteBlockTest, RefusedDataReportStillClosesTheBlockAndGoesOn) {
 
 TEST_F(WriteBlockTest, InvalidHandleSendsNothingAndSaysSo) {
   const Bytes data(2048, 1);
-  EXPECT_FALSE(device::WriteBlock(device::kInvalidHandle, data.data(), 2048, kAddress));
+  EXPECT_FALSE(link().WriteBlock(device::kInvalidHandle, data.data(), 2048, kAddress));
   EXPECT_TRUE(sim_->log().empty());
 }
 

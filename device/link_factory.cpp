@@ -1,0 +1,17 @@
+#include <utility>
+
+#include "device/device.h"
+#include "device/trace_backend.h"
+
+namespace tarven::device {
+
+std::unique_ptr<Link> MakeLink(const LinkOptions& options) {
+  std::shared_ptr<hid::Backend> backend =
+      options.simulated ? options.simulated : hid::MakePlatformBackend();
+  if (backend && options.trace != nullptr) {
+    backend = std::make_shared<hid::TraceBackend>(std::move(backend), *options.trace);
+  }
+  return std::make_unique<Link>(std::move(backend));
+}
+
+}  // namespace tarven::device
