@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "comport/comport.h"
 #include "device/outcome.h"
 
 namespace tarven::cli {
@@ -26,6 +27,8 @@ struct Context {
   Confirm confirm;
   // The link is the simulated module (the simulator's stand-in firmware image may go to it).
   bool simulated = false;
+  // Where the serial ports are listed from; empty for the system's ports.
+  comport::PortSource serial_ports{};
 
   bool Ask(std::string_view question) const { return !confirm || confirm(question); }
 

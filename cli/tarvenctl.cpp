@@ -72,7 +72,8 @@ bool AskOnTerminal(std::string_view question) {
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm) {
+        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm,
+        comport::PortSource serial_ports) {
   GlobalOptions options;
   CLI::App app{"Service tool for the Тарвен module", "tarvenctl"};
   app.require_subcommand(1);
@@ -138,6 +139,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   Context context{out, err, std::move(confirm)};
   context.simulated = session->simulator() != nullptr;
+  context.serial_ports = std::move(serial_ports);
   int result = action(context);
   if (!session->Finish(error)) {
     err << "tarvenctl: " << error << '\n';

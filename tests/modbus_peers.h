@@ -86,6 +86,23 @@ class ChildProcess {
   int stdout_ = -1;
 };
 
+// Another program holding `device` the way a serial program locks it (flock(1)), from the moment
+// it is made until it goes out of scope.
+class PortHolder {
+ public:
+  explicit PortHolder(const std::string& device)
+      : process_(
+            {"flock", "--exclusive", "--no-fork", device, "sh", "-c", "echo locked; exec sleep 60"},
+            true) {
+    if (process_.ReadLine(std::chrono::seconds(10)) != "locked") {
+      throw std::runtime_error("flock did not take " + device);
+    }
+  }
+
+ private:
+  ChildProcess process_;
+};
+
 // Two pseudo-terminals linked back to back: what one end is sent, the other end receives. The
 // ends are reached through links in a fresh folder.
 class PtyPair {
