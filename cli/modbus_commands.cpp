@@ -1,6 +1,7 @@
 // modbus poll, ports: a module's network interface polled by Modbus RTU over a serial line, as
 // the window's page "Сеть" polls it, and the serial ports that page offers.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -121,14 +122,26 @@ int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
 }
 
 int Ports(Context& context, bool json) {
-  std::vector<std::string> ports;
-  comport::ListComPorts(ports, context.serial_ports);
+  const std::vector<comport::PortInfo> ports = comport::ListPorts(context.serial_ports);
   if (json) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const std::string& name : ports) list.push_back(name);
-    context.out << list.dump() << '\n';
-  } else {
-    for (const std::string& name : ports) context.out << name << '\n';
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const comport::PortInfo& port : ports) {
+      list.push_back({{"name", port.name}, {"description", port.description}});
+    }
+    // Names and descriptions come from the system; a byte that is not UTF-8 must not end the run.
+    context.out << list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                << '\n';
+    return kExitOk;
+  }
+  // The names in the first column, what is behind each port after them where something is known.
+  std::size_t width = 0;
+  for (const comport::PortInfo& port : ports) width = std::max(width, port.name.size());
+  for (const comport::PortInfo& port : ports) {
+    context.out << port.name;
+    if (!port.description.empty()) {
+      context.out << std::string(width - port.name.size() + 2, ' ') << port.description;
+    }
+    context.out << '\n';
   }
   return kExitOk;
 }
@@ -171,8 +184,9 @@ void RegisterModbusCommands(CLI::App& app, Action& action) {
   });
 
   auto json = std::make_shared<bool>(false);
-  CLI::App* ports = app.add_subcommand("ports", "list the serial ports, as the network page does");
-  ports->add_flag("--json", *json, "print one JSON array");
+  CLI::App* ports = app.add_subcommand(
+      "ports", "list the serial ports, as the network page does, and what is behind each");
+  ports->add_flag("--json", *json, "print one JSON array of objects: name, description");
   ports->callback(
       [&action, json] { action = [json](Context& context) { return Ports(context, *json); }; });
 }

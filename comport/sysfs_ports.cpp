@@ -15,18 +15,20 @@ namespace fs = std::filesystem;
 // Attributes are one short line; a longer file is not an attribute we know.
 constexpr std::size_t kLongestAttribute = 256;
 
-// Runs of white space as one space, none at either end.
+// Runs of white space as one space, none at either end, and other control characters as "?":
+// a USB device names itself, and its name ends up on a terminal.
 std::string Simplified(std::string_view text) {
   std::string simple;
   bool space = false;
   for (const char c : text) {
-    if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isspace(byte) != 0 || byte == 0) {
       space = !simple.empty();
-    } else {
-      if (space) simple += ' ';
-      space = false;
-      simple += c;
+      continue;
     }
+    if (space) simple += ' ';
+    space = false;
+    simple += byte < 0x20 || byte == 0x7F ? '?' : c;
   }
   return simple;
 }

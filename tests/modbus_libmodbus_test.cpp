@@ -128,7 +128,33 @@ TEST(TarvenctlModbus, BadOptionsAndPorts) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "ttyACM0\nttyUSB0\n");
   r = RunCtl({"ports", "--json"}, nullptr, {}, found);
-  EXPECT_EQ(r.out, "[\"ttyACM0\",\"ttyUSB0\"]\n");
+  EXPECT_EQ(r.out,
+            "[{\"name\":\"ttyACM0\",\"description\":\"\"},"
+            "{\"name\":\"ttyUSB0\",\"description\":\"\"}]\n");
+}
+
+TEST(TarvenctlModbus, PortsSayWhatIsBehindThem) {
+  const comport::PortSource found = [] {
+    return std::vector<comport::PortInfo>{{"ttyUSB0", "FTDI FT232R USB UART"},
+                                          {"/dev/pts/7", ""},
+                                          {"ttyS0", "serial"},
+                                          {"ttyACM0", "Pico \xFF"}};
+  };
+  Result r = RunCtl({"ports"}, nullptr, {}, found);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out,
+            "/dev/pts/7\n"
+            "ttyACM0     Pico \xFF\n"
+            "ttyS0       serial\n"
+            "ttyUSB0     FTDI FT232R USB UART\n");
+  // A byte that is no UTF-8 comes out as U+FFFD instead of ending the run.
+  r = RunCtl({"ports", "--json"}, nullptr, {}, found);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "[{\"name\":\"/dev/pts/7\",\"description\":\"\"},"
+            "{\"name\":\"ttyACM0\",\"description\":\"Pico \xEF\xBF\xBD\"},"
+            "{\"name\":\"ttyS0\",\"description\":\"serial\"},"
+            "{\"name\":\"ttyUSB0\",\"description\":\"FTDI FT232R USB UART\"}]\n");
 }
 
 }  // namespace
