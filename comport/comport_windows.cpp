@@ -1,9 +1,13 @@
 // The serial port on Windows: the ports device class and its "PortName" values for the list, and a
 // port opened without sharing whose driver keeps the one total read deadline itself.
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
-// After windows.h:
+// After windows.h; initguid.h makes devguid.h define the class identifiers it names.
 #include <cfgmgr32.h>
+#include <initguid.h>
 #include <devguid.h>
 #include <setupapi.h>
 

@@ -60,6 +60,70 @@ TEST_F(ComPortTest, PortHeldByThisProgramDoesNotOpenTwice) {
   EXPECT_TRUE(port_.OpenComPort(pair_.ours(), 57600)) << port_.LastComPortError();
 }
 
+TEST_F(ComPortTest, OpenMakesTheLineRawAndCloseGivesItsSettingsBack) {
+  // The terminal as a shell leaves one: line editing, echo, translation, two stop bits, both
+  // flow controls. (A pseudo-terminal keeps 8 bits without parity whatever it is told.)
+  termios cooked{};
+  const auto settings_now = [this](termios& into) {
+    const int fd = ::open(pair_.ours().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::tcgetattr(fd, &into), 0);
+    ::close(fd);
+  };
+  {
+    const int fd = ::open(pair_.ours().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::tcgetattr(fd, &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    cooked.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
+    cooked.c_oflag |= OPOST | ONLCR;
+    cooked.c_cflag |= CSTOPB | CRTSCTS;
+    cooked.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    ::cfsetispeed(&cooked, B2400);
+    ::cfsetospeed(&cooked, B2400);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &cooked), 0);
+    ::close(fd);
+  }
+  settings_now(cooked);
+
+  ASSERT_TRUE(port_.OpenComPort(pair_.ours(), 19200)) << port_.LastComPortError();
+  termios line{};
+  ASSERT_EQ(::tcgetattr(static_cast<int>(port_.ComHandle()), &line), 0);
+  EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0U);
+  EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U);
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0U);
+  EXPECT_EQ(line.c_oflag & OPOST, 0U);
+  EXPECT_EQ(::cfgetispeed(&line), static_cast<speed_t>(B19200));
+  EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B19200));
+  port_.CloseComPort();
+
+  termios after{};
+  settings_now(after);
+  EXPECT_EQ(after.c_iflag, cooked.c_iflag);
+  EXPECT_EQ(after.c_oflag, cooked.c_oflag);
+  EXPECT_EQ(after.c_cflag, cooked.c_cflag);
+  EXPECT_EQ(after.c_lflag, cooked.c_lflag);
+  EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B2400));
+}
+
+TEST_F(ComPortTest, RatesWithoutASpeedConstantWorkToo) {
+  RawEnd far_end(pair_.theirs());
+  for (const int baud : {250000, 31250, 57600}) {
+    ASSERT_TRUE(port_.OpenComPort(pair_.ours(), baud)) << baud << ": " << port_.LastComPortError();
+    // The reply is there before the request: the exchange does not wait for its deadline.
+    const std::vector<std::uint16_t> held{0, 0, 0, 1, 0, 0, 0, 0, 0, 0x0454};
+    far_end.Write(TenRegisterReply(held));
+    std::array<std::uint8_t, 20> registers{};
+    EXPECT_TRUE(port_.ReadHoldingRegisters(1, 0, 10, registers.data())) << baud;
+    EXPECT_EQ(registers[19], 0x54) << baud;
+    EXPECT_EQ(far_end.Read(8), (std::vector<std::uint8_t>{1, 3, 0, 0, 0, 0x0A, 0xC5, 0xCD}))
+        << baud;
+    port_.CloseComPort();
+  }
+}
+
 TEST_F(ComPortTest, RefusedOpensLeaveNoPortOpen) {
   const struct {
     const char* name;
