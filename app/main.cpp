@@ -62,12 +62,15 @@ int main(int argc, char** argv) {
   // The network page gets a slave to poll as well: a simulated one on a pseudo-terminal, offered
   // among the serial ports. Without a pseudo-terminal the page simply has no such port.
   std::unique_ptr<tarven::sim::ModbusSlave> modbus_slave;
+  tarven::comport::PortSource port_source;
   if (options.simulate) {
     modbus_slave = tarven::sim::ModbusSlave::Start(1, error);
     if (modbus_slave) {
-      tarven::comport::SetPortSource([path = QString::fromStdString(modbus_slave->port_path())] {
-        return tarven::comport::SystemPortNames() << path;
-      });
+      port_source = [path = modbus_slave->port_path()] {
+        std::vector<tarven::comport::PortInfo> ports = tarven::comport::SystemPorts();
+        ports.push_back({path, "simulated Modbus slave"});
+        return ports;
+      };
     } else {
       std::cerr << "tarven: " << error << '\n';
     }
@@ -85,6 +88,7 @@ int main(int argc, char** argv) {
     link_options.trace = options.trace ? &std::cerr : nullptr;
     tarven::app::TMainForm form(arguments, tarven::device::MakeLink(link_options));
     form.SetFirmwareImage(std::move(firmware_image), session->simulator() != nullptr);
+    form.SetPortSource(std::move(port_source));
     form.show();
     status = QApplication::exec();
   }

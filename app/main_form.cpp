@@ -165,7 +165,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
-  // The port list is filled with the network page (BuildPages).
+  // The port list is filled when the network page is first shown.
   SetNetworkDefaults();
   // The parameter grid and the output check boxes are set up with their pages (BuildPages).
   ShowFactoryPages(false);

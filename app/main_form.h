@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "comport/comport.h"
 #include "device/device.h"
 #include "device/operations.h"
 #include "firmware/firmware_image.h"
@@ -115,6 +116,11 @@ class TMainForm : public QWidget,
   QTimer* Timer2 = nullptr;
   // The network page's start/stop button's polling flag: 1 while polling.
   int Button15Tag = 0;
+  // The network page's serial port, open while polling.
+  const comport::ComPort& NetworkPort() const { return network_port_; }
+  // Where the network page takes its ports from when it is first shown: the system's ports
+  // unless set.
+  void SetPortSource(comport::PortSource source) { port_source_ = std::move(source); }
 
   Dialogs& dialogs() { return *dialogs_; }
 
@@ -242,6 +248,7 @@ class TMainForm : public QWidget,
   void WriteRamImage(device::RamBank bank);
   void SetNetworkDefaults();
   void SetUpNetworkPage();
+  void ListNetworkPortsOnce();
   void SetNetworkSettingsEnabled(bool enabled);
   void StopNetworkPolling();
   void ShowNetworkNotConnected();
@@ -264,6 +271,9 @@ class TMainForm : public QWidget,
   bool pages_built_ = false;
   firmware::Image firmware_image_;
   bool firmware_image_chosen_ = false;
+  comport::ComPort network_port_;
+  comport::PortSource port_source_;
+  bool network_ports_listed_ = false;
 };
 
 }  // namespace tarven::app

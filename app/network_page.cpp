@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <array>
+#include <string>
+#include <vector>
 
 #include "app/edit_colour.h"
 #include "app/main_form.h"
@@ -36,18 +38,7 @@ void TMainForm::SetNetworkDefaults() {
 }
 
 void TMainForm::SetUpNetworkPage() {
-  QStringList ports;
-  comport::ListComPorts(ports);
-  ComboBox8->clear();
-  ComboBox8->addItems(ports);
-  // The ports are gathered once: without one, there is nothing to poll for the whole run.
-  if (ports.isEmpty()) {
-    Button15->setEnabled(false);
-  } else {
-    ComboBox8->setCurrentIndex(0);
-  }
-  net_COM = ComboBox8->currentText();
-
+  // The port selector is filled when the page is first shown (ListNetworkPortsOnce).
   Timer2 = new QTimer(this);
   Timer2->setInterval(comport::kReadDeadlineMs);
   connect(Timer2, &QTimer::timeout, this, &TMainForm::Timer2Timer);
@@ -57,9 +48,29 @@ void TMainForm::SetUpNetworkPage() {
   connect(Edit1, &QLineEdit::textChanged, this, &TMainForm::Edit1Change);
 }
 
+void TMainForm::ListNetworkPortsOnce() {
+  // Looking for the ports takes a while (sysfs, or the device manager), so it waits until the
+  // page is first shown, which a person cannot tell apart from the window's start. They are
+  // gathered once: without one, there is nothing to poll for the whole run.
+  if (network_ports_listed_) return;
+  BuildPages();
+  network_ports_listed_ = true;
+  std::vector<std::string> ports;
+  comport::ListComPorts(ports, port_source_);
+  ComboBox8->clear();
+  for (const std::string& port : ports) ComboBox8->addItem(QString::fromStdString(port));
+  if (ports.empty()) {
+    Button15->setEnabled(false);
+  } else {
+    ComboBox8->setCurrentIndex(0);
+  }
+  net_COM = ComboBox8->currentText();
+}
+
 void TMainForm::Button15Click() {
   if (Button15Tag == 0) {
-    if (!comport::OpenComPort(net_COM, net_br)) return;
+    ListNetworkPortsOnce();
+    if (!network_port_.OpenComPort(net_COM.toStdString(), net_br)) return;
     SetNetworkSettingsEnabled(false);
     Button15Tag = 1;
     Button15->setText(StopCaption());
@@ -70,7 +81,7 @@ void TMainForm::Button15Click() {
 }
 
 void TMainForm::StopNetworkPolling() {
-  comport::CloseComPort();
+  network_port_.CloseComPort();
   SetNetworkSettingsEnabled(true);
   Button15Tag = 0;
   Button15->setText(StartCaption());
@@ -87,8 +98,8 @@ void TMainForm::SetNetworkSettingsEnabled(bool enabled) {
 void TMainForm::Timer2Timer() {
   std::array<std::uint8_t, 2 * comport::kNetworkRegisterCount> registers{};
   const auto slave = static_cast<std::uint8_t>(static_cast<std::uint32_t>(net_addr) & 0xFFU);
-  if (!comport::ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
-                                     comport::kNetworkRegisterCount, registers.data())) {
+  if (!network_port_.ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
+                                          comport::kNetworkRegisterCount, registers.data())) {
     ShowNetworkNotConnected();
     return;
   }
@@ -125,6 +136,7 @@ void TMainForm::Edit1Change() {
 void TMainForm::PageControl1Change() {
   // Polling runs only while its page is shown.
   if (Button15Tag == 1) StopNetworkPolling();
+  if (PageControl1->currentIndex() == kNetworkPage) ListNetworkPortsOnce();
 }
 
 }  // namespace tarven::app

@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 #include <modbus.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 #include <boost/crc.hpp>
@@ -109,7 +108,8 @@ bool Time(std::vector<double>& microseconds, Poll poll) {
 // the counters give each one's median and their ratio.
 void BM_PollRoundTrip_OursAndLibmodbus(benchmark::State& state) {
   Line& line = SharedLine();
-  if (!tarven::comport::OpenComPort(QString::fromStdString(line.pair.ours()), 57600)) {
+  tarven::comport::ComPort port;
+  if (!port.OpenComPort(line.pair.ours(), 57600)) {
     state.SkipWithError("cannot open the port");
     return;
   }
@@ -117,7 +117,6 @@ void BM_PollRoundTrip_OursAndLibmodbus(benchmark::State& state) {
   if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
     state.SkipWithError("libmodbus cannot open the port");
     if (context != nullptr) modbus_free(context);
-    tarven::comport::CloseComPort();
     return;
   }
   std::vector<double> ours, theirs;
@@ -125,7 +124,7 @@ void BM_PollRoundTrip_OursAndLibmodbus(benchmark::State& state) {
   std::array<std::uint16_t, 10> registers{};
   for (auto _ : state) {
     const bool ok_ours =
-        Time(ours, [&] { return tarven::comport::ReadHoldingRegisters(1, 0, 10, bytes.data()); });
+        Time(ours, [&] { return port.ReadHoldingRegisters(1, 0, 10, bytes.data()); });
     const bool ok_theirs =
         Time(theirs, [&] { return modbus_read_registers(context, 0, 10, registers.data()) == 10; });
     if (!ok_ours || !ok_theirs) {
@@ -135,7 +134,7 @@ void BM_PollRoundTrip_OursAndLibmodbus(benchmark::State& state) {
   }
   modbus_close(context);
   modbus_free(context);
-  tarven::comport::CloseComPort();
+  port.CloseComPort();
   const double median_ours = Median(ours);
   const double median_theirs = Median(theirs);
   state.counters["ours_median_us"] = median_ours;
@@ -146,22 +145,22 @@ BENCHMARK(BM_PollRoundTrip_OursAndLibmodbus)->UseRealTime()->MinTime(3.0);
 
 void BM_SilentSlave(benchmark::State& state) {
   const PtyPair pair;  // nobody answers on the other end
-  if (!tarven::comport::OpenComPort(QString::fromStdString(pair.ours()), 57600)) {
+  tarven::comport::ComPort port;
+  if (!port.OpenComPort(pair.ours(), 57600)) {
     state.SkipWithError("cannot open the port");
     return;
   }
   std::array<std::uint8_t, 20> registers{};
   for (auto _ : state) {
-    benchmark::DoNotOptimize(tarven::comport::ReadHoldingRegisters(1, 0, 10, registers.data()));
+    benchmark::DoNotOptimize(port.ReadHoldingRegisters(1, 0, 10, registers.data()));
   }
-  tarven::comport::CloseComPort();
+  port.CloseComPort();
 }
 BENCHMARK(BM_SilentSlave)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "comport/comport.h"
 #include "device/device.h"
 #include "device/outcome.h"
 
@@ -30,6 +31,8 @@ struct Context {
   Confirm confirm;
   // The link is the simulated module (the simulator's stand-in firmware image may go to it).
   bool simulated = false;
+  // Where the serial ports are listed from; empty for the system's ports.
+  comport::PortSource serial_ports{};
 
   // Whether a write may go ahead: `yes` (the command's --yes), or the user's yes to `question`.
   // Otherwise says why on standard error and gives the exit status: kExitFailed when the answer

@@ -1,8 +1,7 @@
 // modbus poll, ports: a module's network interface polled by Modbus RTU over a serial line, as
 // the window's page "Сеть" polls it, and the serial ports that page offers.
 
-#include <QCoreApplication>
-#include <QStringList>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -31,22 +30,6 @@ struct PollOptions {
   int interval_ms = 1000;
   bool trace = false;
   bool json = false;
-};
-
-// The serial port's notifiers need an application object; tarvenctl has none of its own.
-class CoreApplicationScope {
- public:
-  CoreApplicationScope() {
-    if (QCoreApplication::instance() == nullptr) {
-      application_ = std::make_unique<QCoreApplication>(argc_, argv_.data());
-    }
-  }
-
- private:
-  static inline int argc_ = 1;
-  static inline char name_[] = "tarvenctl";
-  static inline std::array<char*, 2> argv_{name_, nullptr};
-  std::unique_ptr<QCoreApplication> application_;
 };
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -89,10 +72,9 @@ bool WaitUntil(std::chrono::steady_clock::time_point until, const InterruptReque
 }
 
 int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
-  const CoreApplicationScope application;
-  const QString port = QString::fromStdString(options.port);
-  if (!comport::OpenComPort(port, options.baud)) {
-    return context.Fail(kPollWhat, Shorten(options.port) + ": " + comport::LastComPortError());
+  comport::ComPort port;
+  if (!port.OpenComPort(options.port, options.baud)) {
+    return context.Fail(kPollWhat, Shorten(options.port) + ": " + port.LastComPortError());
   }
   const InterruptRequest interrupt;
   int requests = 0;
@@ -107,8 +89,8 @@ int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
     std::array<std::uint8_t, 2 * comport::kNetworkRegisterCount> registers{};
     comport::ExchangeRecord record;
     last_answered =
-        comport::ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
-                                      comport::kNetworkRegisterCount, registers.data(), &record);
+        port.ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
+                                  comport::kNetworkRegisterCount, registers.data(), &record);
     ++requests;
     if (options.trace) {
       context.err << ">" << Hex(record.request) << '\n' << "<" << Hex(record.reply) << '\n';
@@ -121,7 +103,7 @@ int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
       PrintPoll(context, options.json, nullptr);
     }
   }
-  comport::CloseComPort();
+  port.CloseComPort();
   const int failures = requests - replies;
   if (options.json) {
     context.out << nlohmann::ordered_json{{"requests", requests},
@@ -140,15 +122,26 @@ int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
 }
 
 int Ports(Context& context, bool json) {
-  const CoreApplicationScope application;
-  QStringList ports;
-  comport::ListComPorts(ports);
+  const std::vector<comport::PortInfo> ports = comport::ListPorts(context.serial_ports);
   if (json) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const QString& name : ports) list.push_back(name.toStdString());
-    context.out << list.dump() << '\n';
-  } else {
-    for (const QString& name : ports) context.out << name.toStdString() << '\n';
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const comport::PortInfo& port : ports) {
+      list.push_back({{"name", port.name}, {"description", port.description}});
+    }
+    // Names and descriptions come from the system; a byte that is not UTF-8 must not end the run.
+    context.out << list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                << '\n';
+    return kExitOk;
+  }
+  // The names in the first column, what is behind each port after them where something is known.
+  std::size_t width = 0;
+  for (const comport::PortInfo& port : ports) width = std::max(width, port.name.size());
+  for (const comport::PortInfo& port : ports) {
+    context.out << port.name;
+    if (!port.description.empty()) {
+      context.out << std::string(width - port.name.size() + 2, ' ') << port.description;
+    }
+    context.out << '\n';
   }
   return kExitOk;
 }
@@ -191,8 +184,9 @@ void RegisterModbusCommands(CLI::App& app, Action& action) {
   });
 
   auto json = std::make_shared<bool>(false);
-  CLI::App* ports = app.add_subcommand("ports", "list the serial ports, as the network page does");
-  ports->add_flag("--json", *json, "print one JSON array");
+  CLI::App* ports = app.add_subcommand(
+      "ports", "list the serial ports, as the network page does, and what is behind each");
+  ports->add_flag("--json", *json, "print one JSON array of objects: name, description");
   ports->callback(
       [&action, json] { action = [json](Context& context) { return Ports(context, *json); }; });
 }

@@ -72,7 +72,8 @@ bool AskOnTerminal(std::string_view question) {
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm) {
+        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm,
+        comport::PortSource serial_ports) {
   GlobalOptions options;
   CLI::App app{"Service tool for the Тарвен module", "tarvenctl"};
   app.require_subcommand(1);
@@ -142,6 +143,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   const std::unique_ptr<device::Link> link = device::MakeLink(link_options);
   Context context{out, err, *link, std::move(confirm)};
   context.simulated = session->simulator() != nullptr;
+  context.serial_ports = std::move(serial_ports);
   int result = action(context);
   if (!session->Finish(error)) {
     err << "tarvenctl: " << error << '\n';

@@ -19,9 +19,10 @@ struct CtlResult {
 
 inline CtlResult RunCtl(const std::vector<std::string>& args,
                         std::shared_ptr<sim::SimBackend> simulator = nullptr,
-                        cli::Confirm confirm = {}) {
+                        cli::Confirm confirm = {}, comport::PortSource serial_ports = {}) {
   std::ostringstream out, err;
-  const int code = cli::Run(args, out, err, std::move(simulator), std::move(confirm));
+  const int code =
+      cli::Run(args, out, err, std::move(simulator), std::move(confirm), std::move(serial_ports));
   return {code, out.str(), err.str()};
 }
 

@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/files" "$work/files/dir"
 cat >"$work/bin/tarvenctl" <<'EOF'
 #!/bin/sh
-[ "$1" = ports ] && printf 'ttyUSB0\nttyACM0\nttyS0\n'
+[ "$1" = ports ] && printf 'ttyUSB0  FTDI FT232R USB UART\nttyACM0  Pico\nttyS0\n'
 EOF
 chmod +x "$work/bin/tarvenctl"
 touch "$work/files/rom.bin" "$work/files/ram.bin" "$work/files/params.csv"

@@ -2,10 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "comport/comport.h"
 
 namespace tarven::testing {
 namespace {
+
+using Names = std::vector<std::string>;
+
+// A source that finds `names`, nothing known about what is behind them.
+comport::PortSource Finds(const Names& names) {
+  return [names] {
+    std::vector<comport::PortInfo> ports;
+    for (const std::string& name : names) ports.push_back({name, ""});
+    return ports;
+  };
+}
 
 TEST(ComPortNames, WindowsRule) {
   const struct {
@@ -21,40 +35,38 @@ TEST(ComPortNames, WindowsRule) {
       {"COM1x", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(comport::IsOfferedComName(QString::fromLatin1(c.name)), c.offered) << c.name;
+    EXPECT_EQ(comport::IsOfferedComName(c.name), c.offered) << c.name;
   }
 }
 
 TEST(ComPortNames, SortedAsText) {
   const struct {
-    QStringList found;
-    QStringList shown;
+    Names found;
+    Names shown;
   } cases[] = {
       {{"COM2", "COM10", "COM3"}, {"COM10", "COM2", "COM3"}},
       {{"com7", "COM3", "COM10"}, {"COM10", "COM3", "com7"}},  // a stored name keeps its case
       {{"ttyUSB0", "ttyS0", "ttyACM0", "ttyUSB1"}, {"ttyACM0", "ttyS0", "ttyUSB0", "ttyUSB1"}},
   };
   for (const auto& c : cases) {
-    QStringList names = c.found;
+    Names names = c.found;
     comport::SortPortNames(names);
-    EXPECT_EQ(names, c.shown) << c.found.join(' ').toStdString();
+    EXPECT_EQ(names, c.shown) << ::testing::PrintToString(c.found);
   }
 }
 
 TEST(ComPortNames, ListReplacesWhatTheListHeld) {
-  comport::SetPortSource([] { return QStringList{"ttyUSB1", "/dev/pts/7", "ttyACM0"}; });
-  QStringList list{"COM1", "COM2"};
-  comport::ListComPorts(list);
-  EXPECT_EQ(list, (QStringList{"/dev/pts/7", "ttyACM0", "ttyUSB1"}));
+  Names list{"COM1", "COM2"};
+  comport::ListComPorts(list, Finds({"ttyUSB1", "/dev/pts/7", "ttyACM0"}));
+  EXPECT_EQ(list, (Names{"/dev/pts/7", "ttyACM0", "ttyUSB1"}));
 
-  comport::SetPortSource([] { return QStringList{}; });
-  comport::ListComPorts(list);
-  EXPECT_TRUE(list.isEmpty());
+  comport::ListComPorts(list, Finds({}));
+  EXPECT_TRUE(list.empty());
 
   // The system's own list comes back sorted, whatever it holds on this machine.
-  comport::SetPortSource({});
   comport::ListComPorts(list);
-  QStringList sorted = comport::SystemPortNames();
+  Names sorted;
+  for (const comport::PortInfo& port : comport::SystemPorts()) sorted.push_back(port.name);
   comport::SortPortNames(sorted);
   EXPECT_EQ(list, sorted);
 }

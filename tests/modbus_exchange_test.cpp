@@ -24,10 +24,8 @@ const std::vector<std::uint16_t> kRegisters{0, 0, 0, 1, 2, 0xFFFF, 0xFFFF, 0, 0,
 class ModbusExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(comport::OpenComPort(QString::fromStdString(pair_.ours()), 57600))
-        << comport::LastComPortError();
+    ASSERT_TRUE(port_.OpenComPort(pair_.ours(), 57600)) << port_.LastComPortError();
   }
-  void TearDown() override { comport::CloseComPort(); }
 
   struct Poll {
     bool ok;
@@ -37,7 +35,7 @@ class ModbusExchangeTest : public ::testing::Test {
   Poll PollOnce() {
     std::array<std::uint8_t, 20> registers{};
     const auto start = Clock::now();
-    const bool ok = comport::ReadHoldingRegisters(1, 0, 10, registers.data());
+    const bool ok = port_.ReadHoldingRegisters(1, 0, 10, registers.data());
     const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
     return {ok, Bytes(registers.begin(), registers.end()), ms};
   }
@@ -53,6 +51,7 @@ class ModbusExchangeTest : public ::testing::Test {
 
   PtyPair pair_;
   RawEnd slave_{pair_.theirs()};
+  comport::ComPort port_;
 };
 
 Bytes RegisterBytes(const std::vector<std::uint16_t>& registers) {
@@ -126,8 +125,8 @@ TEST_F(ModbusExchangeTest, PartialLateReplyFailsOneTickAndNoMore) {
 
 TEST_F(ModbusExchangeTest, CountsOutsideOneFrameAreRefusedWithoutARequest) {
   std::array<std::uint8_t, 2 * 126> registers{};
-  EXPECT_FALSE(comport::ReadHoldingRegisters(1, 0, 0, registers.data()));
-  EXPECT_FALSE(comport::ReadHoldingRegisters(1, 0, 126, registers.data()));
+  EXPECT_FALSE(port_.ReadHoldingRegisters(1, 0, 0, registers.data()));
+  EXPECT_FALSE(port_.ReadHoldingRegisters(1, 0, 126, registers.data()));
   EXPECT_TRUE(slave_.Read(8, milliseconds(200)).empty());
 }
 

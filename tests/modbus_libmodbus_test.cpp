@@ -24,18 +24,16 @@ const std::vector<std::uint16_t> kHeld{0x1111, 0x2222, 0x3333, 0x0001, 0x0002,
 
 class LibmodbusServerTest : public ::testing::Test {
  protected:
-  void TearDown() override { comport::CloseComPort(); }
-
   PtyPair pair_;
   ServerPeer server_{pair_.theirs(), 1, kHeld};
+  comport::ComPort port_;
 };
 
 TEST_F(LibmodbusServerTest, PollShowsTheRegistersTheServerHolds) {
-  ASSERT_TRUE(comport::OpenComPort(QString::fromStdString(pair_.ours()), 57600))
-      << comport::LastComPortError();
+  ASSERT_TRUE(port_.OpenComPort(pair_.ours(), 57600)) << port_.LastComPortError();
   for (int poll = 0; poll < 3; ++poll) {
     std::array<std::uint8_t, 20> registers{};
-    ASSERT_TRUE(comport::ReadHoldingRegisters(1, 0, 10, registers.data())) << "poll " << poll;
+    ASSERT_TRUE(port_.ReadHoldingRegisters(1, 0, 10, registers.data())) << "poll " << poll;
     for (std::size_t i = 0; i < kHeld.size(); ++i) {
       EXPECT_EQ(comport::RegisterAt(registers, i), kHeld[i]) << "register " << i;
     }
@@ -46,21 +44,21 @@ TEST_F(LibmodbusServerTest, PollShowsTheRegistersTheServerHolds) {
   }
   // Fewer registers from further on, as the server's map allows.
   std::array<std::uint8_t, 4> two{};
-  ASSERT_TRUE(comport::ReadHoldingRegisters(1, 7, 2, two.data()));
+  ASSERT_TRUE(port_.ReadHoldingRegisters(1, 7, 2, two.data()));
   EXPECT_EQ(two, (std::array<std::uint8_t, 4>{0x77, 0x77, 0x88, 0x88}));
 }
 
 TEST_F(LibmodbusServerTest, AddressTheServerIgnoresFailsAfterOneDeadline) {
-  ASSERT_TRUE(comport::OpenComPort(QString::fromStdString(pair_.ours()), 57600));
+  ASSERT_TRUE(port_.OpenComPort(pair_.ours(), 57600));
   std::array<std::uint8_t, 20> registers{};
   const auto start = Clock::now();
-  EXPECT_FALSE(comport::ReadHoldingRegisters(2, 0, 10, registers.data()));
+  EXPECT_FALSE(port_.ReadHoldingRegisters(2, 0, 10, registers.data()));
   const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
   // One deadline, and well short of a second one on a loaded machine.
   EXPECT_GE(ms, 1000);
   EXPECT_LT(ms, 1900);
   // The server is still there for its own address.
-  EXPECT_TRUE(comport::ReadHoldingRegisters(1, 0, 10, registers.data()));
+  EXPECT_TRUE(port_.ReadHoldingRegisters(1, 0, 10, registers.data()));
 }
 
 using Result = CtlResult;
@@ -124,13 +122,40 @@ TEST(TarvenctlModbus, BadOptionsAndPorts) {
     EXPECT_EQ(r.code, 2) << bad;
   }
 
-  comport::SetPortSource([] { return QStringList{"ttyUSB0", "ttyACM0"}; });
-  Result r = Ctl({"ports"});
+  const comport::PortSource found = [] {
+    return std::vector<comport::PortInfo>{{"ttyUSB0", ""}, {"ttyACM0", ""}};
+  };
+  Result r = RunCtl({"ports"}, nullptr, {}, found);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "ttyACM0\nttyUSB0\n");
-  r = Ctl({"ports", "--json"});
-  EXPECT_EQ(r.out, "[\"ttyACM0\",\"ttyUSB0\"]\n");
-  comport::SetPortSource({});
+  r = RunCtl({"ports", "--json"}, nullptr, {}, found);
+  EXPECT_EQ(r.out,
+            "[{\"name\":\"ttyACM0\",\"description\":\"\"},"
+            "{\"name\":\"ttyUSB0\",\"description\":\"\"}]\n");
+}
+
+TEST(TarvenctlModbus, PortsSayWhatIsBehindThem) {
+  const comport::PortSource found = [] {
+    return std::vector<comport::PortInfo>{{"ttyUSB0", "FTDI FT232R USB UART"},
+                                          {"/dev/pts/7", ""},
+                                          {"ttyS0", "serial"},
+                                          {"ttyACM0", "Pico \xFF"}};
+  };
+  Result r = RunCtl({"ports"}, nullptr, {}, found);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out,
+            "/dev/pts/7\n"
+            "ttyACM0     Pico \xFF\n"
+            "ttyS0       serial\n"
+            "ttyUSB0     FTDI FT232R USB UART\n");
+  // A byte that is no UTF-8 comes out as U+FFFD instead of ending the run.
+  r = RunCtl({"ports", "--json"}, nullptr, {}, found);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "[{\"name\":\"/dev/pts/7\",\"description\":\"\"},"
+            "{\"name\":\"ttyACM0\",\"description\":\"Pico \xEF\xBF\xBD\"},"
+            "{\"name\":\"ttyS0\",\"description\":\"serial\"},"
+            "{\"name\":\"ttyUSB0\",\"description\":\"FTDI FT232R USB UART\"}]\n");
 }
 
 }  // namespace

@@ -25,24 +25,24 @@ TEST(SimulatedModbusSlave, AnswersItsAddressAndCountsWhatItSees) {
     noise.Write({0x01, 0x02, 0x03});
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ASSERT_TRUE(comport::OpenComPort(QString::fromStdString(slave->port_path()), 57600))
-      << comport::LastComPortError();
+  comport::ComPort port;
+  ASSERT_TRUE(port.OpenComPort(slave->port_path(), 57600)) << port.LastComPortError();
   std::array<std::uint8_t, 20> registers{};
   for (std::uint32_t poll = 1; poll <= 2; ++poll) {
-    ASSERT_TRUE(comport::ReadHoldingRegisters(1, 0, 10, registers.data()));
+    ASSERT_TRUE(port.ReadHoldingRegisters(1, 0, 10, registers.data()));
     const comport::NetworkStatus status = comport::DecodeNetworkStatus(registers);
     EXPECT_EQ(status.version, "4.54");
     EXPECT_EQ(status.packets, poll);
     EXPECT_EQ(status.errors, 1U);
   }
-  EXPECT_FALSE(comport::ReadHoldingRegisters(2, 0, 10, registers.data()));  // not its address
-  EXPECT_FALSE(comport::ReadHoldingRegisters(1, 5, 10, registers.data()));  // past register 9
-  comport::CloseComPort();
+  EXPECT_FALSE(port.ReadHoldingRegisters(2, 0, 10, registers.data()));  // not its address
+  EXPECT_FALSE(port.ReadHoldingRegisters(1, 5, 10, registers.data()));  // past register 9
+  port.CloseComPort();
   // Closing and opening again leaves the terminal as raw as before.
-  ASSERT_TRUE(comport::OpenComPort(QString::fromStdString(slave->port_path()), 9600));
-  EXPECT_TRUE(comport::ReadHoldingRegisters(1, 0, 10, registers.data()));
+  ASSERT_TRUE(port.OpenComPort(slave->port_path(), 9600));
+  EXPECT_TRUE(port.ReadHoldingRegisters(1, 0, 10, registers.data()));
   EXPECT_EQ(comport::DecodeNetworkStatus(registers).packets, 3U);
-  comport::CloseComPort();
+  port.CloseComPort();
   EXPECT_EQ(slave->requests_answered(), 3U);
 }
 

@@ -1,11 +1,13 @@
 // The page "Сеть" in the real window: start-up, start and stop, the tick against libmodbus's RTU
 // server over a pseudo-terminal pair, the address edit, and the tab change that stops polling.
 
+#include <QApplication>
 #include <QColor>
 #include <QPalette>
 #include <QTimer>
 #include <array>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "comport/comport.h"
 #include "form_fixture.h"
@@ -21,16 +23,23 @@ class NetworkPageTest : public FormTest {
  protected:
   void TearDown() override {
     form_.reset();
-    comport::CloseComPort();
-    comport::SetPortSource({});
     FormTest::TearDown();
   }
 
   // The window with `ports` found at start-up, on its network page.
   void Start(const QStringList& ports) {
-    comport::SetPortSource([ports] { return ports; });
     form_ = MakeForm({"-f"});
+    form_->SetPortSource(Finds(ports));
     form_->PageControl1->setCurrentIndex(app::kNetworkPage);
+  }
+
+  // A source that finds `ports`.
+  static comport::PortSource Finds(const QStringList& ports) {
+    return [ports] {
+      std::vector<comport::PortInfo> found;
+      for (const QString& port : ports) found.push_back({port.toStdString(), ""});
+      return found;
+    };
   }
 
   // The page's texts: Статус, Версия, Всего пакетов, Ошибок.
@@ -44,7 +53,7 @@ class NetworkPageTest : public FormTest {
     EXPECT_EQ(form_->Button15Tag, 0);
     EXPECT_EQ(form_->Button15->text(), "Запустить опрос");
     EXPECT_FALSE(form_->Timer2->isActive());
-    EXPECT_EQ(comport::ComHandle, comport::kInvalidComHandle);
+    EXPECT_EQ(form_->NetworkPort().ComHandle(), comport::kInvalidComHandle);
     EXPECT_TRUE(form_->Edit1->isEnabled());
     EXPECT_TRUE(form_->ComboBox8->isEnabled());
     EXPECT_TRUE(form_->ComboBox9->isEnabled());
@@ -55,7 +64,7 @@ class NetworkPageTest : public FormTest {
     EXPECT_EQ(form_->Button15->text(), "Остановить опрос");
     EXPECT_TRUE(form_->Timer2->isActive());
     EXPECT_EQ(form_->Timer2->interval(), 1000);
-    EXPECT_NE(comport::ComHandle, comport::kInvalidComHandle);
+    EXPECT_NE(form_->NetworkPort().ComHandle(), comport::kInvalidComHandle);
     EXPECT_FALSE(form_->Edit1->isEnabled());
     EXPECT_FALSE(form_->ComboBox8->isEnabled());
     EXPECT_FALSE(form_->ComboBox9->isEnabled());
@@ -85,6 +94,53 @@ TEST_F(NetworkPageTest, StartUpListsThePortsInTextOrder) {
   EXPECT_EQ(form_->net_COM, "COM3");
   form_->ComboBox9->setCurrentIndex(6);
   EXPECT_EQ(form_->net_br, 115200);
+}
+
+// Looking for ports takes a while, so the window does it when "Сеть" is first shown, and only
+// then: not while it starts, builds its pages or shows other pages, never while the page is
+// hidden, and once in a run.
+TEST_F(NetworkPageTest, PortsAreLookedForWhenThePageIsFirstShown) {
+  const struct {
+    const char* name;
+    QStringList arguments;
+    int looks_after_visiting_every_page;
+  } cases[] = {{"with -f", {"-f"}, 1}, {"without -f (page hidden)", {}, 0}};
+  for (const auto& c : cases) {
+    auto looks = std::make_shared<int>(0);
+    auto found = std::make_shared<QStringList>(QStringList{"ttyUSB0"});
+    auto form = std::make_unique<app::TMainForm>(c.arguments, dialogs_shared());
+    form->Timer1->stop();
+    form->SetPortSource([looks, found] {
+      ++*looks;
+      std::vector<comport::PortInfo> ports;
+      for (const QString& port : *found) ports.push_back({port.toStdString(), ""});
+      return ports;
+    });
+    form->show();
+    for (int i = 0; i < 50 && !form->PagesBuilt(); ++i) {
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_TRUE(form->PagesBuilt()) << c.name;
+    EXPECT_EQ(*looks, 0) << c.name << ": pages built";
+
+    for (int page = 0; page < form->PageControl1->count(); ++page) {
+      if (!form->PageControl1->isTabVisible(page)) continue;
+      form->PageControl1->setCurrentIndex(page);
+      EXPECT_EQ(*looks, page < app::kNetworkPage ? 0 : 1) << c.name << ": page " << page;
+    }
+    // A port that turns up later is not noticed.
+    *found << "ttyUSB1";
+    for (const int page : {0, app::kNetworkPage, 1, app::kNetworkPage}) {
+      if (form->PageControl1->isTabVisible(page)) form->PageControl1->setCurrentIndex(page);
+    }
+    EXPECT_EQ(*looks, c.looks_after_visiting_every_page) << c.name;
+    if (c.looks_after_visiting_every_page > 0) {
+      EXPECT_EQ(form->ComboBox8->count(), 1) << c.name;
+      EXPECT_EQ(form->ComboBox8->itemText(0), "ttyUSB0") << c.name;
+      EXPECT_EQ(form->net_COM, "ttyUSB0") << c.name;
+      EXPECT_TRUE(form->Button15->isEnabled()) << c.name;
+    }
+  }
 }
 
 TEST_F(NetworkPageTest, NoPortAtStartUpLeavesStartDisabled) {
@@ -161,9 +217,9 @@ TEST_F(NetworkPageTest, ClosingTheWindowReleasesThePort) {
   PtyPair pair;
   Start({QString::fromStdString(pair.ours())});
   form_->Button15->click();
-  ASSERT_NE(comport::ComHandle, comport::kInvalidComHandle);
+  ASSERT_NE(form_->NetworkPort().ComHandle(), comport::kInvalidComHandle);
   form_->close();
-  EXPECT_EQ(comport::ComHandle, comport::kInvalidComHandle);
+  EXPECT_EQ(form_->NetworkPort().ComHandle(), comport::kInvalidComHandle);
   EXPECT_FALSE(form_->Timer2->isActive());
 }
 
