@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iostream>
+#include <string_view>
 #include <utility>
 
 #include "firmware/firmware_image.h"
@@ -61,6 +62,35 @@ std::string UsageError(const CLI::App& app, const CLI::ParseError& error) {
   return Shorten(error.what(), 120);
 }
 
+// The command group of the first word that is not a global option, or null when there is none
+// or it names no command (then every group is set up, to list them or to say the word is wrong).
+void (*GroupOf(const std::vector<std::string>& args))(CLI::App&, Action&) {
+  static const std::pair<std::string_view, void (*)(CLI::App&, Action&)> kGroups[] = {
+      {"status", RegisterStatusCommands}, {"cnc", RegisterStatusCommands},
+      {"restart", RegisterStatusCommands}, {"devices", RegisterDeviceCommands},
+      {"config", RegisterConfigCommands}, {"params", RegisterConfigCommands},
+      {"image", RegisterImageCommands},   {"modbus", RegisterModbusCommands},
+      {"ports", RegisterModbusCommands},  {"io", RegisterIoCommands},
+      {"reg", RegisterIoCommands},        {"dac", RegisterIoCommands},
+      {"update", RegisterUpdateCommands}};
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--sim-state") {
+      ++i;  // its file
+      continue;
+    }
+    if (!word.empty() && word.front() == '-') {
+      if (word == "-h" || word == "--help" || word == "--help-all") return nullptr;
+      continue;
+    }
+    for (const auto& [name, group] : kGroups) {
+      if (word == name) return group;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+
 // Asks on the terminal; only "y", "yes", "д" or "да" goes ahead.
 bool AskOnTerminal(std::string_view question) {
   std::cerr << question << " [y/N] " << std::flush;
@@ -88,13 +118,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                "print the version and the firmware image the tool carries, and exit");
 
   Action action;
-  RegisterStatusCommands(app, action);
-  RegisterDeviceCommands(app, action);
-  RegisterConfigCommands(app, action);
-  RegisterImageCommands(app, action);
-  RegisterModbusCommands(app, action);
-  RegisterIoCommands(app, action);
-  RegisterUpdateCommands(app, action);
+  // A script's run names one command: only its group is set up, which saves most of the parser's
+  // work. Help, a mistyped command or none at all get every group, so that they can be listed.
+  using Register = void (*)(CLI::App&, Action&);
+  const Register groups[] = {RegisterStatusCommands, RegisterDeviceCommands,
+                             RegisterConfigCommands, RegisterImageCommands,
+                             RegisterModbusCommands, RegisterIoCommands, RegisterUpdateCommands};
+  if (const Register group = GroupOf(args)) {
+    group(app, action);
+  } else {
+    for (const Register each : groups) each(app, action);
+  }
 
   // --version alone needs no command.
   if (std::find(args.begin(), args.end(), "--version") != args.end()) app.require_subcommand(0, 1);

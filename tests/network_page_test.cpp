@@ -108,7 +108,7 @@ TEST_F(NetworkPageTest, PortsAreLookedForWhenThePageIsFirstShown) {
   for (const auto& c : cases) {
     auto looks = std::make_shared<int>(0);
     auto found = std::make_shared<QStringList>(QStringList{"ttyUSB0"});
-    auto form = std::make_unique<app::TMainForm>(c.arguments, dialogs_shared());
+    auto form = std::make_unique<app::TMainForm>(c.arguments, link_shared(), dialogs_shared());
     form->Timer1->stop();
     form->SetPortSource([looks, found] {
       ++*looks;
