@@ -60,20 +60,25 @@ int main(int argc, char** argv) {
   }
 
   // The network page gets a slave to poll as well: a simulated one on a pseudo-terminal, offered
-  // among the serial ports. Without a pseudo-terminal the page simply has no such port.
-  std::unique_ptr<tarven::sim::ModbusSlave> modbus_slave;
+  // among the serial ports. It is started when the page first looks for ports, not before the
+  // window is shown. Without a pseudo-terminal the page simply has no such port.
   tarven::comport::PortSource port_source;
   if (options.simulate) {
-    modbus_slave = tarven::sim::ModbusSlave::Start(1, error);
-    if (modbus_slave) {
-      port_source = [path = modbus_slave->port_path()] {
-        std::vector<tarven::comport::PortInfo> ports = tarven::comport::SystemPorts();
-        ports.push_back({path, "simulated Modbus slave"});
-        return ports;
-      };
-    } else {
-      std::cerr << "tarven: " << error << '\n';
-    }
+    struct LazySlave {
+      std::unique_ptr<tarven::sim::ModbusSlave> slave;
+      bool tried = false;
+    };
+    port_source = [lazy = std::make_shared<LazySlave>()] {
+      std::vector<tarven::comport::PortInfo> ports = tarven::comport::SystemPorts();
+      if (!lazy->tried) {
+        lazy->tried = true;
+        std::string why;
+        lazy->slave = tarven::sim::ModbusSlave::Start(1, why);
+        if (!lazy->slave) std::cerr << "tarven: " << why << '\n';
+      }
+      if (lazy->slave) ports.push_back({lazy->slave->port_path(), "simulated Modbus slave"});
+      return ports;
+    };
   }
 
   QApplication application(argc, argv);

@@ -145,7 +145,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
   FormCreate(arguments);
   Timer1->start();
   BuildPagesAfterFirstPaint();
-  ExitAfterFirstPaintIfAsked(*this);
+  ExitAfterFirstPaintIfAsked(*this, /*pages_follow=*/true);
 }
 
 TMainForm::~TMainForm() {
@@ -206,6 +206,7 @@ void TMainForm::BuildPages() {
   SetUpSignalPages();
   DisableOutputChecks();
   SetUpNetworkPage();
+  MarkPagesBuiltIfAsked();
 }
 
 void TMainForm::BuildPagesAfterFirstPaint() {

@@ -2,9 +2,11 @@
 """Start-up time of the window against a bare Qt Widgets window of the same size.
 
 Both binaries run alternately, N times each, with TARVEN_EXIT_AFTER_FIRST_PAINT set: each prints
-"first-paint" once its window has been painted for the first time and quits. The time from exec to
-that line is taken here, outside the process, so that it includes loading the libraries and
-building the window. Prints the median of each and the ratio of the medians.
+"first-paint" once its window has been painted for the first time and "pages-built" once every
+page exists (the bare window has all its pages from the start), and quits. The times from exec to
+those lines are taken here, outside the process, so that they include loading the libraries and
+building the window. Prints, for each line, the median, the spread (fastest and slowest run) and
+the ratio of the medians to the bare window's first paint.
 
     xvfb-run -a python3 bench/startup.py build/default/bin          # under an X server
     QT_QPA_PLATFORM=offscreen python3 bench/startup.py build/default/bin
@@ -18,25 +20,30 @@ import subprocess
 import sys
 import time
 
-MARKER = b"first-paint"
+MARKERS = (b"first-paint", b"pages-built")
 
 
-def time_to_first_paint(command, env, timeout):
+def time_to_markers(command, env, timeout):
+    """Seconds from exec to each marker line, in the order of MARKERS."""
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    seen = {}
     try:
         deadline = start + timeout
         for line in process.stdout:
-            if line.strip() == MARKER:
-                elapsed = time.perf_counter() - start
-                break
+            marker = line.strip()
+            if marker in MARKERS and marker not in seen:
+                seen[marker] = time.perf_counter() - start
+                if len(seen) == len(MARKERS):
+                    break
             if time.perf_counter() > deadline:
-                raise RuntimeError(f"{command[0]}: no first paint within {timeout} s")
+                raise RuntimeError(f"{command[0]}: no start-up marks within {timeout} s")
         else:
-            raise RuntimeError(f"{command[0]}: ended without printing {MARKER.decode()}")
+            missing = [m.decode() for m in MARKERS if m not in seen]
+            raise RuntimeError(f"{command[0]}: ended without printing {', '.join(missing)}")
         # The next run starts only when this one has gone, so that the two never share the CPU.
         process.wait(timeout=timeout)
-        return elapsed
+        return [seen[m] for m in MARKERS]
     finally:
         if process.poll() is None:
             process.kill()
@@ -68,19 +75,23 @@ def main():
 
     for _ in range(args.warmup):
         for command in commands.values():
-            time_to_first_paint(command, env, args.timeout)
-    times = {name: [] for name in commands}
+            time_to_markers(command, env, args.timeout)
+    times = {name: ([], []) for name in commands}
     for _ in range(args.runs):
         for name, command in commands.items():
-            times[name].append(time_to_first_paint(command, env, args.timeout))
+            for series, seconds in zip(times[name], time_to_markers(command, env, args.timeout)):
+                series.append(seconds)
 
-    medians = {name: statistics.median(values) for name, values in times.items()}
-    baseline = medians["minimal window"]
+    baseline = statistics.median(times["minimal window"][0])
     platform = env.get("QT_QPA_PLATFORM") or ("xcb" if "DISPLAY" in env else "default")
     print(f"platform {platform}, {args.runs} runs each in rotation, "
           f"tarven arguments: {' '.join(args.tarven_args)}")
-    for name, median in medians.items():
-        print(f"{name:>16}: median {median * 1000:6.1f} ms, ratio {median / baseline:.2f}")
+    for name, series in times.items():
+        for marker, values in zip(MARKERS, series):
+            median = statistics.median(values)
+            print(f"{name:>16} {marker.decode():>12}: median {median * 1000:6.1f} ms "
+                  f"(spread {min(values) * 1000:6.1f} to {max(values) * 1000:6.1f}), "
+                  f"ratio {median / baseline:.2f}")
     return 0
 
 
