@@ -15,6 +15,7 @@
 #include "cli/progress_line.h"
 #include "device/operations.h"
 #include "model/config_sector.h"
+#include "model/params_csv.h"
 #include "model/integer_text.h"
 #include "storage/file_io.h"
 
@@ -25,7 +26,6 @@ namespace dev = tarven::device;
 using Sector = std::array<std::uint8_t, model::kSectorSize>;
 
 constexpr std::size_t kMaxParamsFileSize = 1 << 20;
-constexpr const char* kParamsHeader = "number,value";
 constexpr const char* kWriteQuestion = "Записать в ППЗУ Тарвен?";
 
 dev::Outcome ReadSector(dev::Link& link, Sector& sector) {
@@ -254,107 +254,14 @@ int ParamsExport(Context& context, const std::string& path, bool force) {
   }
   Sector sector{};
   if (const auto failed = ReadParams(context, "params export", sector)) return *failed;
-  std::string text = std::string(kParamsHeader) + "\n";
-  for (std::size_t n = 1; n <= model::kEaParamCount; ++n) {
-    text += std::to_string(n) + "," + std::to_string(model::EaParam(sector, n)) + "\n";
-  }
+  std::map<std::size_t, std::int32_t> values;
+  for (std::size_t n = 1; n <= model::kEaParamCount; ++n) values[n] = model::EaParam(sector, n);
+  const std::string text = model::ParamsCsvText(values);
   const storage::ReplaceResult saved = storage::ReplaceFile(path, text);
   if (!saved.ok()) {
     return context.Fail("params export", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
   }
   return kExitOk;
-}
-
-// The fields of one line of a CSV file as RFC 4180 has them: separated by commas; a field in
-// double quotes may hold commas, and two quotes in it stand for one. False when a quote is out of
-// place (inside an unquoted field, after a closing one, or never closed on the line).
-bool SplitCsvLine(std::string_view line, std::vector<std::string>& fields) {
-  fields.assign(1, std::string());
-  enum { FieldStart, Plain, Quoted, AfterQuote } state = FieldStart;
-  for (const char c : line) {
-    switch (state) {
-      case FieldStart:
-      case Plain:
-        if (c == ',') {
-          fields.emplace_back();
-          state = FieldStart;
-        } else if (c == '"') {
-          if (state == Plain) return false;
-          state = Quoted;
-        } else {
-          fields.back() += c;
-          state = Plain;
-        }
-        break;
-      case Quoted:
-        if (c == '"') {
-          state = AfterQuote;
-        } else {
-          fields.back() += c;
-        }
-        break;
-      case AfterQuote:
-        if (c == '"') {
-          fields.back() += '"';
-          state = Quoted;
-        } else if (c == ',') {
-          fields.emplace_back();
-          state = FieldStart;
-        } else {
-          return false;
-        }
-        break;
-    }
-  }
-  return state != Quoted;
-}
-
-// Parses a parameter file: the header line, then NUMBER,VALUE lines, fields quoted or not (as
-// spreadsheets save them). False with "LINE: reason".
-bool ParseParamsFile(std::string_view text, std::map<std::size_t, std::int32_t>& values,
-                     std::string& why) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's mark
-  std::size_t line_number = 0;
-  bool header = false;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    ++line_number;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::string at = "line " + std::to_string(line_number) + ": ";
-    std::vector<std::string> fields;
-    const bool split = SplitCsvLine(line, fields);
-    if (!header) {
-      if (!split || fields != std::vector<std::string>{"number", "value"}) {
-        why = at + "the first line must be '" + kParamsHeader + "'";
-        return false;
-      }
-      header = true;
-      continue;
-    }
-    if (line.empty()) continue;
-    if (!split) {
-      why = at + "'" + Shorten(std::string(line)) + "': a quote out of place";
-      return false;
-    }
-    const auto number = fields.size() == 2 ? model::ParseInteger(fields[0]) : std::nullopt;
-    const auto value = fields.size() == 2 ? model::ParseInteger(fields[1]) : std::nullopt;
-    if (!number || *number < 1 || *number > 255 || !value) {
-      why = at + "'" + Shorten(std::string(line)) +
-            "' is not NUMBER,VALUE with a number 1..255 and a 32-bit value";
-      return false;
-    }
-    if (!values.emplace(static_cast<std::size_t>(*number), *value).second) {
-      why = at + "parameter " + std::to_string(*number) + " is given twice";
-      return false;
-    }
-  }
-  if (!header) {
-    why = "the file is empty";
-    return false;
-  }
-  return true;
 }
 
 int ParamsImport(Context& context, const std::string& path, bool yes) {
@@ -375,7 +282,7 @@ int ParamsImport(Context& context, const std::string& path, bool yes) {
   }
   std::map<std::size_t, std::int32_t> values;
   std::string why;
-  if (!ParseParamsFile(text, values, why)) {
+  if (!model::ParseParamsCsv(text, values, why, [](std::string_view t) { return Shorten(t); })) {
     return context.Fail("params import", name + ": " + why + "; nothing was written");
   }
   return WriteParams(context, "params import", values, yes);
