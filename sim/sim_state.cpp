@@ -320,6 +320,14 @@ std::string SerializeState(const ModuleState& state) {
   return text;
 }
 
+bool DecodeState(std::string_view text, const std::string& source, ModuleState& state,
+                 std::string& error) {
+  ModuleState decoded;  // fields are decoded in place, so a refused text must not reach `state`
+  if (!ParseState(text, source, decoded, error)) return false;
+  state = std::move(decoded);
+  return true;
+}
+
 bool LoadState(SimulatedModule& module, const std::string& path, std::string& error,
                bool* existed) {
   if (existed != nullptr) *existed = false;
@@ -334,7 +342,7 @@ bool LoadState(SimulatedModule& module, const std::string& path, std::string& er
   }
   if (existed != nullptr) *existed = true;
   ModuleState loaded;  // applied to `module` only when the whole file is valid
-  if (!ParseState(text, path, loaded, error)) return false;
+  if (!DecodeState(text, path, loaded, error)) return false;
   module.Restore(std::move(loaded));
   return true;
 }

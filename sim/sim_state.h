@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "sim/simulated_module.h"
 
@@ -17,6 +18,12 @@ inline constexpr std::size_t kMaxStateFileSize = std::size_t{4} << 20;
 
 // The text a state file holds for `state`.
 std::string SerializeState(const ModuleState& state);
+
+// Decodes the text of a state file. On success `state` is the state the text holds; otherwise
+// `state` is left as it was and `error` gets a one-line reason that begins with `source` (the
+// file's name, for a person to find it). Decoding what SerializeState wrote gives the same state.
+bool DecodeState(std::string_view text, const std::string& source, ModuleState& state,
+                 std::string& error);
 
 // Loads the state from `path` into `module`. A missing file is not an error: the module keeps
 // its fresh state, the result is true and `existed` (when given) is set false. Only a regular
