@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "model/config_sector.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing::matrix {
@@ -120,13 +121,22 @@ inline sim::ModuleState Kept(sim::ModuleState state) {
   return state;
 }
 
-// A module with something in every memory, so that a read that broke off cannot pass for one
-// that came whole.
+// A module with something in every memory, and a configuration and parameters of its own (both
+// with their checksums), so that a read that broke off cannot pass for one that came whole, nor
+// a failed read for the window's start-up values.
 inline void FillModule(sim::SimulatedModule& module) {
   const std::uint32_t config_offset = 0x0803F800 - sim::ModuleState::kFlashBase;
   for (std::size_t i = 0; i < config_offset; ++i) {
     module.flash[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   }
+  const model::Sector sector(module.flash.data() + config_offset, model::kSectorSize);
+  model::ConfigValues values = model::ReadConfig(sector);
+  values[model::kNetworkAddressRow] = 33;
+  model::WriteConfig(sector, values);
+  for (std::size_t n = 1; n <= model::kEaParamCount; ++n) {
+    model::SetEaParam(sector, n, static_cast<std::int32_t>(n * 1000) - 77);
+  }
+  model::SealEaTable(sector);
   for (std::size_t i = 0; i < module.ram.size(); ++i) {
     module.ram[i] = static_cast<std::uint8_t>(i * 11 + 3);
     module.ram_main_bank[i] = static_cast<std::uint8_t>(i * 13 + 5);
@@ -217,7 +227,10 @@ class Table {
         widths[i] = std::max(widths[i], Width(row.cells[i]));
       }
     }
-    out << "\n" << title << " (operation (reports) x fault at report; ok+: done all the same)\n";
+    out << "\n"
+        << title
+        << " (operation (reports) x fault at report; ok+: done all the same: the module, the files"
+           " and the data as after a clean run)\n";
     Cell(out, "operation", first);
     for (std::size_t i = 0; i < widths.size(); ++i) Cell(out, Columns()[i].name, widths[i]);
     out << '\n';

@@ -130,7 +130,8 @@ std::vector<std::string> Check(const Outcome& clean, const Outcome& run, bool be
   for (std::string& problem : FileProblems(run.before, run.after, clean.after)) {
     problems.push_back(std::move(problem));
   }
-  if (before_first_write && !(Kept(run.module) == Kept(run.initial))) {
+  // A failed command whose fault came before its first write has written nothing.
+  if (run.code != 0 && before_first_write && !(Kept(run.module) == Kept(run.initial))) {
     problems.push_back("module changed");
   }
   return problems;
