@@ -3,18 +3,16 @@
 // found from the reports of a clean run of that operation; the module and files as a cell sees
 // them before and after; and the table the matrix prints.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <map>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "model/config_sector.h"
 #include "sim/sim_backend.h"
@@ -180,9 +178,9 @@ inline std::vector<std::string> FileProblems(const Files& before, const Files& a
 class ScratchDir {
  public:
   explicit ScratchDir(const std::string& tag)
-      : path_(fs::temp_directory_path() / ("tarven-matrix-" + tag + "-" +
-                                           std::to_string(::getpid()) + "-" +
-                                           std::to_string(counter_++))) {
+      : path_(fs::temp_directory_path() /
+              ("tarven-matrix-" + tag + "-" + std::to_string(::getpid()) + "-" +
+               std::to_string(counter_++))) {
     fs::remove_all(path_);
     fs::create_directories(path_);
   }

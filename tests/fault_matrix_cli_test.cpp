@@ -73,7 +73,8 @@ struct Outcome {
 };
 
 std::string Anonymous(std::string text, const std::string& dir) {
-  for (std::size_t at; (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "DIR");
+  for (std::size_t at; (at = text.find(dir)) != std::string::npos;)
+    text.replace(at, dir.size(), "DIR");
   return text;
 }
 
@@ -123,8 +124,8 @@ std::vector<std::string> Check(const Outcome& clean, const Outcome& run, bool be
       problems.push_back("failure reported as success");
     }
   } else {
-    const bool one_line = run.err.rfind("tarvenctl: ", 0) == 0 &&
-                          run.err.find('\n') == run.err.size() - 1;
+    const bool one_line =
+        run.err.rfind("tarvenctl: ", 0) == 0 && run.err.find('\n') == run.err.size() - 1;
     if (!one_line) problems.push_back("not told in one line");
   }
   for (std::string& problem : FileProblems(run.before, run.after, clean.after)) {
@@ -143,6 +144,7 @@ TEST(FaultMatrix, EveryCommandThatTalksToTheModuleSurvivesEveryFault) {
     SCOPED_TRACE(operation.name);
     const Outcome clean = Execute(operation);
     ASSERT_EQ(clean.code, 0) << "a clean run fails: " << clean.err;
+    ASSERT_FALSE(clean.log.empty()) << "a clean run does not talk to the module";
     const std::uint64_t first_write = FirstWrite(clean.log);
     std::vector<std::string> cells;
     for (const Column& column : Columns()) {

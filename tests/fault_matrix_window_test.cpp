@@ -79,8 +79,7 @@ void OnPage(TMainForm& form) {
 const Operation kOperations[] = {
     {"tick", Speech::Silent, AsDelivered, AsFound, &TMainForm::Timer1Timer},
     {"tick on КЭ/БФОС", Speech::Silent, AsDelivered, OnPage<6>, &TMainForm::Timer1Timer},
-    {"tick on КИП/БОС",
-     Speech::Silent,
+    {"tick on КИП/БОС", Speech::Silent,
      [](sim::SimulatedModule& module) {
        module.cnc_running = false;
        for (int channel = 1; channel <= 4; ++channel) module.MoveEncoder(channel, 7 * channel);
@@ -92,8 +91,7 @@ const Operation kOperations[] = {
     {"restart", Speech::Silent, Stopped, AsFound, &TMainForm::Button13Click},
     {"configuration read", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button1Click},
     {"configuration write", Speech::Speaks, AsDelivered,
-     [](TMainForm& form) { form.Edit2->setText(QStringLiteral("17")); },
-     &TMainForm::Button2Click},
+     [](TMainForm& form) { form.Edit2->setText(QStringLiteral("17")); }, &TMainForm::Button2Click},
     {"parameters read", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button16Click},
     {"parameters write", Speech::Speaks, AsDelivered,
      [](TMainForm& form) {
@@ -139,8 +137,8 @@ std::vector<std::string> WindowData(const TMainForm& form) {
   const auto text = [](const auto& bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   };
-  return {text(form.MAT_array), text(form.AMT_array),     text(form.KVP_array),
-          text(form.RAM_array), text(form.params_array),  std::to_string(form.KIP1),
+  return {text(form.MAT_array),      text(form.AMT_array),      text(form.KVP_array),
+          text(form.RAM_array),      text(form.params_array),   std::to_string(form.KIP1),
           std::to_string(form.KIP2), std::to_string(form.KIP3), std::to_string(form.KIP4)};
 }
 
@@ -202,9 +200,8 @@ class FaultMatrixWindow : public FormTest {
 // The checks of one cell; empty when every one held. `done`: the handler did all that the clean
 // run did. `search_struck`: the fault broke the search that opens the module for the handler's
 // work, after which a handler ends silently as specified.
-std::vector<std::string> Check(const Operation& operation, const Outcome& clean,
-                               const Outcome& run, bool done, bool before_first_write,
-                               bool search_struck) {
+std::vector<std::string> Check(const Operation& operation, const Outcome& clean, const Outcome& run,
+                               bool done, bool before_first_write, bool search_struck) {
   std::vector<std::string> problems;
   if (run.open_handles != 0 || run.handle_kept) problems.push_back("handle left open");
   if (run.busy_cursor) problems.push_back("busy cursor left");
@@ -213,7 +210,9 @@ std::vector<std::string> Check(const Operation& operation, const Outcome& clean,
   if (operation.speech == Speech::Speaks && !done && !spoke && !search_struck) {
     problems.push_back("failure not told");
   }
-  if (operation.speech == Speech::Speaks && done && spoke) problems.push_back("success told as failure");
+  if (operation.speech == Speech::Speaks && done && spoke) {
+    problems.push_back("success told as failure");
+  }
   for (std::string& problem : FileProblems(run.before, run.after, clean.after)) {
     problems.push_back(std::move(problem));
   }
@@ -236,6 +235,7 @@ TEST_F(FaultMatrixWindow, EveryHandlerThatTalksToTheModuleSurvivesEveryFault) {
   for (const Operation& operation : kOperations) {
     SCOPED_TRACE(operation.name);
     const Outcome clean = Execute(operation);
+    ASSERT_FALSE(clean.log.empty()) << "a clean run does not talk to the module";
     ASSERT_TRUE(clean.shown.empty()) << "a clean run speaks: " << clean.shown.front().toStdString();
     const std::uint64_t first_write = FirstWrite(clean.log);
     const std::uint64_t search = LastSearchBeforeWork(clean.log);
@@ -251,8 +251,8 @@ TEST_F(FaultMatrixWindow, EveryHandlerThatTalksToTheModuleSurvivesEveryFault) {
                 StruckBeforeFirstWrite(report, first_write, column.fault), report <= search);
       std::string shown;
       for (const QString& text : run.shown) shown += "\n  " + text.toStdString();
-      EXPECT_TRUE(problems.empty()) << "report " << report << ": " << CellText(problems, done)
-                                    << "\nshown:" << shown;
+      EXPECT_TRUE(problems.empty())
+          << "report " << report << ": " << CellText(problems, done) << "\nshown:" << shown;
       cells.push_back(CellText(problems, done));
     }
     table.Add(operation.name, clean.log.size(), cells);
