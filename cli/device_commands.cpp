@@ -84,6 +84,16 @@ bool IsModule(const dev::DeviceProbe& probe) {
          probe.personality == dev::Personality::BootLoader;
 }
 
+// The versions a module was asked for and did not tell ("" when it told them all): a listing
+// with н/д where a version belongs is no clean bill of health.
+std::string UntoldVersions(const dev::DeviceProbe& probe) {
+  const bool firmware = !probe.firmware_version.has_value();
+  const bool boot = probe.personality == dev::Personality::BootLoader && !probe.boot_version;
+  if (!IsModule(probe) || (!firmware && !boot)) return {};
+  if (firmware && boot) return "boot loader and firmware versions";
+  return firmware ? "firmware version" : "boot loader version";
+}
+
 int Devices(Context& context, bool json) {
   std::vector<dev::DeviceProbe> probes;
   if (!dev::ProbeDevices(context.link, probes)) {
@@ -91,9 +101,13 @@ int Devices(Context& context, bool json) {
   }
   bool any_module = false;
   bool hinted = false;
+  std::string untold;
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const dev::DeviceProbe& probe : probes) {
     any_module |= IsModule(probe);
+    if (const std::string versions = UntoldVersions(probe); untold.empty() && !versions.empty()) {
+      untold = "the module at " + probe.info.path + " did not tell its " + versions;
+    }
     if (json) {
       list.push_back(Json(probe));
       continue;
@@ -117,7 +131,8 @@ int Devices(Context& context, bool json) {
   } else if (probes.empty()) {
     context.out << "no HID device with the module's ids (03eb:6202)\n";
   }
-  return any_module ? kExitOk : kExitFailed;
+  if (!any_module) return context.Fail("devices", "no device answers as the module");
+  return untold.empty() ? kExitOk : context.Fail("devices", untold);
 }
 
 }  // namespace

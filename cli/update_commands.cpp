@@ -63,7 +63,11 @@ int Update(Context& context, const std::string& file, bool yes) {
   {
     const InterruptRequest interrupt;
     ProgressLine line(context.err, IsTerminal(context.err), kWhat, &interrupt);
-    result = dev::UpdateFirmware(context.link, image.bytes, std::ref(line), timing);
+    // The simulated module changes only when it is spoken to, never with the time that passes:
+    // the pauses between searches for it would only make the run slower.
+    const dev::Sleep no_pause = [](std::chrono::milliseconds) {};
+    result = dev::UpdateFirmware(context.link, image.bytes, std::ref(line), timing,
+                                 context.simulated ? no_pause : dev::Sleep());
     line.Finish();
   }
   const auto seconds = [](std::chrono::milliseconds wait) {

@@ -11,6 +11,13 @@ tarven_test(firmware_window_tests
   SOURCES app_test_main.cpp firmware_window_test.cpp dialogs_scripted.h dialogs_scripted.cpp
   LIBS tarven_app tarven_sim)
 
+# Every handler of the window that talks to the module against every fault of the wire, at the
+# first, middle and last report of its exchange; the matrix is printed.
+tarven_test(fault_matrix_window_tests
+  SOURCES app_test_main.cpp fault_matrix_window_test.cpp fault_matrix.h dialogs_scripted.h
+    dialogs_scripted.cpp
+  LIBS tarven_app tarven_sim)
+
 # Window captions as the X server holds them: the same kind of test program, run on the xcb
 # platform under a virtual X server. Skipped (exit 77) where xvfb-run or xprop is missing.
 add_executable(window_x11_tests app_test_main.cpp window_captions_test.cpp dialogs_scripted.h

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -96,6 +97,46 @@ TEST(Devices, ModuleThatCannotBeOpenedSaysWhyAndHowToFixIt) {
   EXPECT_EQ(list[0]["opened"], false);
   EXPECT_EQ(list[0]["open_error"], "Permission denied");
   EXPECT_NE(list[0]["fix"].get<std::string>().find("udevadm"), std::string::npos);
+}
+
+// A listing with a version missing, or without any module, is no success: exit 1 and one line
+// on standard error that says which.
+TEST(Devices, AVersionNotToldOrNoModuleIsAFailure) {
+  using Fault = sim::SimBackend::Fault;
+  const struct {
+    const char* name;
+    std::function<void(sim::SimBackend&)> arrange;
+    const char* answers;
+    const char* err;
+  } cases[] = {
+      {"no module", [](sim::SimBackend& s) { s.Unplug(); }, nullptr,
+       "tarvenctl: devices: no device answers as the module\n"},
+      // Identify (reports 1 and 2), then the status whose answer is report 4.
+      {"status answer lost", [](sim::SimBackend& s) { s.ArmFault(4, Fault::Refuse); },
+       "  answers: application, firmware н/д\n",
+       "tarvenctl: devices: the module at sim:module did not tell its firmware version\n"},
+      // The boot loader: identify, its status (reports 3, 4), its firmware version (5, 6).
+      {"boot loader's words lost",
+       [](sim::SimBackend& s) {
+         s.module().personality = sim::Personality::BootLoader;
+         s.ArmFault(4, Fault::Refuse);
+         s.ArmFault(6, Fault::Refuse);
+       },
+       "  answers: boot loader н/д, firmware н/д\n",
+       "tarvenctl: devices: the module at sim:module did not tell its boot loader and firmware "
+       "versions\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto sim = std::make_shared<sim::SimBackend>();
+    c.arrange(*sim);
+    const CtlResult r = RunCtl({"--simulate", "devices"}, sim);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, c.err);
+    if (c.answers != nullptr) {
+      EXPECT_NE(r.out.find(c.answers), std::string::npos) << r.out;
+    }
+  }
 }
 
 // Every command that needs the module tells a module it cannot open from no module at all.
