@@ -167,7 +167,7 @@ class FaultMatrixWindow : public FormTest {
       FillModule(module());
       operation.arrange(module());
       auto dialogs = std::make_shared<AnsweringDialogs>(QString::fromStdString(file));
-      auto form = std::make_unique<TMainForm>(QStringList{QStringLiteral("-f")}, dialogs);
+      auto form = std::make_unique<TMainForm>(QStringList{QStringLiteral("-f")}, link_shared(), dialogs);
       form->Timer1->stop();
       form->BuildPages();
       form->SetFirmwareImage(firmware::SyntheticImage(), true);
