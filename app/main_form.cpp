@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QScreen>
 #include <QStyle>
-#include <QTableWidgetItem>
 #include <QTimer>
 
 #include "app/application_title.h"
 #include "app/first_paint.h"
+#include "app/page_slot.h"
 #include "model/version_text.h"
 
 namespace tarven::app {
@@ -25,7 +25,6 @@ constexpr Qt::WindowFlags kWindowFlags =
     Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
 
 constexpr int kStatusPollMs = 1000;
-constexpr int kParamCount = 255;
 
 // The layout is drawn in pixels for a window of fixed size, so its text is sized in pixels too:
 // a size in points would grow with the screen's DPI setting and no longer fit.
@@ -75,41 +74,20 @@ class SelectableOnHover final : public QObject {
   }
 };
 
-// The layout builds each page on its own and then puts it into the page control, and the toolkit
-// tells every control on a page that its font changed when the page moves in. A drop-down list
-// answers by building its whole pop-up list at once; nine of them were a good part of the time the
-// window took to open. Each pop-up is built when it is first opened and takes its box's font then,
-// so while the layout is being built the notice is held back from the drop-down lists.
-class HoldBackComboFontChanges final : public QObject {
- public:
-  HoldBackComboFontChanges() { QCoreApplication::instance()->installEventFilter(this); }
-  ~HoldBackComboFontChanges() override { QCoreApplication::instance()->removeEventFilter(this); }
-  HoldBackComboFontChanges(const HoldBackComboFontChanges&) = delete;
-  HoldBackComboFontChanges& operator=(const HoldBackComboFontChanges&) = delete;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    return event->type() == QEvent::FontChange && qobject_cast<QComboBox*>(watched) != nullptr;
-  }
-};
-
-// A grid cell of the header row or the number column: shown like a header, never edited.
-QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
-  auto* item = new QTableWidgetItem(text);
-  item->setFlags(Qt::ItemIsEnabled);
-  item->setTextAlignment(Qt::AlignCenter);
-  item->setBackground(background);
-  return item;
-}
-
 }  // namespace
+
+struct TMainForm::Pages {
+  PageSlot<EaParamsPage> ea_params;
+
+  // In the order of their tabs.
+  std::array<AnyPageSlot*, 1> all() { return {&ea_params}; }
+};
 
 TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link> link,
                      std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     : QWidget(parent, kWindowFlags),
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
-      Ui::TabSheet11Page(),
       Ui::TabSheet2Page(),
       Ui::TabSheet3Page(),
       Ui::TabSheet4Page(),
@@ -129,6 +107,14 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
     const HoldBackComboFontChanges hold_back;
     Ui::TMainForm::setupUi(this);
   }
+  const auto built = [this] { PageBuilt(); };
+  pages_.reset(new Pages{
+      .ea_params = {*TabSheet11,
+                    [this](QWidget& stand_in) {
+                      return new EaParamsPage(&stand_in, services(), params_array);
+                    },
+                    built},
+  });
   SetUpValueBoxesOnFirstShow();
   SetUpConfigPage();
   setGeometry(
@@ -183,12 +169,26 @@ void TMainForm::SetUpValueBoxesOnFirstShow() {
   });
 }
 
+EaParamsPage& TMainForm::EaParams() {
+  return pages_->ea_params.Get();
+}
+
+bool TMainForm::PagesBuilt() const {
+  const auto page_slots = pages_->all();
+  return page_forms_built_ &&
+         std::all_of(page_slots.begin(), page_slots.end(), [](const AnyPageSlot* slot) { return slot->built(); });
+}
+
+void TMainForm::PageBuilt() {
+  if (PagesBuilt()) MarkPagesBuiltIfAsked();
+}
+
 void TMainForm::BuildPages() {
-  if (pages_built_) return;
-  pages_built_ = true;
+  for (AnyPageSlot* slot : pages_->all()) slot->Build();
+  if (page_forms_built_) return;
+  page_forms_built_ = true;
   {
     const HoldBackComboFontChanges hold_back;
-    Ui::TabSheet11Page::setupUi(TabSheet11);
     Ui::TabSheet2Page::setupUi(TabSheet2);
     Ui::TabSheet3Page::setupUi(TabSheet3);
     Ui::TabSheet4Page::setupUi(TabSheet4);
@@ -200,13 +200,11 @@ void TMainForm::BuildPages() {
     Ui::TabSheet10Page::setupUi(TabSheet10);
   }
   // The pages' part of the start-up.
-  SetUpParamGrid();
-  SetUpEaPage();
   SetUpMemoryPages();
   SetUpSignalPages();
   DisableOutputChecks();
   SetUpNetworkPage();
-  MarkPagesBuiltIfAsked();
+  PageBuilt();
 }
 
 void TMainForm::BuildPagesAfterFirstPaint() {
@@ -245,23 +243,6 @@ void TMainForm::SetUpValueBoxes(QWidget* area) {
     if (control->property(kSelectableTextProperty).toBool()) {
       control->installEventFilter(selectable_on_hover_);
     }
-  }
-}
-
-void TMainForm::SetUpParamGrid() {
-  // Rows and columns are added here, after the layout has hidden the headers, so that the grid
-  // does not measure header sections that are never shown.
-  StringGrid1->setColumnCount(2);
-  StringGrid1->setRowCount(kParamCount + 1);
-  StringGrid1->setColumnWidth(0, 48);
-  StringGrid1->setColumnWidth(1, 116);
-  const QBrush header = palette().button();
-  StringGrid1->setItem(0, 0, FixedCell(QStringLiteral("№"), header));
-  StringGrid1->setItem(0, 1, FixedCell(QStringLiteral("Значение пераметра"), header));
-  // The value caption is wider than its column at the window's font; it wraps onto two lines.
-  StringGrid1->setRowHeight(0, 2 * StringGrid1->fontMetrics().lineSpacing() + 4);
-  for (int row = 1; row <= kParamCount; ++row) {
-    StringGrid1->setItem(row, 0, FixedCell(QString::number(row), header));
   }
 }
 

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/ea_params_page.h"
+#include "app/page_services.h"
 #include "comport/comport.h"
 #include "device/device.h"
 #include "device/operations.h"
@@ -26,7 +28,6 @@
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
 #include "ui_tab_sheet10.h"
-#include "ui_tab_sheet11.h"
 #include "ui_tab_sheet2.h"
 #include "ui_tab_sheet3.h"
 #include "ui_tab_sheet4.h"
@@ -56,7 +57,6 @@ inline constexpr int kNetworkPage = 10;
 // are null.
 class TMainForm : public QWidget,
                   public Ui::TMainForm,
-                  public Ui::TabSheet11Page,
                   public Ui::TabSheet2Page,
                   public Ui::TabSheet3Page,
                   public Ui::TabSheet4Page,
@@ -85,11 +85,8 @@ class TMainForm : public QWidget,
   // State shared by the areas of the window.
   device::Handle& HidHandle;  // the module exchange in progress: the link's
   bool up_flag = false;
-  std::array<std::uint8_t, model::Area(model::AreaId::ConfigSector).size> params_array{};
-  // The grid shows the 255 parameters of the working copy: a read filled it (with the module's
-  // table, or with the zeros that a checksum mismatch restores). Until then "Записать" writes
-  // nothing, since the parameters it would write were never seen.
-  bool ea_params_shown = false;
+  // The working copy of the configuration sector, shown by the two configuration pages.
+  ConfigImage params_array{};
   std::array<std::uint8_t, model::Area(model::AreaId::MainRom).size> MAT_array{};
   std::array<std::uint8_t, model::Area(model::AreaId::AmtRom).size> AMT_array{};
   std::array<std::uint8_t, model::Area(model::AreaId::Kvp).size> KVP_array{};
@@ -124,15 +121,16 @@ class TMainForm : public QWidget,
 
   Dialogs& dialogs() { return *dialogs_; }
 
-  // Builds the pages that are not built yet and runs their part of the start-up. Cheap once they
-  // are; everything that reaches into a page other than the first calls it first.
-  void BuildPages();
-  bool PagesBuilt() const { return pages_built_; }
+  // The pages after the first, each built on its first use: through its accessor, which builds
+  // it, and with the others right after the window's first paint.
+  EaParamsPage& EaParams();
 
-  // Configuration pages: the controls from the working copy, and the grid's cell-edit handler,
-  // run on every change of a cell's text while it is edited; false asks to empty the cell.
+  // Builds the pages that are not built yet, each running its part of the start-up.
+  void BuildPages();
+  bool PagesBuilt() const;
+
+  // The configuration page's controls from the working copy, and the grid's cell-edit handler.
   void ShowConfig();
-  void ShowEaParams();
   // Fills `list` with eight preview lines of `image` from `first_word`.
   void ShowImageListing(QListWidget* list, std::span<const std::uint8_t> image,
                         std::uint32_t first_word, std::uint32_t bytes_per_line);
@@ -218,18 +216,13 @@ class TMainForm : public QWidget,
   // value labels be selected, each page when it is first shown.
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
-  void SetUpParamGrid();
   void SetUpSignalPages();
   // Outputs and DAC codes go to the module only while it is there and the CNC is stopped.
   bool OutputsMayBeSent() const;
   void DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& text);
   void SetUpConfigPage();
-  void SetUpEaPage();
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
-  // Reads the sector for a page; false, having said why where the module was there, on failure.
-  bool ReadConfigSector(model::Sector sector);
-  void WriteConfigSector(const std::function<void(model::Sector)>& change);
 
   // Memory pages.
   std::span<std::uint8_t> ImageOf(model::AreaId id);
@@ -253,6 +246,8 @@ class TMainForm : public QWidget,
   void StopNetworkPolling();
   void ShowNetworkNotConnected();
   void BuildPagesAfterFirstPaint();
+  void PageBuilt();
+  PageServices services() { return {*link_, *dialogs_}; }
   void ShowTitle();
   void ShowFactoryPages(bool visible);
 
@@ -268,7 +263,9 @@ class TMainForm : public QWidget,
   QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
-  bool pages_built_ = false;
+  bool page_forms_built_ = false;
+  struct Pages;
+  std::unique_ptr<Pages> pages_;  // made with the window's layout
   firmware::Image firmware_image_;
   bool firmware_image_chosen_ = false;
   comport::ComPort network_port_;

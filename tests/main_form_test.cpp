@@ -104,7 +104,7 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   auto form = std::make_unique<TMainForm>(QStringList{}, link_shared(), dialogs_shared());
   form->Timer1->stop();
   EXPECT_FALSE(form->PagesBuilt());
-  EXPECT_EQ(form->StringGrid1, nullptr);
+  EXPECT_EQ(form->findChild<QTableWidget*>(QStringLiteral("StringGrid1")), nullptr);
   EXPECT_NE(form->Button1, nullptr) << "the first page comes with the window";
 
   form->show();
@@ -112,10 +112,13 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
     QApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   ASSERT_TRUE(form->PagesBuilt());
-  ASSERT_NE(form->StringGrid1, nullptr);
-  EXPECT_EQ(form->StringGrid1->parentWidget(), form->TabSheet11);
-  EXPECT_EQ(form->StringGrid1->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
-  EXPECT_EQ(form->StringGrid1->item(255, 0)->text(), QStringLiteral("255"));
+  const auto* grid = form->findChild<QTableWidget*>(QStringLiteral("StringGrid1"));
+  ASSERT_NE(grid, nullptr);
+  EXPECT_EQ(grid, form->EaParams().StringGrid1);
+  EXPECT_EQ(grid->parentWidget(), &form->EaParams());
+  EXPECT_EQ(form->EaParams().parentWidget(), form->TabSheet11);
+  EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
+  EXPECT_EQ(grid->item(255, 0)->text(), QStringLiteral("255"));
   EXPECT_FALSE(form->CheckBox36->isEnabled());
   EXPECT_EQ(form->ListBox1->parentWidget(), form->TabSheet2);
   EXPECT_EQ(form->Button15->parentWidget(), form->TabSheet10);
@@ -134,7 +137,7 @@ TEST_F(FormTest, WindowIsFixedAt712By340WithPagesLeftAndPanelRight) {
 
 TEST_F(FormTest, ParameterGridHasHeaderRowAndNumberedRows) {
   auto form = MakeForm();
-  QTableWidget* grid = form->StringGrid1;
+  QTableWidget* grid = form->EaParams().StringGrid1;
   ASSERT_EQ(grid->columnCount(), 2);
   ASSERT_EQ(grid->rowCount(), 256);
   EXPECT_EQ(grid->columnWidth(0), 48);
