@@ -89,18 +89,4 @@ void TMainForm::Button2Click() {
   WriteConfigSector(services(), this, [&values](model::Sector sector) { model::WriteConfig(sector, values); });
 }
 
-// --- Параметры электроавтоматики: the page's handlers ------------------------------------------
-
-void TMainForm::Button16Click() {
-  EaParams().Button16Click();
-}
-
-void TMainForm::Button17Click() {
-  EaParams().Button17Click();
-}
-
-bool TMainForm::StringGrid1SetEditText(int column, int row, const QString& text) {
-  return EaParams().StringGrid1SetEditText(column, row, text);
-}
-
 }  // namespace tarven::app

@@ -78,9 +78,13 @@ class SelectableOnHover final : public QObject {
 
 struct TMainForm::Pages {
   PageSlot<EaParamsPage> ea_params;
+  PageSlot<MainRomPage> main_rom;
+  PageSlot<AmtRomPage> amt_rom;
+  PageSlot<KvpPage> kvp;
+  PageSlot<RamPage> ram;
 
   // In the order of their tabs.
-  std::array<AnyPageSlot*, 1> all() { return {&ea_params}; }
+  std::array<AnyPageSlot*, 5> all() { return {&ea_params, &main_rom, &amt_rom, &kvp, &ram}; }
 };
 
 TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link> link,
@@ -88,10 +92,6 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
     : QWidget(parent, kWindowFlags),
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
-      Ui::TabSheet2Page(),
-      Ui::TabSheet3Page(),
-      Ui::TabSheet4Page(),
-      Ui::TabSheet5Page(),
       Ui::TabSheet6Page(),
       Ui::TabSheet8Page(),
       Ui::TabSheet7Page(),
@@ -114,6 +114,10 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
                       return new EaParamsPage(&stand_in, services(), params_array);
                     },
                     built},
+      .main_rom = {*TabSheet2, MakePage<MainRomPage>(), built},
+      .amt_rom = {*TabSheet3, MakePage<AmtRomPage>(), built},
+      .kvp = {*TabSheet4, MakePage<KvpPage>(), built},
+      .ram = {*TabSheet5, MakePage<RamPage>(), built},
   });
   SetUpValueBoxesOnFirstShow();
   SetUpConfigPage();
@@ -141,7 +145,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
-  FillImages();  // their lists are drawn with their pages (BuildPages)
+  // The images are filled and drawn with their pages.
   up_flag = false;
   ShowTitle();
   link_->ResetModuleRecords();
@@ -172,6 +176,18 @@ void TMainForm::SetUpValueBoxesOnFirstShow() {
 EaParamsPage& TMainForm::EaParams() {
   return pages_->ea_params.Get();
 }
+MainRomPage& TMainForm::MainRom() {
+  return pages_->main_rom.Get();
+}
+AmtRomPage& TMainForm::AmtRom() {
+  return pages_->amt_rom.Get();
+}
+KvpPage& TMainForm::Kvp() {
+  return pages_->kvp.Get();
+}
+RamPage& TMainForm::Ram() {
+  return pages_->ram.Get();
+}
 
 bool TMainForm::PagesBuilt() const {
   const auto page_slots = pages_->all();
@@ -189,10 +205,6 @@ void TMainForm::BuildPages() {
   page_forms_built_ = true;
   {
     const HoldBackComboFontChanges hold_back;
-    Ui::TabSheet2Page::setupUi(TabSheet2);
-    Ui::TabSheet3Page::setupUi(TabSheet3);
-    Ui::TabSheet4Page::setupUi(TabSheet4);
-    Ui::TabSheet5Page::setupUi(TabSheet5);
     Ui::TabSheet6Page::setupUi(TabSheet6);
     Ui::TabSheet8Page::setupUi(TabSheet8);
     Ui::TabSheet7Page::setupUi(TabSheet7);
@@ -200,7 +212,6 @@ void TMainForm::BuildPages() {
     Ui::TabSheet10Page::setupUi(TabSheet10);
   }
   // The pages' part of the start-up.
-  SetUpMemoryPages();
   SetUpSignalPages();
   DisableOutputChecks();
   SetUpNetworkPage();

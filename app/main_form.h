@@ -19,6 +19,7 @@
 
 #include "app/dialogs.h"
 #include "app/ea_params_page.h"
+#include "app/memory_pages.h"
 #include "app/page_services.h"
 #include "comport/comport.h"
 #include "device/device.h"
@@ -28,10 +29,6 @@
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
 #include "ui_tab_sheet10.h"
-#include "ui_tab_sheet2.h"
-#include "ui_tab_sheet3.h"
-#include "ui_tab_sheet4.h"
-#include "ui_tab_sheet5.h"
 #include "ui_tab_sheet6.h"
 #include "ui_tab_sheet7.h"
 #include "ui_tab_sheet8.h"
@@ -57,10 +54,6 @@ inline constexpr int kNetworkPage = 10;
 // are null.
 class TMainForm : public QWidget,
                   public Ui::TMainForm,
-                  public Ui::TabSheet2Page,
-                  public Ui::TabSheet3Page,
-                  public Ui::TabSheet4Page,
-                  public Ui::TabSheet5Page,
                   public Ui::TabSheet6Page,
                   public Ui::TabSheet8Page,
                   public Ui::TabSheet7Page,
@@ -87,10 +80,6 @@ class TMainForm : public QWidget,
   bool up_flag = false;
   // The working copy of the configuration sector, shown by the two configuration pages.
   ConfigImage params_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::MainRom).size> MAT_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::AmtRom).size> AMT_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::Kvp).size> KVP_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::Ram).size> RAM_array{};
   std::int32_t KIP1 = 0;
   std::int32_t KIP2 = 0;
   std::int32_t KIP3 = 0;
@@ -124,6 +113,10 @@ class TMainForm : public QWidget,
   // The pages after the first, each built on its first use: through its accessor, which builds
   // it, and with the others right after the window's first paint.
   EaParamsPage& EaParams();
+  MainRomPage& MainRom();
+  AmtRomPage& AmtRom();
+  KvpPage& Kvp();
+  RamPage& Ram();
 
   // Builds the pages that are not built yet, each running its part of the start-up.
   void BuildPages();
@@ -131,9 +124,6 @@ class TMainForm : public QWidget,
 
   // The configuration page's controls from the working copy, and the grid's cell-edit handler.
   void ShowConfig();
-  // Fills `list` with eight preview lines of `image` from `first_word`.
-  void ShowImageListing(QListWidget* list, std::span<const std::uint8_t> image,
-                        std::uint32_t first_word, std::uint32_t bytes_per_line);
   bool StringGrid1SetEditText(int column, int row, const QString& text);
 
   // Live signal pages: a register word into its binary box (16 digits, each followed by a space)
@@ -224,21 +214,6 @@ class TMainForm : public QWidget,
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
 
-  // Memory pages.
-  std::span<std::uint8_t> ImageOf(model::AreaId id);
-  std::vector<QListWidget*> ListingsOf(model::AreaId id) const;
-  void FillImages();
-  void SetUpMemoryPages();
-  // Draws again the lists of `id` that show any of `words` words from `first_word`.
-  void RedrawImage(model::AreaId id, std::uint32_t first_word, std::uint32_t words);
-  bool ReadImportFile(std::size_t limit, std::vector<std::uint8_t>& bytes);
-  void ImportWholeImage(model::AreaId id);
-  void ImportChipFile(model::AreaId id, std::string_view chip);
-  QString ChooseExportFile();
-  void SaveImageFile(const QString& name, std::span<const std::uint8_t> image);
-  void ReadImage(model::AreaId id);
-  void WriteFlashImage(model::AreaId id);
-  void WriteRamImage(device::RamBank bank);
   void SetNetworkDefaults();
   void SetUpNetworkPage();
   void ListNetworkPortsOnce();
@@ -248,6 +223,11 @@ class TMainForm : public QWidget,
   void BuildPagesAfterFirstPaint();
   void PageBuilt();
   PageServices services() { return {*link_, *dialogs_}; }
+  // Builds a page that needs nothing but the services.
+  template <typename Page>
+  std::function<Page*(QWidget&)> MakePage() {
+    return [this](QWidget& stand_in) { return new Page(&stand_in, services()); };
+  }
   void ShowTitle();
   void ShowFactoryPages(bool visible);
 

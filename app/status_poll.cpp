@@ -97,10 +97,13 @@ void TMainForm::ShowRunState(const device::StatusReading& reading) {
 }
 
 void TMainForm::SetModuleControlsEnabled(bool enabled) {
-  QWidget* const controls[] = {Button1,  Button2,  BitBtn4,  Button5, BitBtn5,  Button7,
-                               BitBtn6,  Button9,  BitBtn14, Button4, Button14, Button10,
-                               Button11, Button12, Button3,  Button8, Button13};
+  QWidget* const controls[] = {Button1,  Button2,  Button10, Button11,
+                               Button12, Button3,  Button8,  Button13};
   for (QWidget* control : controls) control->setEnabled(enabled);
+  MainRom().SetModuleControlsEnabled(enabled);
+  AmtRom().SetModuleControlsEnabled(enabled);
+  Kvp().SetModuleControlsEnabled(enabled);
+  Ram().SetModuleControlsEnabled(enabled);
 }
 
 std::array<QCheckBox*, 36> TMainForm::OutputChecks() const {

@@ -120,7 +120,8 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
   EXPECT_EQ(grid->item(255, 0)->text(), QStringLiteral("255"));
   EXPECT_FALSE(form->CheckBox36->isEnabled());
-  EXPECT_EQ(form->ListBox1->parentWidget(), form->TabSheet2);
+  EXPECT_EQ(form->MainRom().ListBox1->parentWidget(), &form->MainRom());
+  EXPECT_EQ(form->MainRom().parentWidget(), form->TabSheet2);
   EXPECT_EQ(form->Button15->parentWidget(), form->TabSheet10);
 }
 
@@ -179,7 +180,7 @@ TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
     int pixels;
   } fixed[] = {{"ListBox1", 11},     {"ListBox4", 11},  {"ListBox5", 11}, {"Edit10", 11},
                {"In170461Bits", 12}, {"Kip4Count", 12}, {"Kp1Volts", 12}, {"EaOut170464Octal", 12}};
-  const QString family = QFontInfo(form->ListBox1->font()).family();
+  const QString family = QFontInfo(form->MainRom().ListBox1->font()).family();
   for (const auto& [name, pixels] : fixed) {
     SCOPED_TRACE(name);
     const auto* control = form->findChild<QWidget*>(QString::fromUtf8(name));
@@ -197,7 +198,7 @@ TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
   }
   EXPECT_EQ(marked, 51) << "five listings, four DAC edits, 42 value boxes";
   // Captions keep the window's font: not the one the value boxes were given.
-  EXPECT_NE(form->StaticText7->font().family(), form->ListBox1->font().family())
+  EXPECT_NE(form->StaticText7->font().family(), form->MainRom().ListBox1->font().family())
       << "captions stay proportional";
   EXPECT_FALSE(form->StaticText7->property("fixedPitchPixels").isValid());
   EXPECT_EQ(form->StaticText7->font().pixelSize(), 11);
