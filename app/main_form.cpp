@@ -82,9 +82,15 @@ struct TMainForm::Pages {
   PageSlot<AmtRomPage> amt_rom;
   PageSlot<KvpPage> kvp;
   PageSlot<RamPage> ram;
+  PageSlot<IoPage> io;
+  PageSlot<EncoderPage> encoders;
+  PageSlot<DacPage> dac;
+  PageSlot<EaControllerPage> ea_controller;
 
   // In the order of their tabs.
-  std::array<AnyPageSlot*, 5> all() { return {&ea_params, &main_rom, &amt_rom, &kvp, &ram}; }
+  std::array<AnyPageSlot*, 9> all() {
+    return {&ea_params, &main_rom, &amt_rom, &kvp, &ram, &io, &encoders, &dac, &ea_controller};
+  }
 };
 
 TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link> link,
@@ -92,10 +98,6 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
     : QWidget(parent, kWindowFlags),
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
-      Ui::TabSheet6Page(),
-      Ui::TabSheet8Page(),
-      Ui::TabSheet7Page(),
-      Ui::TabSheet9Page(),
       Ui::TabSheet10Page(),
       link_(std::move(link)),
       HidHandle(link_->HidHandle),
@@ -118,6 +120,11 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
       .amt_rom = {*TabSheet3, MakePage<AmtRomPage>(), built},
       .kvp = {*TabSheet4, MakePage<KvpPage>(), built},
       .ram = {*TabSheet5, MakePage<RamPage>(), built},
+      .io = {*TabSheet6, MakeSignalPage<IoPage>(), built},
+      .encoders = {*TabSheet8, MakeSignalPage<EncoderPage>(), built},
+      .dac = {*TabSheet7, MakeSignalPage<DacPage>(), built},
+      .ea_controller = {*TabSheet9,
+                        [](QWidget& stand_in) { return new EaControllerPage(&stand_in); }, built},
   });
   SetUpValueBoxesOnFirstShow();
   SetUpConfigPage();
@@ -151,7 +158,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   link_->ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
   std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
-  KIP1 = KIP2 = KIP3 = KIP4 = 0;
+  // The encoder counters start at zero with their page.
   ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
@@ -188,6 +195,18 @@ KvpPage& TMainForm::Kvp() {
 RamPage& TMainForm::Ram() {
   return pages_->ram.Get();
 }
+IoPage& TMainForm::Io() {
+  return pages_->io.Get();
+}
+EncoderPage& TMainForm::Encoders() {
+  return pages_->encoders.Get();
+}
+DacPage& TMainForm::Dac() {
+  return pages_->dac.Get();
+}
+EaControllerPage& TMainForm::EaController() {
+  return pages_->ea_controller.Get();
+}
 
 bool TMainForm::PagesBuilt() const {
   const auto page_slots = pages_->all();
@@ -205,15 +224,9 @@ void TMainForm::BuildPages() {
   page_forms_built_ = true;
   {
     const HoldBackComboFontChanges hold_back;
-    Ui::TabSheet6Page::setupUi(TabSheet6);
-    Ui::TabSheet8Page::setupUi(TabSheet8);
-    Ui::TabSheet7Page::setupUi(TabSheet7);
-    Ui::TabSheet9Page::setupUi(TabSheet9);
     Ui::TabSheet10Page::setupUi(TabSheet10);
   }
   // The pages' part of the start-up.
-  SetUpSignalPages();
-  DisableOutputChecks();
   SetUpNetworkPage();
   PageBuilt();
 }

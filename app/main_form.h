@@ -20,6 +20,7 @@
 #include "app/dialogs.h"
 #include "app/ea_params_page.h"
 #include "app/memory_pages.h"
+#include "app/signal_pages.h"
 #include "app/page_services.h"
 #include "comport/comport.h"
 #include "device/device.h"
@@ -29,10 +30,6 @@
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
 #include "ui_tab_sheet10.h"
-#include "ui_tab_sheet6.h"
-#include "ui_tab_sheet7.h"
-#include "ui_tab_sheet8.h"
-#include "ui_tab_sheet9.h"
 
 class QCheckBox;
 class QLabel;
@@ -45,6 +42,9 @@ class QTimer;
 namespace tarven::app {
 
 // Page indexes of the page control; hidden pages keep theirs.
+inline constexpr int kIoPage = 6;
+inline constexpr int kEncoderPage = 7;  // TabSheet8: page components and indexes do not run in step
+inline constexpr int kDacPage = 8;      // TabSheet7
 inline constexpr int kEaControllerPage = 9;
 inline constexpr int kNetworkPage = 10;
 
@@ -54,10 +54,6 @@ inline constexpr int kNetworkPage = 10;
 // are null.
 class TMainForm : public QWidget,
                   public Ui::TMainForm,
-                  public Ui::TabSheet6Page,
-                  public Ui::TabSheet8Page,
-                  public Ui::TabSheet7Page,
-                  public Ui::TabSheet9Page,
                   public Ui::TabSheet10Page {
   Q_OBJECT
 
@@ -80,14 +76,6 @@ class TMainForm : public QWidget,
   bool up_flag = false;
   // The working copy of the configuration sector, shown by the two configuration pages.
   ConfigImage params_array{};
-  std::int32_t KIP1 = 0;
-  std::int32_t KIP2 = 0;
-  std::int32_t KIP3 = 0;
-  std::int32_t KIP4 = 0;
-  std::int32_t KP1 = 0;
-  std::int32_t KP2 = 0;
-  std::int32_t KP3 = 0;
-  std::int32_t KP4 = 0;
   std::uint32_t proc_en = 0;     // run flag of the CNC as last applied to the window
   std::uint32_t ext_dac_en = 0;  // external-DAC flag as last applied to the window
   std::int32_t net_addr = 0;
@@ -117,6 +105,10 @@ class TMainForm : public QWidget,
   AmtRomPage& AmtRom();
   KvpPage& Kvp();
   RamPage& Ram();
+  IoPage& Io();
+  EncoderPage& Encoders();
+  DacPage& Dac();
+  EaControllerPage& EaController();
 
   // Builds the pages that are not built yet, each running its part of the start-up.
   void BuildPages();
@@ -126,11 +118,7 @@ class TMainForm : public QWidget,
   void ShowConfig();
   bool StringGrid1SetEditText(int column, int row, const QString& text);
 
-  // Live signal pages: a register word into its binary box (16 digits, each followed by a space)
-  // and its octal box (six digits).
-  static void ShowBits(QLabel* box, std::uint16_t word);
-  static void ShowOctalWord(QLabel* box, std::uint16_t word);
-
+  // The 36 output check boxes of "КЭ/БФОС" and "КИП/БОС", and the DAC code edits.
   void DisableOutputChecks();
   void EnableOutputChecks();
   void DisableDacEdits();
@@ -206,10 +194,10 @@ class TMainForm : public QWidget,
   // value labels be selected, each page when it is first shown.
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
-  void SetUpSignalPages();
   // Outputs and DAC codes go to the module only while it is there and the CNC is stopped.
   bool OutputsMayBeSent() const;
-  void DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& text);
+  // The live page at a page index; null for the other pages.
+  LivePage* LivePageAt(int page);
   void SetUpConfigPage();
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
@@ -223,6 +211,12 @@ class TMainForm : public QWidget,
   void BuildPagesAfterFirstPaint();
   void PageBuilt();
   PageServices services() { return {*link_, *dialogs_}; }
+  template <typename Page>
+  std::function<Page*(QWidget&)> MakeSignalPage() {
+    return [this](QWidget& stand_in) {
+      return new Page(&stand_in, services(), [this] { return OutputsMayBeSent(); });
+    };
+  }
   // Builds a page that needs nothing but the services.
   template <typename Page>
   std::function<Page*(QWidget&)> MakePage() {
@@ -234,8 +228,6 @@ class TMainForm : public QWidget,
   void ShowModuleState(device::Presence presence);
   void SetModuleControlsEnabled(bool enabled);
   void ShowRunState(const device::StatusReading& reading);
-  std::array<QCheckBox*, 36> OutputChecks() const;
-  std::array<QLineEdit*, 4> DacEdits() const;
 
   std::shared_ptr<Dialogs> dialogs_;
   std::optional<QFont> fixed_pitch_font_;

@@ -76,4 +76,31 @@ void TMainForm::Button14Click() {
   Ram().Button14Click();
 }
 
+// --- КЭ/БФОС, КИП/БОС, КП(ЦАП) ------------------------------------------------------------------
+
+void TMainForm::Button6Click() {
+  Encoders().Button6Click();
+}
+void TMainForm::Button10Click() {
+  Io().Button10Click();
+}
+void TMainForm::Button11Click() {
+  Encoders().Button11Click();
+}
+void TMainForm::Button12Click() {
+  Dac().Button12Click();
+}
+void TMainForm::Edit7Change(const QString& text) {
+  Dac().Edit7Change(text);
+}
+void TMainForm::Edit8Change(const QString& text) {
+  Dac().Edit8Change(text);
+}
+void TMainForm::Edit9Change(const QString& text) {
+  Dac().Edit9Change(text);
+}
+void TMainForm::Edit10Change(const QString& text) {
+  Dac().Edit10Change(text);
+}
+
 }  // namespace tarven::app

@@ -119,7 +119,7 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   EXPECT_EQ(form->EaParams().parentWidget(), form->TabSheet11);
   EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
   EXPECT_EQ(grid->item(255, 0)->text(), QStringLiteral("255"));
-  EXPECT_FALSE(form->CheckBox36->isEnabled());
+  EXPECT_FALSE(form->Encoders().CheckBox36->isEnabled());
   EXPECT_EQ(form->MainRom().ListBox1->parentWidget(), &form->MainRom());
   EXPECT_EQ(form->MainRom().parentWidget(), form->TabSheet2);
   EXPECT_EQ(form->Button15->parentWidget(), form->TabSheet10);
