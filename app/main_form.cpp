@@ -86,10 +86,12 @@ struct TMainForm::Pages {
   PageSlot<EncoderPage> encoders;
   PageSlot<DacPage> dac;
   PageSlot<EaControllerPage> ea_controller;
+  PageSlot<NetworkPage> network;
 
   // In the order of their tabs.
-  std::array<AnyPageSlot*, 9> all() {
-    return {&ea_params, &main_rom, &amt_rom, &kvp, &ram, &io, &encoders, &dac, &ea_controller};
+  std::array<AnyPageSlot*, 10> all() {
+    return {&ea_params, &main_rom, &amt_rom, &kvp,           &ram,
+            &io,        &encoders, &dac,     &ea_controller, &network};
   }
 };
 
@@ -98,7 +100,6 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
     : QWidget(parent, kWindowFlags),
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
-      Ui::TabSheet10Page(),
       link_(std::move(link)),
       HidHandle(link_->HidHandle),
       dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
@@ -125,6 +126,9 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
       .dac = {*TabSheet7, MakeSignalPage<DacPage>(), built},
       .ea_controller = {*TabSheet9,
                         [](QWidget& stand_in) { return new EaControllerPage(&stand_in); }, built},
+      .network = {*TabSheet10,
+                  [this](QWidget& stand_in) { return new NetworkPage(&stand_in, port_source_); },
+                  built},
   });
   SetUpValueBoxesOnFirstShow();
   SetUpConfigPage();
@@ -145,10 +149,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
   ExitAfterFirstPaintIfAsked(*this, /*pages_follow=*/true);
 }
 
-TMainForm::~TMainForm() {
-  // A window that goes away while polling leaves the port free for the next one.
-  if (Button15Tag == 1) StopNetworkPolling();
-}
+TMainForm::~TMainForm() = default;
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
@@ -162,8 +163,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
-  // The port list is filled when the network page is first shown.
-  SetNetworkDefaults();
+  // The network defaults come with the network page, and its port list when it is first shown.
   // The parameter grid and the output check boxes are set up with their pages (BuildPages).
   ShowFactoryPages(false);
   if (FactoryPagesRequested(arguments)) ShowFactoryPages(true);
@@ -175,7 +175,11 @@ void TMainForm::SetUpValueBoxesOnFirstShow() {
   SetUpValueBoxes(Panel3);
   SetUpValueBoxes(PageControl1->currentWidget());
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
-    BuildPages();
+    // The first page comes with the window; the others are built, if they are not yet, before
+    // they are set up.
+    if (index >= 1 && index <= static_cast<int>(pages_->all().size())) {
+      pages_->all()[static_cast<std::size_t>(index - 1)]->Build();
+    }
     SetUpValueBoxes(PageControl1->widget(index));
   });
 }
@@ -207,6 +211,9 @@ DacPage& TMainForm::Dac() {
 EaControllerPage& TMainForm::EaController() {
   return pages_->ea_controller.Get();
 }
+NetworkPage& TMainForm::Network() {
+  return pages_->network.Get();
+}
 
 bool TMainForm::PagesBuilt() const {
   const auto page_slots = pages_->all();
@@ -224,10 +231,8 @@ void TMainForm::BuildPages() {
   page_forms_built_ = true;
   {
     const HoldBackComboFontChanges hold_back;
-    Ui::TabSheet10Page::setupUi(TabSheet10);
   }
   // The pages' part of the start-up.
-  SetUpNetworkPage();
   PageBuilt();
 }
 
@@ -286,11 +291,17 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+void TMainForm::PageControl1Change() {
+  // Polling runs only while its page is shown.
+  pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
+  if (PageControl1->currentIndex() == kNetworkPage) Network().ListNetworkPortsOnce();
+}
+
 void TMainForm::FormClose() {
   // A closed window must not go on talking to the module until the message loop has ended.
   Timer1->stop();
   // Nor go on polling the network: the port is released with the window.
-  if (Button15Tag == 1) StopNetworkPolling();
+  pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
   link_->CloseModule(HidHandle);
 }
 

@@ -20,6 +20,7 @@
 #include "app/dialogs.h"
 #include "app/ea_params_page.h"
 #include "app/memory_pages.h"
+#include "app/network_page.h"
 #include "app/signal_pages.h"
 #include "app/page_services.h"
 #include "comport/comport.h"
@@ -29,7 +30,6 @@
 #include "model/config_sector.h"
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
-#include "ui_tab_sheet10.h"
 
 class QCheckBox;
 class QLabel;
@@ -53,8 +53,7 @@ inline constexpr int kNetworkPage = 10;
 // time (or at once, when something needs it earlier). Until then those pages' control members
 // are null.
 class TMainForm : public QWidget,
-                  public Ui::TMainForm,
-                  public Ui::TabSheet10Page {
+                  public Ui::TMainForm {
   Q_OBJECT
 
  public:
@@ -78,20 +77,11 @@ class TMainForm : public QWidget,
   ConfigImage params_array{};
   std::uint32_t proc_en = 0;     // run flag of the CNC as last applied to the window
   std::uint32_t ext_dac_en = 0;  // external-DAC flag as last applied to the window
-  std::int32_t net_addr = 0;
-  std::int32_t net_br = 0;
-  QString net_COM;
 
   // What Button8 offers: 0 to stop the CNC, 1 to start it.
   int Tag = 0;
   // The status poll, once a second from creation.
   QTimer* Timer1 = nullptr;
-  // The network poll, once a second while polling; made with the network page.
-  QTimer* Timer2 = nullptr;
-  // The network page's start/stop button's polling flag: 1 while polling.
-  int Button15Tag = 0;
-  // The network page's serial port, open while polling.
-  const comport::ComPort& NetworkPort() const { return network_port_; }
   // Where the network page takes its ports from when it is first shown: the system's ports
   // unless set.
   void SetPortSource(comport::PortSource source) { port_source_ = std::move(source); }
@@ -109,6 +99,7 @@ class TMainForm : public QWidget,
   EncoderPage& Encoders();
   DacPage& Dac();
   EaControllerPage& EaController();
+  NetworkPage& Network();
 
   // Builds the pages that are not built yet, each running its part of the start-up.
   void BuildPages();
@@ -202,12 +193,6 @@ class TMainForm : public QWidget,
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
 
-  void SetNetworkDefaults();
-  void SetUpNetworkPage();
-  void ListNetworkPortsOnce();
-  void SetNetworkSettingsEnabled(bool enabled);
-  void StopNetworkPolling();
-  void ShowNetworkNotConnected();
   void BuildPagesAfterFirstPaint();
   void PageBuilt();
   PageServices services() { return {*link_, *dialogs_}; }
@@ -240,9 +225,7 @@ class TMainForm : public QWidget,
   std::unique_ptr<Pages> pages_;  // made with the window's layout
   firmware::Image firmware_image_;
   bool firmware_image_chosen_ = false;
-  comport::ComPort network_port_;
   comport::PortSource port_source_;
-  bool network_ports_listed_ = false;
 };
 
 }  // namespace tarven::app

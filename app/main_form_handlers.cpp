@@ -103,4 +103,22 @@ void TMainForm::Edit10Change(const QString& text) {
   Dac().Edit10Change(text);
 }
 
+// --- Сеть -----------------------------------------------------------------------------------------
+
+void TMainForm::Button15Click() {
+  Network().Button15Click();
+}
+void TMainForm::Timer2Timer() {
+  Network().Timer2Timer();
+}
+void TMainForm::ComboBox8Change() {
+  Network().ComboBox8Change();
+}
+void TMainForm::ComboBox9Change() {
+  Network().ComboBox9Change();
+}
+void TMainForm::Edit1Change() {
+  Network().Edit1Change();
+}
+
 }  // namespace tarven::app

@@ -122,7 +122,8 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   EXPECT_FALSE(form->Encoders().CheckBox36->isEnabled());
   EXPECT_EQ(form->MainRom().ListBox1->parentWidget(), &form->MainRom());
   EXPECT_EQ(form->MainRom().parentWidget(), form->TabSheet2);
-  EXPECT_EQ(form->Button15->parentWidget(), form->TabSheet10);
+  EXPECT_EQ(form->Network().Button15->parentWidget(), &form->Network());
+  EXPECT_EQ(form->Network().parentWidget(), form->TabSheet10);
 }
 
 TEST_F(FormTest, WindowIsFixedAt712By340WithPagesLeftAndPanelRight) {
