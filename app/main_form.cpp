@@ -153,18 +153,19 @@ TMainForm::~TMainForm() = default;
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
-  // The images are filled and drawn with their pages.
+  // The images are filled and drawn with their pages, each page built after the first paint or
+  // when something first needs it.
   up_flag = false;
   ShowTitle();
   link_->ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
   std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
-  // The encoder counters start at zero with their page.
+  // The encoder counters (KIP1-KIP4) start at zero with their page.
   ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
-  // The network defaults come with the network page, and its port list when it is first shown.
-  // The parameter grid and the output check boxes are set up with their pages (BuildPages).
+  // The output check boxes start disabled with their pages; the network defaults come with the
+  // network page, and its port list when it is first shown.
   ShowFactoryPages(false);
   if (FactoryPagesRequested(arguments)) ShowFactoryPages(true);
 }
@@ -217,8 +218,8 @@ NetworkPage& TMainForm::Network() {
 
 bool TMainForm::PagesBuilt() const {
   const auto page_slots = pages_->all();
-  return page_forms_built_ &&
-         std::all_of(page_slots.begin(), page_slots.end(), [](const AnyPageSlot* slot) { return slot->built(); });
+  return std::all_of(page_slots.begin(), page_slots.end(),
+                     [](const AnyPageSlot* slot) { return slot->built(); });
 }
 
 void TMainForm::PageBuilt() {
@@ -227,13 +228,6 @@ void TMainForm::PageBuilt() {
 
 void TMainForm::BuildPages() {
   for (AnyPageSlot* slot : pages_->all()) slot->Build();
-  if (page_forms_built_) return;
-  page_forms_built_ = true;
-  {
-    const HoldBackComboFontChanges hold_back;
-  }
-  // The pages' part of the start-up.
-  PageBuilt();
 }
 
 void TMainForm::BuildPagesAfterFirstPaint() {

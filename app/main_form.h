@@ -49,11 +49,10 @@ inline constexpr int kEaControllerPage = 9;
 inline constexpr int kNetworkPage = 10;
 
 // The layout of the window, the status panel and the first page is one form; every other page is
-// a form of its own, built into its empty page once the window has been painted for the first
-// time (or at once, when something needs it earlier). Until then those pages' control members
-// are null.
-class TMainForm : public QWidget,
-                  public Ui::TMainForm {
+// an object of its own (its form, its state, its handlers), built into its stand-in page of the
+// page control once the window has been painted for the first time, or at once when something
+// needs it earlier. A page is reached only through its accessor, which builds it.
+class TMainForm : public QWidget, public Ui::TMainForm {
   Q_OBJECT
 
  public:
@@ -220,7 +219,6 @@ class TMainForm : public QWidget,
   QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
-  bool page_forms_built_ = false;
   struct Pages;
   std::unique_ptr<Pages> pages_;  // made with the window's layout
   firmware::Image firmware_image_;
