@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QScreen>
 #include <QStyle>
-#include <QTableWidgetItem>
 #include <QTimer>
 
 #include "app/application_title.h"
 #include "app/first_paint.h"
+#include "app/page_slot.h"
 #include "model/version_text.h"
 
 namespace tarven::app {
@@ -25,7 +25,6 @@ constexpr Qt::WindowFlags kWindowFlags =
     Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
 
 constexpr int kStatusPollMs = 1000;
-constexpr int kParamCount = 255;
 
 // The layout is drawn in pixels for a window of fixed size, so its text is sized in pixels too:
 // a size in points would grow with the screen's DPI setting and no longer fit.
@@ -75,50 +74,32 @@ class SelectableOnHover final : public QObject {
   }
 };
 
-// The layout builds each page on its own and then puts it into the page control, and the toolkit
-// tells every control on a page that its font changed when the page moves in. A drop-down list
-// answers by building its whole pop-up list at once; nine of them were a good part of the time the
-// window took to open. Each pop-up is built when it is first opened and takes its box's font then,
-// so while the layout is being built the notice is held back from the drop-down lists.
-class HoldBackComboFontChanges final : public QObject {
- public:
-  HoldBackComboFontChanges() { QCoreApplication::instance()->installEventFilter(this); }
-  ~HoldBackComboFontChanges() override { QCoreApplication::instance()->removeEventFilter(this); }
-  HoldBackComboFontChanges(const HoldBackComboFontChanges&) = delete;
-  HoldBackComboFontChanges& operator=(const HoldBackComboFontChanges&) = delete;
+}  // namespace
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    return event->type() == QEvent::FontChange && qobject_cast<QComboBox*>(watched) != nullptr;
+struct TMainForm::Pages {
+  PageSlot<EaParamsPage> ea_params;
+  PageSlot<MainRomPage> main_rom;
+  PageSlot<AmtRomPage> amt_rom;
+  PageSlot<KvpPage> kvp;
+  PageSlot<RamPage> ram;
+  PageSlot<IoPage> io;
+  PageSlot<EncoderPage> encoders;
+  PageSlot<DacPage> dac;
+  PageSlot<EaControllerPage> ea_controller;
+  PageSlot<NetworkPage> network;
+
+  // In the order of their tabs.
+  std::array<AnyPageSlot*, 10> all() {
+    return {&ea_params, &main_rom, &amt_rom, &kvp,           &ram,
+            &io,        &encoders, &dac,     &ea_controller, &network};
   }
 };
-
-// A grid cell of the header row or the number column: shown like a header, never edited.
-QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
-  auto* item = new QTableWidgetItem(text);
-  item->setFlags(Qt::ItemIsEnabled);
-  item->setTextAlignment(Qt::AlignCenter);
-  item->setBackground(background);
-  return item;
-}
-
-}  // namespace
 
 TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link> link,
                      std::shared_ptr<Dialogs> dialogs, QWidget* parent)
     : QWidget(parent, kWindowFlags),
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
-      Ui::TabSheet11Page(),
-      Ui::TabSheet2Page(),
-      Ui::TabSheet3Page(),
-      Ui::TabSheet4Page(),
-      Ui::TabSheet5Page(),
-      Ui::TabSheet6Page(),
-      Ui::TabSheet8Page(),
-      Ui::TabSheet7Page(),
-      Ui::TabSheet9Page(),
-      Ui::TabSheet10Page(),
       link_(std::move(link)),
       HidHandle(link_->HidHandle),
       dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
@@ -129,6 +110,26 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
     const HoldBackComboFontChanges hold_back;
     Ui::TMainForm::setupUi(this);
   }
+  const auto built = [this] { PageBuilt(); };
+  pages_.reset(new Pages{
+      .ea_params = {*TabSheet11,
+                    [this](QWidget& stand_in) {
+                      return new EaParamsPage(&stand_in, services(), params_array);
+                    },
+                    built},
+      .main_rom = {*TabSheet2, MakePage<MainRomPage>(), built},
+      .amt_rom = {*TabSheet3, MakePage<AmtRomPage>(), built},
+      .kvp = {*TabSheet4, MakePage<KvpPage>(), built},
+      .ram = {*TabSheet5, MakePage<RamPage>(), built},
+      .io = {*TabSheet6, MakeSignalPage<IoPage>(), built},
+      .encoders = {*TabSheet8, MakeSignalPage<EncoderPage>(), built},
+      .dac = {*TabSheet7, MakeSignalPage<DacPage>(), built},
+      .ea_controller = {*TabSheet9,
+                        [](QWidget& stand_in) { return new EaControllerPage(&stand_in); }, built},
+      .network = {*TabSheet10,
+                  [this](QWidget& stand_in) { return new NetworkPage(&stand_in, port_source_); },
+                  built},
+  });
   SetUpValueBoxesOnFirstShow();
   SetUpConfigPage();
   setGeometry(
@@ -148,26 +149,23 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
   ExitAfterFirstPaintIfAsked(*this, /*pages_follow=*/true);
 }
 
-TMainForm::~TMainForm() {
-  // A window that goes away while polling leaves the port free for the next one.
-  if (Button15Tag == 1) StopNetworkPolling();
-}
+TMainForm::~TMainForm() = default;
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
-  FillImages();  // their lists are drawn with their pages (BuildPages)
+  // The images are filled and drawn with their pages, each page built after the first paint or
+  // when something first needs it.
   up_flag = false;
   ShowTitle();
   link_->ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
   std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
-  KIP1 = KIP2 = KIP3 = KIP4 = 0;
+  // The encoder counters (KIP1-KIP4) start at zero with their page.
   ShowConfig();
   proc_en = 0;
   ext_dac_en = 0;
-  // The port list is filled when the network page is first shown.
-  SetNetworkDefaults();
-  // The parameter grid and the output check boxes are set up with their pages (BuildPages).
+  // The output check boxes start disabled with their pages; the network defaults come with the
+  // network page, and its port list when it is first shown.
   ShowFactoryPages(false);
   if (FactoryPagesRequested(arguments)) ShowFactoryPages(true);
 }
@@ -178,35 +176,58 @@ void TMainForm::SetUpValueBoxesOnFirstShow() {
   SetUpValueBoxes(Panel3);
   SetUpValueBoxes(PageControl1->currentWidget());
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
-    BuildPages();
+    // The first page comes with the window; the others are built, if they are not yet, before
+    // they are set up.
+    if (index >= 1 && index <= static_cast<int>(pages_->all().size())) {
+      pages_->all()[static_cast<std::size_t>(index - 1)]->Build();
+    }
     SetUpValueBoxes(PageControl1->widget(index));
   });
 }
 
+EaParamsPage& TMainForm::EaParams() {
+  return pages_->ea_params.Get();
+}
+MainRomPage& TMainForm::MainRom() {
+  return pages_->main_rom.Get();
+}
+AmtRomPage& TMainForm::AmtRom() {
+  return pages_->amt_rom.Get();
+}
+KvpPage& TMainForm::Kvp() {
+  return pages_->kvp.Get();
+}
+RamPage& TMainForm::Ram() {
+  return pages_->ram.Get();
+}
+IoPage& TMainForm::Io() {
+  return pages_->io.Get();
+}
+EncoderPage& TMainForm::Encoders() {
+  return pages_->encoders.Get();
+}
+DacPage& TMainForm::Dac() {
+  return pages_->dac.Get();
+}
+EaControllerPage& TMainForm::EaController() {
+  return pages_->ea_controller.Get();
+}
+NetworkPage& TMainForm::Network() {
+  return pages_->network.Get();
+}
+
+bool TMainForm::PagesBuilt() const {
+  const auto page_slots = pages_->all();
+  return std::all_of(page_slots.begin(), page_slots.end(),
+                     [](const AnyPageSlot* slot) { return slot->built(); });
+}
+
+void TMainForm::PageBuilt() {
+  if (PagesBuilt()) MarkPagesBuiltIfAsked();
+}
+
 void TMainForm::BuildPages() {
-  if (pages_built_) return;
-  pages_built_ = true;
-  {
-    const HoldBackComboFontChanges hold_back;
-    Ui::TabSheet11Page::setupUi(TabSheet11);
-    Ui::TabSheet2Page::setupUi(TabSheet2);
-    Ui::TabSheet3Page::setupUi(TabSheet3);
-    Ui::TabSheet4Page::setupUi(TabSheet4);
-    Ui::TabSheet5Page::setupUi(TabSheet5);
-    Ui::TabSheet6Page::setupUi(TabSheet6);
-    Ui::TabSheet8Page::setupUi(TabSheet8);
-    Ui::TabSheet7Page::setupUi(TabSheet7);
-    Ui::TabSheet9Page::setupUi(TabSheet9);
-    Ui::TabSheet10Page::setupUi(TabSheet10);
-  }
-  // The pages' part of the start-up.
-  SetUpParamGrid();
-  SetUpEaPage();
-  SetUpMemoryPages();
-  SetUpSignalPages();
-  DisableOutputChecks();
-  SetUpNetworkPage();
-  MarkPagesBuiltIfAsked();
+  for (AnyPageSlot* slot : pages_->all()) slot->Build();
 }
 
 void TMainForm::BuildPagesAfterFirstPaint() {
@@ -248,23 +269,6 @@ void TMainForm::SetUpValueBoxes(QWidget* area) {
   }
 }
 
-void TMainForm::SetUpParamGrid() {
-  // Rows and columns are added here, after the layout has hidden the headers, so that the grid
-  // does not measure header sections that are never shown.
-  StringGrid1->setColumnCount(2);
-  StringGrid1->setRowCount(kParamCount + 1);
-  StringGrid1->setColumnWidth(0, 48);
-  StringGrid1->setColumnWidth(1, 116);
-  const QBrush header = palette().button();
-  StringGrid1->setItem(0, 0, FixedCell(QStringLiteral("№"), header));
-  StringGrid1->setItem(0, 1, FixedCell(QStringLiteral("Значение пераметра"), header));
-  // The value caption is wider than its column at the window's font; it wraps onto two lines.
-  StringGrid1->setRowHeight(0, 2 * StringGrid1->fontMetrics().lineSpacing() + 4);
-  for (int row = 1; row <= kParamCount; ++row) {
-    StringGrid1->setItem(row, 0, FixedCell(QString::number(row), header));
-  }
-}
-
 void TMainForm::ShowTitle() {
   // The task bar shows the main window's own title. The application's display name stays unset:
   // the platform would append it to the caption of every other window, the question boxes too.
@@ -281,11 +285,17 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+void TMainForm::PageControl1Change() {
+  // Polling runs only while its page is shown.
+  pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
+  if (PageControl1->currentIndex() == kNetworkPage) Network().ListNetworkPortsOnce();
+}
+
 void TMainForm::FormClose() {
   // A closed window must not go on talking to the module until the message loop has ended.
   Timer1->stop();
   // Nor go on polling the network: the port is released with the window.
-  if (Button15Tag == 1) StopNetworkPolling();
+  pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
   link_->CloseModule(HidHandle);
 }
 

@@ -18,6 +18,11 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/ea_params_page.h"
+#include "app/memory_pages.h"
+#include "app/network_page.h"
+#include "app/signal_pages.h"
+#include "app/page_services.h"
 #include "comport/comport.h"
 #include "device/device.h"
 #include "device/operations.h"
@@ -25,16 +30,6 @@
 #include "model/config_sector.h"
 #include "model/memory_areas.h"
 #include "ui_main_form.h"
-#include "ui_tab_sheet10.h"
-#include "ui_tab_sheet11.h"
-#include "ui_tab_sheet2.h"
-#include "ui_tab_sheet3.h"
-#include "ui_tab_sheet4.h"
-#include "ui_tab_sheet5.h"
-#include "ui_tab_sheet6.h"
-#include "ui_tab_sheet7.h"
-#include "ui_tab_sheet8.h"
-#include "ui_tab_sheet9.h"
 
 class QCheckBox;
 class QLabel;
@@ -47,25 +42,17 @@ class QTimer;
 namespace tarven::app {
 
 // Page indexes of the page control; hidden pages keep theirs.
+inline constexpr int kIoPage = 6;
+inline constexpr int kEncoderPage = 7;  // TabSheet8: page components and indexes do not run in step
+inline constexpr int kDacPage = 8;      // TabSheet7
 inline constexpr int kEaControllerPage = 9;
 inline constexpr int kNetworkPage = 10;
 
 // The layout of the window, the status panel and the first page is one form; every other page is
-// a form of its own, built into its empty page once the window has been painted for the first
-// time (or at once, when something needs it earlier). Until then those pages' control members
-// are null.
-class TMainForm : public QWidget,
-                  public Ui::TMainForm,
-                  public Ui::TabSheet11Page,
-                  public Ui::TabSheet2Page,
-                  public Ui::TabSheet3Page,
-                  public Ui::TabSheet4Page,
-                  public Ui::TabSheet5Page,
-                  public Ui::TabSheet6Page,
-                  public Ui::TabSheet8Page,
-                  public Ui::TabSheet7Page,
-                  public Ui::TabSheet9Page,
-                  public Ui::TabSheet10Page {
+// an object of its own (its form, its state, its handlers), built into its stand-in page of the
+// page control once the window has been painted for the first time, or at once when something
+// needs it earlier. A page is reached only through its accessor, which builds it.
+class TMainForm : public QWidget, public Ui::TMainForm {
   Q_OBJECT
 
  public:
@@ -85,64 +72,43 @@ class TMainForm : public QWidget,
   // State shared by the areas of the window.
   device::Handle& HidHandle;  // the module exchange in progress: the link's
   bool up_flag = false;
-  std::array<std::uint8_t, model::Area(model::AreaId::ConfigSector).size> params_array{};
-  // The grid shows the 255 parameters of the working copy: a read filled it (with the module's
-  // table, or with the zeros that a checksum mismatch restores). Until then "Записать" writes
-  // nothing, since the parameters it would write were never seen.
-  bool ea_params_shown = false;
-  std::array<std::uint8_t, model::Area(model::AreaId::MainRom).size> MAT_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::AmtRom).size> AMT_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::Kvp).size> KVP_array{};
-  std::array<std::uint8_t, model::Area(model::AreaId::Ram).size> RAM_array{};
-  std::int32_t KIP1 = 0;
-  std::int32_t KIP2 = 0;
-  std::int32_t KIP3 = 0;
-  std::int32_t KIP4 = 0;
-  std::int32_t KP1 = 0;
-  std::int32_t KP2 = 0;
-  std::int32_t KP3 = 0;
-  std::int32_t KP4 = 0;
+  // The working copy of the configuration sector, shown by the two configuration pages.
+  ConfigImage params_array{};
   std::uint32_t proc_en = 0;     // run flag of the CNC as last applied to the window
   std::uint32_t ext_dac_en = 0;  // external-DAC flag as last applied to the window
-  std::int32_t net_addr = 0;
-  std::int32_t net_br = 0;
-  QString net_COM;
 
   // What Button8 offers: 0 to stop the CNC, 1 to start it.
   int Tag = 0;
   // The status poll, once a second from creation.
   QTimer* Timer1 = nullptr;
-  // The network poll, once a second while polling; made with the network page.
-  QTimer* Timer2 = nullptr;
-  // The network page's start/stop button's polling flag: 1 while polling.
-  int Button15Tag = 0;
-  // The network page's serial port, open while polling.
-  const comport::ComPort& NetworkPort() const { return network_port_; }
   // Where the network page takes its ports from when it is first shown: the system's ports
   // unless set.
   void SetPortSource(comport::PortSource source) { port_source_ = std::move(source); }
 
   Dialogs& dialogs() { return *dialogs_; }
 
-  // Builds the pages that are not built yet and runs their part of the start-up. Cheap once they
-  // are; everything that reaches into a page other than the first calls it first.
-  void BuildPages();
-  bool PagesBuilt() const { return pages_built_; }
+  // The pages after the first, each built on its first use: through its accessor, which builds
+  // it, and with the others right after the window's first paint.
+  EaParamsPage& EaParams();
+  MainRomPage& MainRom();
+  AmtRomPage& AmtRom();
+  KvpPage& Kvp();
+  RamPage& Ram();
+  IoPage& Io();
+  EncoderPage& Encoders();
+  DacPage& Dac();
+  EaControllerPage& EaController();
+  NetworkPage& Network();
 
-  // Configuration pages: the controls from the working copy, and the grid's cell-edit handler,
-  // run on every change of a cell's text while it is edited; false asks to empty the cell.
+  // Builds the pages that are not built yet, each running its part of the start-up.
+  void BuildPages();
+  bool PagesBuilt() const;
+
+  // The configuration page's controls from the working copy, and the grid's cell-edit handler.
   void ShowConfig();
-  void ShowEaParams();
-  // Fills `list` with eight preview lines of `image` from `first_word`.
-  void ShowImageListing(QListWidget* list, std::span<const std::uint8_t> image,
-                        std::uint32_t first_word, std::uint32_t bytes_per_line);
   bool StringGrid1SetEditText(int column, int row, const QString& text);
 
-  // Live signal pages: a register word into its binary box (16 digits, each followed by a space)
-  // and its octal box (six digits).
-  static void ShowBits(QLabel* box, std::uint16_t word);
-  static void ShowOctalWord(QLabel* box, std::uint16_t word);
-
+  // The 36 output check boxes of "КЭ/БФОС" and "КИП/БОС", and the DAC code edits.
   void DisableOutputChecks();
   void EnableOutputChecks();
   void DisableDacEdits();
@@ -218,49 +184,34 @@ class TMainForm : public QWidget,
   // value labels be selected, each page when it is first shown.
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
-  void SetUpParamGrid();
-  void SetUpSignalPages();
   // Outputs and DAC codes go to the module only while it is there and the CNC is stopped.
   bool OutputsMayBeSent() const;
-  void DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& text);
+  // The live page at a page index; null for the other pages.
+  LivePage* LivePageAt(int page);
   void SetUpConfigPage();
-  void SetUpEaPage();
   std::array<QComboBox*, 8> ConfigLists() const;
   void ConfigListChange(std::size_t row, int index);
-  // Reads the sector for a page; false, having said why where the module was there, on failure.
-  bool ReadConfigSector(model::Sector sector);
-  void WriteConfigSector(const std::function<void(model::Sector)>& change);
 
-  // Memory pages.
-  std::span<std::uint8_t> ImageOf(model::AreaId id);
-  std::vector<QListWidget*> ListingsOf(model::AreaId id) const;
-  void FillImages();
-  void SetUpMemoryPages();
-  // Draws again the lists of `id` that show any of `words` words from `first_word`.
-  void RedrawImage(model::AreaId id, std::uint32_t first_word, std::uint32_t words);
-  bool ReadImportFile(std::size_t limit, std::vector<std::uint8_t>& bytes);
-  void ImportWholeImage(model::AreaId id);
-  void ImportChipFile(model::AreaId id, std::string_view chip);
-  QString ChooseExportFile();
-  void SaveImageFile(const QString& name, std::span<const std::uint8_t> image);
-  void ReadImage(model::AreaId id);
-  void WriteFlashImage(model::AreaId id);
-  void WriteRamImage(device::RamBank bank);
-  void SetNetworkDefaults();
-  void SetUpNetworkPage();
-  void ListNetworkPortsOnce();
-  void SetNetworkSettingsEnabled(bool enabled);
-  void StopNetworkPolling();
-  void ShowNetworkNotConnected();
   void BuildPagesAfterFirstPaint();
+  void PageBuilt();
+  PageServices services() { return {*link_, *dialogs_}; }
+  template <typename Page>
+  std::function<Page*(QWidget&)> MakeSignalPage() {
+    return [this](QWidget& stand_in) {
+      return new Page(&stand_in, services(), [this] { return OutputsMayBeSent(); });
+    };
+  }
+  // Builds a page that needs nothing but the services.
+  template <typename Page>
+  std::function<Page*(QWidget&)> MakePage() {
+    return [this](QWidget& stand_in) { return new Page(&stand_in, services()); };
+  }
   void ShowTitle();
   void ShowFactoryPages(bool visible);
 
   void ShowModuleState(device::Presence presence);
   void SetModuleControlsEnabled(bool enabled);
   void ShowRunState(const device::StatusReading& reading);
-  std::array<QCheckBox*, 36> OutputChecks() const;
-  std::array<QLineEdit*, 4> DacEdits() const;
 
   std::shared_ptr<Dialogs> dialogs_;
   std::optional<QFont> fixed_pitch_font_;
@@ -268,12 +219,11 @@ class TMainForm : public QWidget,
   QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
-  bool pages_built_ = false;
+  struct Pages;
+  std::unique_ptr<Pages> pages_;  // made with the window's layout
   firmware::Image firmware_image_;
   bool firmware_image_chosen_ = false;
-  comport::ComPort network_port_;
   comport::PortSource port_source_;
-  bool network_ports_listed_ = false;
 };
 
 }  // namespace tarven::app

@@ -13,7 +13,8 @@
 
 #include "app/application_title.h"
 #include "app/cursor.h"
-#include "app/main_form.h"
+#include "app/dialogs.h"
+#include "app/memory_pages.h"
 #include "device/operations.h"
 #include "model/memory_image.h"
 #include "storage/file_io.h"
@@ -53,72 +54,8 @@ QString CannotOpen(const QString& name, const QString& reason) {
 
 }  // namespace
 
-std::span<std::uint8_t> TMainForm::ImageOf(AreaId id) {
-  switch (id) {
-    case AreaId::MainRom:
-      return MAT_array;
-    case AreaId::AmtRom:
-      return AMT_array;
-    case AreaId::Kvp:
-      return KVP_array;
-    case AreaId::Ram:
-      return RAM_array;
-    case AreaId::ConfigSector:
-      break;
-  }
-  return params_array;
-}
-
-std::vector<QListWidget*> TMainForm::ListingsOf(AreaId id) const {
-  switch (id) {
-    case AreaId::MainRom:
-      return {ListBox1};
-    case AreaId::AmtRom:
-      return {ListBox2, ListBox4};
-    case AreaId::Kvp:
-      return {ListBox3};
-    case AreaId::Ram:
-      return {ListBox5};
-    case AreaId::ConfigSector:
-      break;
-  }
-  return {};
-}
-
-void TMainForm::FillImages() {
-  for (const AreaId id : {AreaId::MainRom, AreaId::AmtRom, AreaId::Kvp, AreaId::Ram}) {
-    const std::span<std::uint8_t> image = ImageOf(id);
-    std::fill(image.begin(), image.end(), model::Area(id).startup_fill);
-  }
-}
-
-void TMainForm::SetUpMemoryPages() {
-  const struct {
-    QPushButton* button;
-    void (TMainForm::*handler)();
-  } buttons[] = {
-      {BitBtn1, &TMainForm::BitBtn1Click},   {BitBtn2, &TMainForm::BitBtn2Click},
-      {BitBtn3, &TMainForm::BitBtn3Click},   {BitBtn7, &TMainForm::BitBtn7Click},
-      {BitBtn8, &TMainForm::BitBtn8Click},   {BitBtn10, &TMainForm::BitBtn10Click},
-      {BitBtn9, &TMainForm::BitBtn9Click},   {BitBtn11, &TMainForm::BitBtn11Click},
-      {BitBtn12, &TMainForm::BitBtn12Click}, {BitBtn13, &TMainForm::BitBtn13Click},
-      {BitBtn4, &TMainForm::BitBtn4Click},   {BitBtn5, &TMainForm::BitBtn5Click},
-      {BitBtn6, &TMainForm::BitBtn6Click},   {BitBtn14, &TMainForm::BitBtn14Click},
-      {Button5, &TMainForm::Button5Click},   {Button7, &TMainForm::Button7Click},
-      {Button9, &TMainForm::Button9Click},   {Button4, &TMainForm::Button4Click},
-      {Button14, &TMainForm::Button14Click},
-  };
-  for (const auto& [button, handler] : buttons) {
-    connect(button, &QPushButton::clicked, this, handler);
-  }
-  // The start-up drawing replaces the layout's placeholder lines.
-  for (const AreaId id : {AreaId::MainRom, AreaId::AmtRom, AreaId::Kvp, AreaId::Ram}) {
-    RedrawImage(id, 0, model::Area(id).size / 2);
-  }
-}
-
-void TMainForm::ShowImageListing(QListWidget* list, std::span<const std::uint8_t> image,
-                                 std::uint32_t first_word, std::uint32_t bytes_per_line) {
+void ShowImageListing(QListWidget* list, std::span<const std::uint8_t> image,
+                      std::uint32_t first_word, std::uint32_t bytes_per_line) {
   list->clear();
   for (const std::string& line : model::ImageListing(image, first_word, bytes_per_line)) {
     auto* item =
@@ -128,65 +65,78 @@ void TMainForm::ShowImageListing(QListWidget* list, std::span<const std::uint8_t
   }
 }
 
-void TMainForm::RedrawImage(AreaId id, std::uint32_t first_word, std::uint32_t words) {
-  const model::MemoryArea& area = model::Area(id);
-  const std::vector<QListWidget*> lists = ListingsOf(id);
-  for (std::size_t i = 0; i < lists.size() && i < area.listings.size(); ++i) {
+ImagePage::ImagePage(QWidget* parent, const PageServices& services, AreaId id)
+    : QWidget(parent), services_(services), id_(id) {}
+
+void ImagePage::SetUpImage(std::span<std::uint8_t> image, std::vector<QListWidget*> listings) {
+  image_ = image;
+  listings_ = std::move(listings);
+  std::fill(image_.begin(), image_.end(), model::Area(id_).startup_fill);
+  // The start-up drawing replaces the layout's placeholder lines.
+  RedrawImage(0, model::Area(id_).size / 2);
+}
+
+void ImagePage::RedrawImage(std::uint32_t first_word, std::uint32_t words) {
+  const model::MemoryArea& area = model::Area(id_);
+  for (std::size_t i = 0; i < listings_.size() && i < area.listings.size(); ++i) {
     const model::ListingGeometry& geometry = area.listings[i];
     const std::uint32_t shown = model::kListingLines * geometry.bytes_per_line / 2;
     // Only the lists that show a changed word are drawn again.
     if (geometry.first_word >= first_word + words || first_word >= geometry.first_word + shown) {
       continue;
     }
-    ShowImageListing(lists[i], ImageOf(id), geometry.first_word, geometry.bytes_per_line);
+    ShowImageListing(listings_[i], image_, geometry.first_word, geometry.bytes_per_line);
   }
 }
 
 // --- files --------------------------------------------------------------------------------------
 
-bool TMainForm::ReadImportFile(std::size_t limit, std::vector<std::uint8_t>& bytes) {
-  const QString name = dialogs().ChooseOpenFile(this);
+bool ImagePage::ReadImportFile(std::size_t limit, std::vector<std::uint8_t>& bytes) {
+  Dialogs& dialogs = services_.dialogs;
+  const QString name = dialogs.ChooseOpenFile(window());
   if (name.isEmpty()) return false;
   const storage::ReadResult read = storage::ReadFilePrefix(LocalName(name), limit, bytes);
   switch (read.status) {
     case storage::ReadStatus::Read:
       return true;
     case storage::ReadStatus::NotRegular:
-      dialogs().ShowError(this, CannotOpen(name, QStringLiteral("Not a regular file")));
+      dialogs.ShowError(window(), CannotOpen(name, QStringLiteral("Not a regular file")));
       return false;
     default:
-      dialogs().ShowError(this, CannotOpen(name, Reason(read.error_number)));
+      dialogs.ShowError(window(), CannotOpen(name, Reason(read.error_number)));
       return false;
   }
 }
 
-void TMainForm::ImportWholeImage(AreaId id) {
+void ImagePage::ImportWholeImage() {
   std::vector<std::uint8_t> file;
-  if (!ReadImportFile(model::Area(id).size, file)) return;
-  model::ImportWholeImage(ImageOf(id), file);
-  RedrawImage(id, 0, model::Area(id).size / 2);
+  if (!ReadImportFile(model::Area(id_).size, file)) return;
+  model::ImportWholeImage(image_, file);
+  RedrawImage(0, model::Area(id_).size / 2);
 }
 
-void TMainForm::ImportChipFile(AreaId id, std::string_view chip) {
-  const model::ChipLane* lane = model::LaneByChip(model::Area(id), chip);
+void ImagePage::ImportChipFile(std::string_view chip) {
+  const model::ChipLane* lane = model::LaneByChip(model::Area(id_), chip);
   if (lane == nullptr) return;
   std::vector<std::uint8_t> file;
   if (!ReadImportFile(lane->words, file)) return;
-  model::ImportChipLane(ImageOf(id), *lane, file);
-  RedrawImage(id, lane->first_word, lane->words);
+  model::ImportChipLane(image_, *lane, file);
+  RedrawImage(lane->first_word, lane->words);
 }
 
-QString TMainForm::ChooseExportFile() {
-  const QString name = dialogs().ChooseSaveFile(this);
+QString ImagePage::ChooseExportFile() {
+  Dialogs& dialogs = services_.dialogs;
+  const QString name = dialogs.ChooseSaveFile(window());
   if (name.isEmpty()) return {};
-  if (QFileInfo::exists(name) && !dialogs().AskYesNo(this, kOverwriteCaption, kOverwriteQuestion)) {
+  if (QFileInfo::exists(name) &&
+      !dialogs.AskYesNo(window(), kOverwriteCaption, kOverwriteQuestion)) {
     return {};
   }
   return name;
 }
 
-void TMainForm::SaveImageFile(const QString& name, std::span<const std::uint8_t> image) {
-  const std::string_view bytes(reinterpret_cast<const char*>(image.data()), image.size());
+void ImagePage::SaveImageFile(const QString& name) {
+  const std::string_view bytes(reinterpret_cast<const char*>(image_.data()), image_.size());
   const storage::ReplaceResult saved = storage::ReplaceFile(LocalName(name), bytes);
   if (saved.ok()) return;
   const QString reason = QString::fromLocal8Bit(saved.reason);
@@ -194,121 +144,176 @@ void TMainForm::SaveImageFile(const QString& name, std::span<const std::uint8_t>
   const QString text = saved.failed == storage::ReplaceStep::Write
                            ? QStringLiteral("Cannot write file \"%1\". %2")
                            : QStringLiteral("Cannot create file \"%1\". %2");
-  dialogs().ShowError(this, text.arg(name, reason));
+  services_.dialogs.ShowError(window(), text.arg(name, reason));
 }
 
 // --- transfers ----------------------------------------------------------------------------------
 
-void TMainForm::ReadImage(AreaId id) {
-  if (!link_->AppModule.Found) return;
+void ImagePage::ReadImage() {
+  device::Link& link = services_.link;
+  if (!link.AppModule.Found) return;
   const QString name = ChooseExportFile();
   if (name.isEmpty()) return;
-  const std::span<std::uint8_t> image = ImageOf(id);
   device::Outcome outcome;
   {
     const BusyCursor busy;
     // The image changes only when the whole read arrived.
-    outcome = id == AreaId::Ram ? device::ReadRam(*link_, image)
-                                : device::ReadFlashArea(*link_, id, image);
+    outcome = id_ == AreaId::Ram ? device::ReadRam(link, image_)
+                                 : device::ReadFlashArea(link, id_, image_);
     if (outcome.ok() || outcome.failure == device::Failure::CncLeftStopped) {
-      RedrawImage(id, 0, model::Area(id).size / 2);
+      RedrawImage(0, model::Area(id_).size / 2);
     }
   }
   if (outcome.module_absent()) return;
   if (outcome.failure == device::Failure::CncLeftStopped) {
-    SaveImageFile(name, image);
-    dialogs().ShowMessage(this, ApplicationTitle(), kCncLeftStopped);
+    SaveImageFile(name);
+    services_.dialogs.ShowMessage(window(), ApplicationTitle(), kCncLeftStopped);
     return;
   }
   if (!outcome.ok()) {
-    dialogs().ShowMessage(this, ApplicationTitle(), kReadFailed);
+    services_.dialogs.ShowMessage(window(), ApplicationTitle(), kReadFailed);
     return;
   }
-  SaveImageFile(name, image);
+  SaveImageFile(name);
 }
 
-void TMainForm::WriteFlashImage(AreaId id) {
-  if (!link_->AppModule.Found) return;
-  if (!dialogs().AskYesNo(this, kCaption, kFlashQuestion)) return;
+void ImagePage::WriteFlashImage() {
+  if (!services_.link.AppModule.Found) return;
+  if (!services_.dialogs.AskYesNo(window(), kCaption, kFlashQuestion)) return;
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    outcome = device::WriteFlashArea(*link_, id, ImageOf(id));
+    outcome = device::WriteFlashArea(services_.link, id_, image_);
   }
   if (!outcome.ok() && !outcome.module_absent()) {
-    dialogs().ShowMessage(this, ApplicationTitle(), kWriteFailed);
+    services_.dialogs.ShowMessage(window(), ApplicationTitle(), kWriteFailed);
   }
 }
 
-void TMainForm::WriteRamImage(device::RamBank bank) {
-  if (!link_->AppModule.Found) return;
-  if (!dialogs().AskYesNo(this, kCaption, kRamQuestion)) return;
+void ImagePage::WriteRamImage(device::RamBank bank) {
+  if (!services_.link.AppModule.Found) return;
+  if (!services_.dialogs.AskYesNo(window(), kCaption, kRamQuestion)) return;
   device::Outcome outcome;
   {
     const BusyCursor busy;
-    outcome = device::WriteRam(*link_, RAM_array, bank);
+    outcome = device::WriteRam(services_.link, image_, bank);
   }
   if (!outcome.ok() && !outcome.module_absent()) {
-    dialogs().ShowMessage(this, ApplicationTitle(), kWriteFailed);
+    services_.dialogs.ShowMessage(window(), ApplicationTitle(), kWriteFailed);
   }
 }
 
-// The buttons, by the names of their controls.
-void TMainForm::BitBtn1Click() {
-  ImportWholeImage(AreaId::MainRom);
+// --- the pages, their buttons by the names of their controls -----------------------------------
+
+MainRomPage::MainRomPage(QWidget* parent, const PageServices& services)
+    : ImagePage(parent, services, AreaId::MainRom) {
+  setupUi(this);
+  SetUpImage(MAT_array, {ListBox1});
+  connect(BitBtn1, &QPushButton::clicked, this, &MainRomPage::BitBtn1Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &MainRomPage::BitBtn2Click);
+  connect(BitBtn3, &QPushButton::clicked, this, &MainRomPage::BitBtn3Click);
+  connect(BitBtn4, &QPushButton::clicked, this, &MainRomPage::BitBtn4Click);
+  connect(Button5, &QPushButton::clicked, this, &MainRomPage::Button5Click);
 }
-void TMainForm::BitBtn2Click() {
-  ImportChipFile(AreaId::MainRom, "D83");
+void MainRomPage::SetModuleControlsEnabled(bool enabled) {
+  for (QWidget* control : {BitBtn4, Button5}) control->setEnabled(enabled);
 }
-void TMainForm::BitBtn3Click() {
-  ImportChipFile(AreaId::MainRom, "D82");
+void MainRomPage::BitBtn1Click() {
+  ImportWholeImage();
 }
-void TMainForm::BitBtn7Click() {
-  ImportWholeImage(AreaId::AmtRom);
+void MainRomPage::BitBtn2Click() {
+  ImportChipFile("D83");
 }
-void TMainForm::BitBtn8Click() {
-  ImportChipFile(AreaId::AmtRom, "D76");
+void MainRomPage::BitBtn3Click() {
+  ImportChipFile("D82");
 }
-void TMainForm::BitBtn10Click() {
-  ImportChipFile(AreaId::AmtRom, "D77");
+void MainRomPage::BitBtn4Click() {
+  ReadImage();
 }
-void TMainForm::BitBtn9Click() {
-  ImportChipFile(AreaId::AmtRom, "D74");
+void MainRomPage::Button5Click() {
+  WriteFlashImage();
 }
-void TMainForm::BitBtn11Click() {
-  ImportChipFile(AreaId::AmtRom, "D75");
+
+AmtRomPage::AmtRomPage(QWidget* parent, const PageServices& services)
+    : ImagePage(parent, services, AreaId::AmtRom) {
+  setupUi(this);
+  SetUpImage(AMT_array, {ListBox2, ListBox4});
+  connect(BitBtn7, &QPushButton::clicked, this, &AmtRomPage::BitBtn7Click);
+  connect(BitBtn8, &QPushButton::clicked, this, &AmtRomPage::BitBtn8Click);
+  connect(BitBtn10, &QPushButton::clicked, this, &AmtRomPage::BitBtn10Click);
+  connect(BitBtn9, &QPushButton::clicked, this, &AmtRomPage::BitBtn9Click);
+  connect(BitBtn11, &QPushButton::clicked, this, &AmtRomPage::BitBtn11Click);
+  connect(BitBtn5, &QPushButton::clicked, this, &AmtRomPage::BitBtn5Click);
+  connect(Button7, &QPushButton::clicked, this, &AmtRomPage::Button7Click);
 }
-void TMainForm::BitBtn12Click() {
-  ImportWholeImage(AreaId::Kvp);
+void AmtRomPage::SetModuleControlsEnabled(bool enabled) {
+  for (QWidget* control : {BitBtn5, Button7}) control->setEnabled(enabled);
 }
-void TMainForm::BitBtn13Click() {
-  ImportWholeImage(AreaId::Ram);
+void AmtRomPage::BitBtn7Click() {
+  ImportWholeImage();
 }
-void TMainForm::BitBtn4Click() {
-  ReadImage(AreaId::MainRom);
+void AmtRomPage::BitBtn8Click() {
+  ImportChipFile("D76");
 }
-void TMainForm::BitBtn5Click() {
-  ReadImage(AreaId::AmtRom);
+void AmtRomPage::BitBtn10Click() {
+  ImportChipFile("D77");
 }
-void TMainForm::BitBtn6Click() {
-  ReadImage(AreaId::Kvp);
+void AmtRomPage::BitBtn9Click() {
+  ImportChipFile("D74");
 }
-void TMainForm::BitBtn14Click() {
-  ReadImage(AreaId::Ram);
+void AmtRomPage::BitBtn11Click() {
+  ImportChipFile("D75");
 }
-void TMainForm::Button5Click() {
-  WriteFlashImage(AreaId::MainRom);
+void AmtRomPage::BitBtn5Click() {
+  ReadImage();
 }
-void TMainForm::Button7Click() {
-  WriteFlashImage(AreaId::AmtRom);
+void AmtRomPage::Button7Click() {
+  WriteFlashImage();
 }
-void TMainForm::Button9Click() {
-  WriteFlashImage(AreaId::Kvp);
+
+KvpPage::KvpPage(QWidget* parent, const PageServices& services)
+    : ImagePage(parent, services, AreaId::Kvp) {
+  setupUi(this);
+  SetUpImage(KVP_array, {ListBox3});
+  connect(BitBtn12, &QPushButton::clicked, this, &KvpPage::BitBtn12Click);
+  connect(BitBtn6, &QPushButton::clicked, this, &KvpPage::BitBtn6Click);
+  connect(Button9, &QPushButton::clicked, this, &KvpPage::Button9Click);
 }
-void TMainForm::Button4Click() {
+void KvpPage::SetModuleControlsEnabled(bool enabled) {
+  for (QWidget* control : {BitBtn6, Button9}) control->setEnabled(enabled);
+}
+void KvpPage::BitBtn12Click() {
+  ImportWholeImage();
+}
+void KvpPage::BitBtn6Click() {
+  ReadImage();
+}
+void KvpPage::Button9Click() {
+  WriteFlashImage();
+}
+
+RamPage::RamPage(QWidget* parent, const PageServices& services)
+    : ImagePage(parent, services, AreaId::Ram) {
+  setupUi(this);
+  SetUpImage(RAM_array, {ListBox5});
+  connect(BitBtn13, &QPushButton::clicked, this, &RamPage::BitBtn13Click);
+  connect(BitBtn14, &QPushButton::clicked, this, &RamPage::BitBtn14Click);
+  connect(Button4, &QPushButton::clicked, this, &RamPage::Button4Click);
+  connect(Button14, &QPushButton::clicked, this, &RamPage::Button14Click);
+}
+void RamPage::SetModuleControlsEnabled(bool enabled) {
+  for (QWidget* control : {BitBtn14, Button4, Button14}) control->setEnabled(enabled);
+}
+void RamPage::BitBtn13Click() {
+  ImportWholeImage();
+}
+void RamPage::BitBtn14Click() {
+  ReadImage();
+}
+void RamPage::Button4Click() {
   WriteRamImage(device::RamBank::Main);
 }
-void TMainForm::Button14Click() {
+void RamPage::Button14Click() {
   WriteRamImage(device::RamBank::Reserve);
 }
 

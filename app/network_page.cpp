@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/edit_colour.h"
-#include "app/main_form.h"
+#include "app/network_page.h"
 #include "comport/comport.h"
 #include "comport/modbus_registers.h"
 #include "model/integer_text.h"
@@ -32,28 +32,33 @@ QString StopCaption() {
 
 }  // namespace
 
-void TMainForm::SetNetworkDefaults() {
-  net_br = kDefaultBaud;
-  net_addr = kDefaultSlave;
-}
-
-void TMainForm::SetUpNetworkPage() {
+NetworkPage::NetworkPage(QWidget* parent, const comport::PortSource& port_source)
+    : QWidget(parent), net_addr(kDefaultSlave), net_br(kDefaultBaud), port_source_(port_source) {
+  setupUi(this);
   // The port selector is filled when the page is first shown (ListNetworkPortsOnce).
   Timer2 = new QTimer(this);
   Timer2->setInterval(comport::kReadDeadlineMs);
-  connect(Timer2, &QTimer::timeout, this, &TMainForm::Timer2Timer);
-  connect(Button15, &QPushButton::clicked, this, &TMainForm::Button15Click);
-  connect(ComboBox8, &QComboBox::currentIndexChanged, this, &TMainForm::ComboBox8Change);
-  connect(ComboBox9, &QComboBox::currentIndexChanged, this, &TMainForm::ComboBox9Change);
-  connect(Edit1, &QLineEdit::textChanged, this, &TMainForm::Edit1Change);
+  connect(Timer2, &QTimer::timeout, this, &NetworkPage::Timer2Timer);
+  connect(Button15, &QPushButton::clicked, this, &NetworkPage::Button15Click);
+  connect(ComboBox8, &QComboBox::currentIndexChanged, this, &NetworkPage::ComboBox8Change);
+  connect(ComboBox9, &QComboBox::currentIndexChanged, this, &NetworkPage::ComboBox9Change);
+  connect(Edit1, &QLineEdit::textChanged, this, &NetworkPage::Edit1Change);
 }
 
-void TMainForm::ListNetworkPortsOnce() {
+NetworkPage::~NetworkPage() {
+  // A window that goes away while polling leaves the port free for the next one.
+  network_port_.CloseComPort();
+}
+
+void NetworkPage::StopNetworkPollingIfRunning() {
+  if (Button15Tag == 1) StopNetworkPolling();
+}
+
+void NetworkPage::ListNetworkPortsOnce() {
   // Looking for the ports takes a while (sysfs, or the device manager), so it waits until the
   // page is first shown, which a person cannot tell apart from the window's start. They are
   // gathered once: without one, there is nothing to poll for the whole run.
   if (network_ports_listed_) return;
-  BuildPages();
   network_ports_listed_ = true;
   std::vector<std::string> ports;
   comport::ListComPorts(ports, port_source_);
@@ -67,7 +72,7 @@ void TMainForm::ListNetworkPortsOnce() {
   net_COM = ComboBox8->currentText();
 }
 
-void TMainForm::Button15Click() {
+void NetworkPage::Button15Click() {
   if (Button15Tag == 0) {
     ListNetworkPortsOnce();
     if (!network_port_.OpenComPort(net_COM.toStdString(), net_br)) return;
@@ -80,7 +85,7 @@ void TMainForm::Button15Click() {
   }
 }
 
-void TMainForm::StopNetworkPolling() {
+void NetworkPage::StopNetworkPolling() {
   network_port_.CloseComPort();
   SetNetworkSettingsEnabled(true);
   Button15Tag = 0;
@@ -89,13 +94,13 @@ void TMainForm::StopNetworkPolling() {
   ShowNetworkNotConnected();
 }
 
-void TMainForm::SetNetworkSettingsEnabled(bool enabled) {
+void NetworkPage::SetNetworkSettingsEnabled(bool enabled) {
   Edit1->setEnabled(enabled);
   ComboBox8->setEnabled(enabled);
   ComboBox9->setEnabled(enabled);
 }
 
-void TMainForm::Timer2Timer() {
+void NetworkPage::Timer2Timer() {
   std::array<std::uint8_t, 2 * comport::kNetworkRegisterCount> registers{};
   const auto slave = static_cast<std::uint8_t>(static_cast<std::uint32_t>(net_addr) & 0xFFU);
   if (!network_port_.ReadHoldingRegisters(slave, comport::kNetworkFirstRegister,
@@ -110,7 +115,7 @@ void TMainForm::Timer2Timer() {
   StaticText78->setText(QString::number(status.errors));
 }
 
-void TMainForm::ShowNetworkNotConnected() {
+void NetworkPage::ShowNetworkNotConnected() {
   const QString not_available = QString::fromUtf8(model::kNotAvailable);
   StaticText74->setText(QStringLiteral("не подключен"));
   StaticText69->setText(not_available);
@@ -118,25 +123,19 @@ void TMainForm::ShowNetworkNotConnected() {
   StaticText78->setText(not_available);
 }
 
-void TMainForm::ComboBox8Change() {
+void NetworkPage::ComboBox8Change() {
   net_COM = ComboBox8->currentText();
 }
 
-void TMainForm::ComboBox9Change() {
+void NetworkPage::ComboBox9Change() {
   // The list holds only rates written in digits.
   net_br = ComboBox9->currentText().toInt();
 }
 
-void TMainForm::Edit1Change() {
+void NetworkPage::Edit1Change() {
   const auto value = model::ParseInteger(Edit1->text().toStdString());
   if (value) net_addr = *value;
   ShowTextValid(*Edit1, value.has_value());
-}
-
-void TMainForm::PageControl1Change() {
-  // Polling runs only while its page is shown.
-  if (Button15Tag == 1) StopNetworkPolling();
-  if (PageControl1->currentIndex() == kNetworkPage) ListNetworkPortsOnce();
 }
 
 }  // namespace tarven::app

@@ -1,13 +1,13 @@
 // The once-a-second status poll, the status panel it fills, the run control of the CNC and the
 // restart of the module.
 
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include "app/cursor.h"
 #include "app/main_form.h"
 #include "device/operations.h"
+#include "device/register_operations.h"
+#include "model/little_endian.h"
 #include "model/version_text.h"
 
 namespace tarven::app {
@@ -24,7 +24,6 @@ QString NotAvailable() {
 }  // namespace
 
 void TMainForm::Timer1Timer() {
-  BuildPages();
   const device::StatusReading reading = device::PollStatus(
       *link_, [this](device::Handle handle, std::uint8_t run_flag, std::uint8_t ext_dac_flag) {
         RefreshSignalPage(handle, PageControl1->currentIndex(), run_flag, ext_dac_flag);
@@ -97,43 +96,69 @@ void TMainForm::ShowRunState(const device::StatusReading& reading) {
 }
 
 void TMainForm::SetModuleControlsEnabled(bool enabled) {
-  QWidget* const controls[] = {Button1,  Button2,  BitBtn4,  Button5, BitBtn5,  Button7,
-                               BitBtn6,  Button9,  BitBtn14, Button4, Button14, Button10,
-                               Button11, Button12, Button3,  Button8, Button13};
-  for (QWidget* control : controls) control->setEnabled(enabled);
-}
-
-std::array<QCheckBox*, 36> TMainForm::OutputChecks() const {
-  return {CheckBox1,  CheckBox2,  CheckBox3,  CheckBox4,  CheckBox5,  CheckBox6,
-          CheckBox7,  CheckBox8,  CheckBox9,  CheckBox10, CheckBox11, CheckBox12,
-          CheckBox13, CheckBox14, CheckBox15, CheckBox16, CheckBox17, CheckBox18,
-          CheckBox19, CheckBox20, CheckBox21, CheckBox22, CheckBox23, CheckBox24,
-          CheckBox25, CheckBox26, CheckBox27, CheckBox28, CheckBox29, CheckBox30,
-          CheckBox31, CheckBox32, CheckBox33, CheckBox34, CheckBox35, CheckBox36};
-}
-
-std::array<QLineEdit*, 4> TMainForm::DacEdits() const {
-  return {Edit7, Edit8, Edit9, Edit10};
+  for (QWidget* control : {Button1, Button2, Button3, Button8, Button13}) {
+    control->setEnabled(enabled);
+  }
+  MainRom().SetModuleControlsEnabled(enabled);
+  AmtRom().SetModuleControlsEnabled(enabled);
+  Kvp().SetModuleControlsEnabled(enabled);
+  Ram().SetModuleControlsEnabled(enabled);
+  Io().SetModuleControlsEnabled(enabled);
+  Encoders().SetModuleControlsEnabled(enabled);
+  Dac().SetModuleControlsEnabled(enabled);
 }
 
 void TMainForm::DisableOutputChecks() {
-  BuildPages();
-  for (QCheckBox* box : OutputChecks()) box->setEnabled(false);
+  Io().SetOutputChecksEnabled(false);
+  Encoders().SetOutputChecksEnabled(false);
 }
 
 void TMainForm::EnableOutputChecks() {
-  BuildPages();
-  for (QCheckBox* box : OutputChecks()) box->setEnabled(true);
+  Io().SetOutputChecksEnabled(true);
+  Encoders().SetOutputChecksEnabled(true);
 }
 
 void TMainForm::DisableDacEdits() {
-  BuildPages();
-  for (QLineEdit* edit : DacEdits()) edit->setEnabled(false);
+  Dac().SetCodeEditsEnabled(false);
 }
 
 void TMainForm::EnableDacEdits() {
-  BuildPages();
-  for (QLineEdit* edit : DacEdits()) edit->setEnabled(true);
+  Dac().SetCodeEditsEnabled(true);
+}
+
+bool TMainForm::OutputsMayBeSent() const {
+  return link_->AppModule.Found && proc_en == 0;
+}
+
+LivePage* TMainForm::LivePageAt(int page) {
+  switch (page) {
+    case kIoPage:
+      return &Io();
+    case kEncoderPage:
+      return &Encoders();
+    case kDacPage:
+      return &Dac();
+    case kEaControllerPage:
+      return &EaController();
+    default:
+      return nullptr;
+  }
+}
+
+void TMainForm::RefreshSignalPage(device::Handle handle, int page, std::uint8_t run_flag,
+                                  std::uint8_t ext_dac_flag) {
+  SignalTick tick{*link_, handle, run_flag, ext_dac_flag};
+  model::WriteLe32(tick.buffer.data(), link_->AppModule.FirmwareVersion);
+  tick.buffer[4] = run_flag;
+  tick.buffer[5] = ext_dac_flag;
+  // The external DAC mode follows its page: off again on the first tick after leaving it. The
+  // switch-off takes the DAC page's place among the pages, after the pages before it.
+  LivePage* const live = LivePageAt(page);
+  if (live != nullptr && page < kDacPage) live->Refresh(tick);
+  if (page != kDacPage && ext_dac_flag == 1) {
+    device::SendBareCommand(*link_, handle, device::CmdExtDacOff);
+  }
+  if (live != nullptr && page >= kDacPage) live->Refresh(tick);
 }
 
 void TMainForm::Button8Click() {

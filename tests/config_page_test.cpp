@@ -231,7 +231,7 @@ TEST_F(ConfigPageTest, ParameterWriteBeforeAnyReadIsRefused) {
   module().SetFlash(kSectorAddress, table);
   dialogs().AcknowledgeMessage();
   form_->Button16Click();
-  EXPECT_EQ(form_->StringGrid1->item(1, 1)->text(), "0");
+  EXPECT_EQ(form_->EaParams().StringGrid1->item(1, 1)->text(), "0");
   dialogs().AnswerYes();
   form_->Button17Click();
   EXPECT_EQ(Asked().back().text, QStringLiteral("Записать в ППЗУ Тарвен?"));
@@ -249,9 +249,9 @@ TEST_F(ConfigPageTest, ParameterReadShowsTheTableOrZerosAfterAMismatch) {
   model::SealEaTable(std::span<std::uint8_t, 2048>(sector.data(), 2048));
   module().SetFlash(kSectorAddress, sector);
   form_->Button16Click();
-  EXPECT_EQ(form_->StringGrid1->item(1, 1)->text(), "-5");
-  EXPECT_EQ(form_->StringGrid1->item(2, 1)->text(), "0");
-  EXPECT_EQ(form_->StringGrid1->item(255, 1)->text(), "7");
+  EXPECT_EQ(form_->EaParams().StringGrid1->item(1, 1)->text(), "-5");
+  EXPECT_EQ(form_->EaParams().StringGrid1->item(2, 1)->text(), "0");
+  EXPECT_EQ(form_->EaParams().StringGrid1->item(255, 1)->text(), "7");
   EXPECT_TRUE(Asked().empty());
 
   sector[2044] ^= 1;
@@ -262,8 +262,8 @@ TEST_F(ConfigPageTest, ParameterReadShowsTheTableOrZerosAfterAMismatch) {
   EXPECT_EQ(Asked()[0].text,
             QStringLiteral("Не совпала контрольная сумма параметров электроавтоматики.\r"
                            "Восстановлены параметры по умолчанию"));
-  EXPECT_EQ(form_->StringGrid1->item(1, 1)->text(), "0");
-  EXPECT_EQ(form_->StringGrid1->item(255, 1)->text(), "0");
+  EXPECT_EQ(form_->EaParams().StringGrid1->item(1, 1)->text(), "0");
+  EXPECT_EQ(form_->EaParams().StringGrid1->item(255, 1)->text(), "0");
   EXPECT_EQ(model::EaParam(std::span<const std::uint8_t, 2048>(form_->params_array), 1), 0);
 }
 
@@ -273,16 +273,16 @@ class GridTyping {
   GridTyping(TMainForm& form, int row) : form_(form), row_(row) {
     form.show();
     form.PageControl1->setCurrentWidget(form.TabSheet11);
-    QTableWidgetItem* cell = form.StringGrid1->item(row, 1);
+    QTableWidgetItem* cell = form.EaParams().StringGrid1->item(row, 1);
     if (cell == nullptr) {
       cell = new QTableWidgetItem;
-      form.StringGrid1->setItem(row, 1, cell);
+      form.EaParams().StringGrid1->setItem(row, 1, cell);
     }
-    form.StringGrid1->setCurrentItem(cell);
-    form.StringGrid1->editItem(cell);
+    form.EaParams().StringGrid1->setCurrentItem(cell);
+    form.EaParams().StringGrid1->editItem(cell);
     // The editor of the cell before is closed by now; let it go, so that only this one is left.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    editor_ = form.StringGrid1->viewport()->findChild<QLineEdit*>();
+    editor_ = form.EaParams().StringGrid1->viewport()->findChild<QLineEdit*>();
   }
   QLineEdit* editor() const { return editor_; }
   void Type(const QString& text) {

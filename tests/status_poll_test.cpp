@@ -50,8 +50,9 @@ int OutputChecksEnabled(const TMainForm& form) {
   return enabled;
 }
 
-int DacEditsEnabled(const TMainForm& form) {
-  const QLineEdit* edits[] = {form.Edit7, form.Edit8, form.Edit9, form.Edit10};
+int DacEditsEnabled(TMainForm& form) {
+  const app::DacPage& page = form.Dac();
+  const QLineEdit* edits[] = {page.Edit7, page.Edit8, page.Edit9, page.Edit10};
   const int enabled = edits[0]->isEnabled() ? 1 : 0;
   for (const QLineEdit* edit : edits) {
     if ((edit->isEnabled() ? 1 : 0) != enabled) return -1;
