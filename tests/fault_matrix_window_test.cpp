@@ -110,18 +110,18 @@ const Operation kOperations[] = {
     {"write ОЗУ, reserve bank", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button14Click},
     {"outputs", Speech::Silent, Stopped,
      [](TMainForm& form) {
-       form.CheckBox1->setChecked(true);
-       form.CheckBox32->setChecked(true);
+       form.Io().CheckBox1->setChecked(true);
+       form.Io().CheckBox32->setChecked(true);
      },
      &TMainForm::Button10Click},
     {"КИП0 bits", Speech::Silent, Stopped,
-     [](TMainForm& form) { form.CheckBox33->setChecked(true); }, &TMainForm::Button11Click},
+     [](TMainForm& form) { form.Encoders().CheckBox33->setChecked(true); }, &TMainForm::Button11Click},
     {"DAC codes", Speech::Silent, Stopped,
      [](TMainForm& form) {
-       form.Edit7->setText(QStringLiteral("3777"));
-       form.Edit8->setText(QStringLiteral("1000"));
-       form.Edit9->setText(QStringLiteral("100000"));
-       form.Edit10->setText(QStringLiteral("7"));
+       form.Dac().Edit7->setText(QStringLiteral("3777"));
+       form.Dac().Edit8->setText(QStringLiteral("1000"));
+       form.Dac().Edit9->setText(QStringLiteral("100000"));
+       form.Dac().Edit10->setText(QStringLiteral("7"));
      },
      &TMainForm::Button12Click},
     {"update request", Speech::Silent, AsDelivered, AsFound, &TMainForm::Button3Click},
@@ -133,13 +133,13 @@ const Operation kOperations[] = {
 
 // The window's data that a handler fills from the module: the images, the working copy of the
 // configuration sector and the encoder counters, one item each.
-std::vector<std::string> WindowData(const TMainForm& form) {
+std::vector<std::string> WindowData(TMainForm& form) {
   const auto text = [](const auto& bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   };
-  return {text(form.MAT_array),      text(form.AMT_array),      text(form.KVP_array),
-          text(form.RAM_array),      text(form.params_array),   std::to_string(form.KIP1),
-          std::to_string(form.KIP2), std::to_string(form.KIP3), std::to_string(form.KIP4)};
+  return {text(form.MainRom().MAT_array),      text(form.AmtRom().AMT_array),      text(form.Kvp().KVP_array),
+          text(form.Ram().RAM_array),      text(form.params_array),   std::to_string(form.Encoders().KIP1),
+          std::to_string(form.Encoders().KIP2), std::to_string(form.Encoders().KIP3), std::to_string(form.Encoders().KIP4)};
 }
 
 // One press or tick and what it left.
