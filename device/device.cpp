@@ -48,14 +48,12 @@ bool Link::IsPersonality(Handle handle, const TModuleId& module) {
   if (!backend_->GetFeatureReportLength(handle, feature_length)) return false;
   if (feature_length != kModuleFeatureReportLength) return false;
   ++last_search_.identified;
-  TModuleCommand identify;
-  identify.Code = CmdIdentify;
-  std::uint8_t answer[2] = {0, 0};
-  if (!SendCommand(handle, identify) || !ReadData(handle, answer, sizeof answer)) {
+  const std::optional<std::uint16_t> answer = Identify(handle);
+  if (!answer) {
     ++last_search_.not_answering;
     return false;
   }
-  const std::uint16_t code = model::ReadLe16(answer);
+  const std::uint16_t code = *answer;
   if (code == kAppDeviceCode) {
     ++last_search_.applications;
   } else if (code == kBootDeviceCode) {
@@ -64,6 +62,16 @@ bool Link::IsPersonality(Handle handle, const TModuleId& module) {
     ++last_search_.not_answering;
   }
   return code == module.DeviceCode;
+}
+
+std::optional<std::uint16_t> Link::Identify(Handle handle) {
+  TModuleCommand identify;
+  identify.Code = CmdIdentify;
+  std::uint8_t answer[2] = {0, 0};
+  if (!SendCommand(handle, identify) || !ReadData(handle, answer, sizeof answer)) {
+    return std::nullopt;
+  }
+  return model::ReadLe16(answer);
 }
 
 Handle Link::OpenModule(TModuleId& module) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,10 @@ class Link {
   Handle OpenModule(TModuleId& module);
 
   const SearchReport& LastSearch() const { return last_search_; }
+
+  // Sends CmdIdentify over an open handle and returns the device code it answers, or nothing
+  // when the exchange is refused.
+  std::optional<std::uint16_t> Identify(Handle handle);
 
   // Feature reports this link has sent or asked for, refused ones included. An operation numbers
   // its reports from the count at its start.

@@ -20,13 +20,12 @@ void Ask(Link& link, Handle handle, DeviceProbe& probe) {
   if (!link.backend()->GetFeatureReportLength(handle, length)) return;
   probe.feature_report_length = length;
   if (length != kModuleFeatureReportLength) return;
-  std::uint8_t answer[2] = {};
-  if (!link.SendCommand(handle, Command(CmdIdentify)) ||
-      !link.ReadData(handle, answer, sizeof answer)) {
+  const std::optional<std::uint16_t> code = link.Identify(handle);
+  if (!code) {
     probe.personality = Personality::Silent;
     return;
   }
-  probe.device_code = model::ReadLe16(answer);
+  probe.device_code = *code;
   if (probe.device_code == kAppDeviceCode) {
     probe.personality = Personality::Application;
     probe.firmware_version = ReadWord(link, handle, CmdStatus);

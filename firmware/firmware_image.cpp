@@ -132,20 +132,27 @@ std::string_view ToolVersion() {
 
 std::string VersionText(std::string_view program, const std::string& program_folder) {
   std::string text = std::string(program) + " " + std::string(ToolVersion()) + "\n";
-  if (const std::span<const std::uint8_t> carried = CarriedImage(); !carried.empty()) {
-    return text + "firmware image: " + model::kCarriedFirmwareVersion + ", carried (" +
-           std::string(CarriedImageName()) + ", " + std::to_string(carried.size()) + " bytes)\n";
+  // The image an update sends without --firmware, found as the update finds it.
+  ImageQuery query;
+  query.program_folder = program_folder;
+  Image image;
+  std::string error;
+  std::string note;
+  FindImage(query, image, error, &note);
+  const std::string size = std::to_string(image.bytes.size()) + " bytes";
+  switch (image.origin) {
+    case Origin::Carried:
+      return text + "firmware image: " + model::kCarriedFirmwareVersion + ", carried (" +
+             std::string(CarriedImageName()) + ", " + size + ")\n";
+    case Origin::Installed:
+      return text + "firmware image: none carried; installed " +
+             std::filesystem::path(image.name).lexically_normal().string() + " (" + size + ")\n";
+    default:
+      break;
   }
-  for (const std::string& path : InstalledImagePaths(program_folder)) {
-    if (::access(path.c_str(), F_OK) != 0) continue;
-    Image image;
-    std::string why;
-    if (!LoadImageFile(path, image, why)) {
-      return text + "firmware image: none carried; the installed one cannot be used (" + why +
-             ")\n";
-    }
-    return text + "firmware image: none carried; installed " + std::filesystem::path(path).lexically_normal().string() + " (" +
-           std::to_string(image.bytes.size()) + " bytes)\n";
+  if (!note.empty()) {
+    return text + "firmware image: none carried; the installed one cannot be used (" + note +
+           ")\n";
   }
   return text + "firmware image: none (none carried, none installed)\n";
 }
