@@ -1,6 +1,8 @@
 // The page "Конфигурация": the working copy of the module's configuration sector (params_array)
 // in its controls, read from the module's sector and written back into it.
 
+#include "app/config_page.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,8 +12,9 @@
 
 #include "app/application_title.h"
 #include "app/config_sector_io.h"
+#include "app/dialogs.h"
 #include "app/edit_colour.h"
-#include "app/main_form.h"
+#include "device/device.h"
 #include "device/operations.h"
 #include "model/config_sector.h"
 #include "model/integer_text.h"
@@ -24,14 +27,9 @@ const QString kConfigMismatch = QStringLiteral(
 
 }  // namespace
 
-// --- Конфигурация -------------------------------------------------------------------------------
-
-std::array<QComboBox*, model::kConfigValues> TMainForm::ConfigLists() const {
-  // In byte order; the address edit stands where T is.
-  return {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5, nullptr, ComboBox10, ComboBox7};
-}
-
-void TMainForm::SetUpConfigPage() {
+ConfigPage::ConfigPage(QWidget* parent, const PageServices& services, ConfigImage& working_copy)
+    : QWidget(parent), services_(services), params_array(working_copy) {
+  setupUi(this);
   const auto lists = ConfigLists();
   for (std::size_t row = 0; row < lists.size(); ++row) {
     if (lists[row] == nullptr) continue;
@@ -39,12 +37,17 @@ void TMainForm::SetUpConfigPage() {
     connect(lists[row], &QComboBox::activated, this,
             [this, row](int index) { ConfigListChange(row, index); });
   }
-  connect(Edit2, &QLineEdit::textChanged, this, &TMainForm::Edit2Change);
-  connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &TMainForm::Button2Click);
+  connect(Edit2, &QLineEdit::textChanged, this, &ConfigPage::Edit2Change);
+  connect(Button1, &QPushButton::clicked, this, &ConfigPage::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &ConfigPage::Button2Click);
 }
 
-void TMainForm::ShowConfig() {
+std::array<QComboBox*, model::kConfigValues> ConfigPage::ConfigLists() const {
+  // In byte order; the address edit stands where T is.
+  return {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5, nullptr, ComboBox10, ComboBox7};
+}
+
+void ConfigPage::ShowConfig() {
   const auto lists = ConfigLists();
   for (std::size_t row = 0; row < lists.size(); ++row) {
     if (lists[row] == nullptr) continue;
@@ -55,12 +58,17 @@ void TMainForm::ShowConfig() {
   Edit2->setText(QString::number(params_array[model::kNetworkAddressRow]));
 }
 
-void TMainForm::ConfigListChange(std::size_t row, int index) {
+void ConfigPage::SetModuleControlsEnabled(bool enabled) {
+  Button1->setEnabled(enabled);
+  Button2->setEnabled(enabled);
+}
+
+void ConfigPage::ConfigListChange(std::size_t row, int index) {
   if (index < 0) return;  // no selection stores nothing
   params_array[row] = model::ByteForItem(row, static_cast<std::size_t>(index));
 }
 
-void TMainForm::Edit2Change(const QString& text) {
+void ConfigPage::Edit2Change(const QString& text) {
   const auto value = model::ParseInteger(text.toStdString());
   const bool valid =
       value && *value >= model::kMinNetworkAddress && *value <= model::kMaxNetworkAddress;
@@ -68,25 +76,26 @@ void TMainForm::Edit2Change(const QString& text) {
   ShowTextValid(*Edit2, valid);
 }
 
-void TMainForm::Button1Click() {
+void ConfigPage::Button1Click() {
   std::array<std::uint8_t, model::kSectorSize> sector{};
-  if (!ReadConfigSector(services(), this, sector)) return;
+  if (!ReadConfigSector(services_, this, sector)) return;
   model::ConfigValues values = model::kDefaultConfig;
   if (model::ConfigChecksumMatches(sector)) {
     values = model::ReadConfig(sector);
   } else {
-    dialogs().ShowMessage(this, ApplicationTitle(), kConfigMismatch);
+    services_.dialogs.ShowMessage(this, ApplicationTitle(), kConfigMismatch);
   }
   std::copy(values.begin(), values.end(), params_array.begin());
   ShowConfig();
 }
 
-void TMainForm::Button2Click() {
-  if (!link_->AppModule.Found) return;
-  if (!dialogs().AskYesNo(this, WriteQuestionCaption(), WriteQuestion())) return;
+void ConfigPage::Button2Click() {
+  if (!services_.link.AppModule.Found) return;
+  if (!services_.dialogs.AskYesNo(this, WriteQuestionCaption(), WriteQuestion())) return;
   model::ConfigValues values{};
   std::copy_n(params_array.begin(), values.size(), values.begin());
-  WriteConfigSector(services(), this, [&values](model::Sector sector) { model::WriteConfig(sector, values); });
+  WriteConfigSector(services_, this,
+                    [&values](model::Sector sector) { model::WriteConfig(sector, values); });
 }
 
 }  // namespace tarven::app

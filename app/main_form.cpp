@@ -109,7 +109,9 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
   {
     const HoldBackComboFontChanges hold_back;
     Ui::TMainForm::setupUi(this);
+    config_page_ = new ConfigPage(TabSheet1, services(), params_array);
   }
+  PlacePage(*TabSheet1, *config_page_);
   const auto built = [this] { PageBuilt(); };
   pages_.reset(new Pages{
       .ea_params = {*TabSheet11,
@@ -131,7 +133,6 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
                   built},
   });
   SetUpValueBoxesOnFirstShow();
-  SetUpConfigPage();
   setGeometry(
       QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
 

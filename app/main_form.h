@@ -17,12 +17,13 @@
 #include <string_view>
 #include <vector>
 
+#include "app/config_page.h"
 #include "app/dialogs.h"
 #include "app/ea_params_page.h"
 #include "app/memory_pages.h"
 #include "app/network_page.h"
-#include "app/signal_pages.h"
 #include "app/page_services.h"
+#include "app/signal_pages.h"
 #include "comport/comport.h"
 #include "device/device.h"
 #include "device/operations.h"
@@ -48,10 +49,11 @@ inline constexpr int kDacPage = 8;      // TabSheet7
 inline constexpr int kEaControllerPage = 9;
 inline constexpr int kNetworkPage = 10;
 
-// The layout of the window, the status panel and the first page is one form; every other page is
-// an object of its own (its form, its state, its handlers), built into its stand-in page of the
-// page control once the window has been painted for the first time, or at once when something
-// needs it earlier. A page is reached only through its accessor, which builds it.
+// The layout of the window and the status panel is one form; every page is an object of its own
+// (its form, its state, its handlers). The first page is built with the window; every other one
+// into its stand-in page of the page control once the window has been painted for the first time,
+// or at once when something needs it earlier. A page is reached only through its accessor, which
+// builds it.
 class TMainForm : public QWidget, public Ui::TMainForm {
   Q_OBJECT
 
@@ -86,6 +88,10 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void SetPortSource(comport::PortSource source) { port_source_ = std::move(source); }
 
   Dialogs& dialogs() { return *dialogs_; }
+
+  // The first page, built with the window.
+  ConfigPage& Config() { return *config_page_; }
+  const ConfigPage& Config() const { return *config_page_; }
 
   // The pages after the first, each built on its first use: through its accessor, which builds
   // it, and with the others right after the window's first paint.
@@ -188,9 +194,6 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   bool OutputsMayBeSent() const;
   // The live page at a page index; null for the other pages.
   LivePage* LivePageAt(int page);
-  void SetUpConfigPage();
-  std::array<QComboBox*, 8> ConfigLists() const;
-  void ConfigListChange(std::size_t row, int index);
 
   void BuildPagesAfterFirstPaint();
   void PageBuilt();
@@ -219,6 +222,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
+  ConfigPage* config_page_ = nullptr;  // owned by its stand-in page
   struct Pages;
   std::unique_ptr<Pages> pages_;  // made with the window's layout
   firmware::Image firmware_image_;

@@ -4,6 +4,21 @@
 
 namespace tarven::app {
 
+// --- Конфигурация -------------------------------------------------------------------------------
+
+void TMainForm::Button1Click() {
+  Config().Button1Click();
+}
+void TMainForm::Button2Click() {
+  Config().Button2Click();
+}
+void TMainForm::Edit2Change(const QString& text) {
+  Config().Edit2Change(text);
+}
+void TMainForm::ShowConfig() {
+  Config().ShowConfig();
+}
+
 // --- Параметры электроавтоматики ----------------------------------------------------------------
 
 void TMainForm::Button16Click() {
@@ -103,7 +118,8 @@ void TMainForm::Edit10Change(const QString& text) {
   Dac().Edit10Change(text);
 }
 
-// --- Сеть -----------------------------------------------------------------------------------------
+// --- Сеть
+// -----------------------------------------------------------------------------------------
 
 void TMainForm::Button15Click() {
   Network().Button15Click();

@@ -96,9 +96,8 @@ void TMainForm::ShowRunState(const device::StatusReading& reading) {
 }
 
 void TMainForm::SetModuleControlsEnabled(bool enabled) {
-  for (QWidget* control : {Button1, Button2, Button3, Button8, Button13}) {
-    control->setEnabled(enabled);
-  }
+  for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(enabled);
+  Config().SetModuleControlsEnabled(enabled);
   MainRom().SetModuleControlsEnabled(enabled);
   AmtRom().SetModuleControlsEnabled(enabled);
   Kvp().SetModuleControlsEnabled(enabled);

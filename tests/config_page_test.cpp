@@ -29,9 +29,10 @@ QString Shown(const QComboBox* list) {
 }
 
 std::vector<QString> ConfigShown(const TMainForm& form) {
-  return {Shown(form.ComboBox1),  Shown(form.ComboBox2), Shown(form.ComboBox3),
-          Shown(form.ComboBox4),  Shown(form.ComboBox5), form.Edit2->text(),
-          Shown(form.ComboBox10), Shown(form.ComboBox7)};
+  return {Shown(form.Config().ComboBox1),  Shown(form.Config().ComboBox2),
+          Shown(form.Config().ComboBox3),  Shown(form.Config().ComboBox4),
+          Shown(form.Config().ComboBox5),  form.Config().Edit2->text(),
+          Shown(form.Config().ComboBox10), Shown(form.Config().ComboBox7)};
 }
 
 bool IsRed(const QLineEdit* edit) {
@@ -65,11 +66,12 @@ TEST_F(ConfigPageTest, StartsWithTheDefaultsInByteOrder) {
                                   "1- автоматический", "1", "6 - 57600 бод.", "0- по ~12В"}));
   EXPECT_EQ(Bytes(form_->params_array.begin(), form_->params_array.begin() + 8),
             (Bytes{4, 1, 1, 0, 1, 1, 6, 0}));
-  EXPECT_FALSE(IsRed(form_->Edit2));
+  EXPECT_FALSE(IsRed(form_->Config().Edit2));
   // The lists carry the items of the sector's rows, in order.
-  const QComboBox* lists[] = {form_->ComboBox1,  form_->ComboBox2, form_->ComboBox3,
-                              form_->ComboBox4,  form_->ComboBox5, nullptr,
-                              form_->ComboBox10, form_->ComboBox7};
+  const QComboBox* lists[] = {form_->Config().ComboBox1,  form_->Config().ComboBox2,
+                              form_->Config().ComboBox3,  form_->Config().ComboBox4,
+                              form_->Config().ComboBox5,  nullptr,
+                              form_->Config().ComboBox10, form_->Config().ComboBox7};
   for (std::size_t row = 0; row < 8; ++row) {
     if (lists[row] == nullptr) continue;
     const auto& items = model::ConfigRows()[row].items;
@@ -89,7 +91,7 @@ TEST_F(ConfigPageTest, ReadShowsGoldenSectorsAsTheRulesSay) {
   EXPECT_EQ(ConfigShown(*form_),
             (std::vector<QString>{"4- версия 4", "1- для 16А20Т", "1- ОЗУ", "0- выкл",
                                   "1- автоматический", "0", "6 - 57600 бод.", "0- по ~12В"}));
-  EXPECT_TRUE(IsRed(form_->Edit2));
+  EXPECT_TRUE(IsRed(form_->Config().Edit2));
   EXPECT_EQ(Bytes(form_->params_array.begin(), form_->params_array.begin() + 8), Bytes(8, 0));
 
   // An immediate write sends them back unchanged, with checksum 1.
@@ -102,8 +104,8 @@ TEST_F(ConfigPageTest, ReadShowsGoldenSectorsAsTheRulesSay) {
   // X = 1 shows the first item and is written back as 1; F = 7 leaves its list empty.
   PutConfig({1, 1, 1, 0, 1, 5, 6, 7}, 1 + 1 + 1 + 0 + 1 + 5 + 6 + 7);
   form_->Button1Click();
-  EXPECT_EQ(Shown(form_->ComboBox1), "2- версия 2");
-  EXPECT_EQ(Shown(form_->ComboBox7), "<none>");
+  EXPECT_EQ(Shown(form_->Config().ComboBox1), "2- версия 2");
+  EXPECT_EQ(Shown(form_->Config().ComboBox7), "<none>");
   EXPECT_EQ(form_->params_array[0], 1);
   EXPECT_EQ(form_->params_array[7], 7);
   dialogs().AnswerYes();
@@ -124,22 +126,22 @@ TEST_F(ConfigPageTest, ChecksumMismatchSaysSoAndRestoresTheDefaults) {
   EXPECT_EQ(Asked()[0].buttons, QStringLiteral("OK"));
   EXPECT_EQ(Bytes(form_->params_array.begin(), form_->params_array.begin() + 8),
             (Bytes{4, 1, 1, 0, 1, 1, 6, 0}));
-  EXPECT_EQ(Shown(form_->ComboBox1), "4- версия 4");
+  EXPECT_EQ(Shown(form_->Config().ComboBox1), "4- версия 4");
   EXPECT_EQ(Sector(), before) << "the module is not written";
 }
 
 TEST_F(ConfigPageTest, ListsStoreOnlyWhatTheUserPicks) {
-  form_->ComboBox1->setCurrentIndex(4);  // set by the program: stores nothing
+  form_->Config().ComboBox1->setCurrentIndex(4);  // set by the program: stores nothing
   EXPECT_EQ(form_->params_array[0], 4);
   const struct {
     QComboBox* list;
     int index;
     std::size_t byte;
     std::uint8_t value;
-  } picks[] = {{form_->ComboBox1, 6, 0, 8}, {form_->ComboBox2, 3, 1, 4},
-               {form_->ComboBox3, 1, 2, 2}, {form_->ComboBox4, 1, 3, 1},
-               {form_->ComboBox5, 2, 4, 3}, {form_->ComboBox10, 9, 6, 10},
-               {form_->ComboBox7, 4, 7, 4}};
+  } picks[] = {{form_->Config().ComboBox1, 6, 0, 8}, {form_->Config().ComboBox2, 3, 1, 4},
+               {form_->Config().ComboBox3, 1, 2, 2}, {form_->Config().ComboBox4, 1, 3, 1},
+               {form_->Config().ComboBox5, 2, 4, 3}, {form_->Config().ComboBox10, 9, 6, 10},
+               {form_->Config().ComboBox7, 4, 7, 4}};
   for (const auto& pick : picks) {
     pick.list->setCurrentIndex(pick.index);
     emit pick.list->activated(pick.index);  // what a pick by the user signals
@@ -156,8 +158,8 @@ TEST_F(ConfigPageTest, AddressEditTurnsRedAndKeepsTheLastGoodValue) {
                {"12a", false, 248}, {"", false, 248},    {"1", true, 1},
                {"$F8", true, 248},  {"  12", true, 12},  {"-3", false, 12}};
   for (const auto& c : cases) {
-    form_->Edit2->setText(QString::fromUtf8(c.text));
-    EXPECT_EQ(IsRed(form_->Edit2), !c.valid) << c.text;
+    form_->Config().Edit2->setText(QString::fromUtf8(c.text));
+    EXPECT_EQ(IsRed(form_->Config().Edit2), !c.valid) << c.text;
     EXPECT_EQ(form_->params_array[5], c.stored) << c.text;
   }
 }
@@ -190,7 +192,7 @@ TEST_F(ConfigPageTest, EachWriteChangesOnlyItsOwnPartOfTheSector) {
   // A parameter edited but not written stays out of a configuration write.
   form_->Button16Click();
   form_->StringGrid1SetEditText(1, 1, QStringLiteral("77"));
-  emit form_->ComboBox1->activated(3);  // X = 5
+  emit form_->Config().ComboBox1->activated(3);  // X = 5
   dialogs().AnswerYes();
   form_->Button2Click();
   Bytes after = Sector();

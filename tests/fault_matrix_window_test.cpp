@@ -91,7 +91,8 @@ const Operation kOperations[] = {
     {"restart", Speech::Silent, Stopped, AsFound, &TMainForm::Button13Click},
     {"configuration read", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button1Click},
     {"configuration write", Speech::Speaks, AsDelivered,
-     [](TMainForm& form) { form.Edit2->setText(QStringLiteral("17")); }, &TMainForm::Button2Click},
+     [](TMainForm& form) { form.Config().Edit2->setText(QStringLiteral("17")); },
+     &TMainForm::Button2Click},
     {"parameters read", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button16Click},
     {"parameters write", Speech::Speaks, AsDelivered,
      [](TMainForm& form) {
@@ -115,7 +116,8 @@ const Operation kOperations[] = {
      },
      &TMainForm::Button10Click},
     {"КИП0 bits", Speech::Silent, Stopped,
-     [](TMainForm& form) { form.Encoders().CheckBox33->setChecked(true); }, &TMainForm::Button11Click},
+     [](TMainForm& form) { form.Encoders().CheckBox33->setChecked(true); },
+     &TMainForm::Button11Click},
     {"DAC codes", Speech::Silent, Stopped,
      [](TMainForm& form) {
        form.Dac().Edit7->setText(QStringLiteral("3777"));
@@ -137,9 +139,15 @@ std::vector<std::string> WindowData(TMainForm& form) {
   const auto text = [](const auto& bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   };
-  return {text(form.MainRom().MAT_array),      text(form.AmtRom().AMT_array),      text(form.Kvp().KVP_array),
-          text(form.Ram().RAM_array),      text(form.params_array),   std::to_string(form.Encoders().KIP1),
-          std::to_string(form.Encoders().KIP2), std::to_string(form.Encoders().KIP3), std::to_string(form.Encoders().KIP4)};
+  return {text(form.MainRom().MAT_array),
+          text(form.AmtRom().AMT_array),
+          text(form.Kvp().KVP_array),
+          text(form.Ram().RAM_array),
+          text(form.params_array),
+          std::to_string(form.Encoders().KIP1),
+          std::to_string(form.Encoders().KIP2),
+          std::to_string(form.Encoders().KIP3),
+          std::to_string(form.Encoders().KIP4)};
 }
 
 // One press or tick and what it left.
@@ -167,7 +175,8 @@ class FaultMatrixWindow : public FormTest {
       FillModule(module());
       operation.arrange(module());
       auto dialogs = std::make_shared<AnsweringDialogs>(QString::fromStdString(file));
-      auto form = std::make_unique<TMainForm>(QStringList{QStringLiteral("-f")}, link_shared(), dialogs);
+      auto form =
+          std::make_unique<TMainForm>(QStringList{QStringLiteral("-f")}, link_shared(), dialogs);
       form->Timer1->stop();
       form->BuildPages();
       form->SetFirmwareImage(firmware::SyntheticImage(), true);

@@ -105,7 +105,7 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   form->Timer1->stop();
   EXPECT_FALSE(form->PagesBuilt());
   EXPECT_EQ(form->findChild<QTableWidget*>(QStringLiteral("StringGrid1")), nullptr);
-  EXPECT_NE(form->Button1, nullptr) << "the first page comes with the window";
+  EXPECT_NE(form->Config().Button1, nullptr) << "the first page comes with the window";
 
   form->show();
   for (int i = 0; i < 50 && !form->PagesBuilt(); ++i) {
