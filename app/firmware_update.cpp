@@ -71,10 +71,11 @@ const firmware::Image& TMainForm::FirmwareImage() {
   if (!firmware_image_chosen_) {
     firmware::ImageQuery query;
     query.program_folder = firmware::ProgramFolder();
+    query.simulated = image_for_simulated_link_;
     std::string error;
     firmware::Image image;
     firmware::FindImage(query, image, error);
-    SetFirmwareImage(std::move(image), false);
+    SetFirmwareImage(std::move(image), image_for_simulated_link_);
   }
   return firmware_image_;
 }

@@ -35,16 +35,17 @@ int main(int argc, char** argv) {
     std::cout << tarven::firmware::VersionText("tarven", tarven::firmware::ProgramFolder());
     return 0;
   }
-  // The image "Обновить" sends. A file named with --firmware is checked now, not at the press.
-  tarven::firmware::ImageQuery image_query;
-  image_query.file = options.firmware_file;
-  image_query.simulated = options.simulate;
-  image_query.program_folder = tarven::firmware::ProgramFolder();
+  // The image "Обновить" sends. A file named with --firmware is checked now, not at the press;
+  // without one, the window looks for the image when an update first needs it.
   tarven::firmware::Image firmware_image;
-  if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
-      !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
-    std::cerr << "tarven: " << error << '\n';
-    return 1;  // a file that cannot be sent, not a wrong word on the line
+  if (!options.firmware_file.empty()) {
+    tarven::firmware::ImageQuery image_query;
+    image_query.file = options.firmware_file;
+    if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
+        !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
+      std::cerr << "tarven: " << error << '\n';
+      return 1;  // a file that cannot be sent, not a wrong word on the line
+    }
   }
   // The window holds the simulated module's state file for its whole run, and its run is long:
   // a file that could not be saved at the end is refused now, not after an hour of work.
@@ -92,7 +93,11 @@ int main(int argc, char** argv) {
     link_options.simulated = session->simulator_shared();
     link_options.trace = options.trace ? &std::cerr : nullptr;
     tarven::app::TMainForm form(arguments, tarven::device::MakeLink(link_options));
-    form.SetFirmwareImage(std::move(firmware_image), session->simulator() != nullptr);
+    if (options.firmware_file.empty()) {
+      form.FindFirmwareImageWhenNeeded(session->simulator() != nullptr);
+    } else {
+      form.SetFirmwareImage(std::move(firmware_image), session->simulator() != nullptr);
+    }
     form.SetPortSource(std::move(port_source));
     form.show();
     status = QApplication::exec();

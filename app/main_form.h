@@ -124,6 +124,11 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   // transfer that the status tick runs when it finds the boot loader while up_flag is set. The
   // simulator's stand-in image is taken only when the link is the simulated module.
   void SetFirmwareImage(firmware::Image image, bool simulated_link);
+  // Without an image set, the one an update sends is looked for when it is first needed (the
+  // stand-in image too, when the link is the simulated module), not while the window opens.
+  void FindFirmwareImageWhenNeeded(bool simulated_link) {
+    image_for_simulated_link_ = simulated_link;
+  }
   const firmware::Image& FirmwareImage();
   void SendFirmwareImage();
 
@@ -227,6 +232,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   std::unique_ptr<Pages> pages_;  // made with the window's layout
   firmware::Image firmware_image_;
   bool firmware_image_chosen_ = false;
+  bool image_for_simulated_link_ = false;
   comport::PortSource port_source_;
 };
 

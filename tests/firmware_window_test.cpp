@@ -277,6 +277,25 @@ TEST_F(FirmwareWindowTest, WithoutAnImageThePressSaysSoAndSendsNothing) {
   }
 }
 
+// With no image set, the window looks for one when "Обновить" is first pressed, not when it
+// opens: over the simulated module that is the stand-in image, which then goes to the module.
+TEST_F(FirmwareWindowTest, WithoutAnImageSetTheStandInIsFoundAtThePressForTheSimulatedLink) {
+  form_ = MakeForm();
+  form_->FindFirmwareImageWhenNeeded(/*simulated_link=*/true);
+  form_->Timer1Timer();
+  form_->Button3->click();
+  EXPECT_TRUE(form_->up_flag);
+  sim_->Replug();
+  form_->Timer1Timer();
+  EXPECT_FALSE(form_->up_flag);
+  EXPECT_EQ(module().received_image, firmware::SyntheticImage().bytes);
+
+  // Over a real link the stand-in is never taken.
+  form_ = MakeForm();
+  form_->FindFirmwareImageWhenNeeded(/*simulated_link=*/false);
+  EXPECT_FALSE(firmware::IsSyntheticImage(form_->FirmwareImage().bytes));
+}
+
 // The bar's changes: a size that is a multiple of 512 ends with the empty piece, which leaves
 // the bar at 100 until the clean-up; a size under 512 is one piece.
 TEST_F(FirmwareWindowTest, BarAtThePieceBoundaries) {
