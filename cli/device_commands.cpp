@@ -21,35 +21,6 @@ std::string OrUnknown(const std::string& text) {
   return text.empty() ? std::string(kNotAvailable) : text;
 }
 
-std::string Answer(const dev::DeviceProbe& probe) {
-  switch (probe.personality) {
-    case dev::Personality::Application:
-      return "application, firmware " +
-             (probe.firmware_version ? model::FirmwareVersionText(*probe.firmware_version)
-                                     : std::string(kNotAvailable));
-    case dev::Personality::BootLoader:
-      return "boot loader " +
-             (probe.boot_version ? model::BootVersionText(*probe.boot_version)
-                                 : std::string(kNotAvailable)) +
-             ", firmware " +
-             (probe.firmware_version ? model::FirmwareVersionText(*probe.firmware_version)
-                                     : std::string(kNotAvailable));
-    case dev::Personality::Other: {
-      char code[8];
-      std::snprintf(code, sizeof code, "%04x", probe.device_code);
-      return std::string("not the module (identify answers 0x") + code + ")";
-    }
-    case dev::Personality::Silent:
-      return "does not answer the identify command";
-    case dev::Personality::NotAsked:
-      break;
-  }
-  if (!probe.opened) return "cannot be opened: " + OrUnknown(probe.open_error);
-  if (!probe.feature_report_length) return "its report descriptor cannot be read";
-  return "not the module (feature report of " + std::to_string(*probe.feature_report_length) +
-         " bytes, the module's has 65)";
-}
-
 nlohmann::ordered_json Json(const dev::DeviceProbe& probe) {
   const auto or_null = [](const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
@@ -66,16 +37,15 @@ nlohmann::ordered_json Json(const dev::DeviceProbe& probe) {
   const bool asked = probe.personality != dev::Personality::NotAsked;
   object["personality"] = asked ? nlohmann::ordered_json(dev::PersonalityName(probe.personality))
                                 : nlohmann::ordered_json(nullptr);
-  object["firmware"] = probe.firmware_version
-                           ? nlohmann::ordered_json(
-                                 model::FirmwareVersionText(*probe.firmware_version))
-                           : nlohmann::ordered_json(nullptr);
-  object["bootloader"] =
-      probe.boot_version
-          ? nlohmann::ordered_json(model::BootVersionText(*probe.boot_version))
+  object["firmware"] =
+      probe.firmware_version
+          ? nlohmann::ordered_json(model::FirmwareVersionText(*probe.firmware_version))
           : nlohmann::ordered_json(nullptr);
-  object["fix"] = probe.permission ? nlohmann::ordered_json(AccessHint())
-                                   : nlohmann::ordered_json(nullptr);
+  object["bootloader"] = probe.boot_version
+                             ? nlohmann::ordered_json(model::BootVersionText(*probe.boot_version))
+                             : nlohmann::ordered_json(nullptr);
+  object["fix"] =
+      probe.permission ? nlohmann::ordered_json(AccessHint()) : nlohmann::ordered_json(nullptr);
   return object;
 }
 
@@ -120,7 +90,7 @@ int Devices(Context& context, bool json) {
                         ? std::to_string(*probe.feature_report_length) + " bytes"
                         : std::string(kNotAvailable))
                 << '\n'
-                << "  answers: " << Answer(probe) << '\n';
+                << "  answers: " << dev::DescribeAnswer(probe) << '\n';
     if (probe.permission && !hinted) {
       context.out << AccessHint();
       hinted = true;

@@ -6,11 +6,16 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 
 namespace tarven::cli {
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+// The requests alive, from every thread: only the outermost installs and restores the handler,
+// so that the threads of a run over several modules all see one Ctrl-C.
+std::mutex nesting_mutex;
+int nesting = 0;
 
 extern "C" void OnInterrupt(int) {
   interrupted = 1;
@@ -37,6 +42,8 @@ std::string Rate(double bytes_per_second) {
 }  // namespace
 
 InterruptRequest::InterruptRequest() {
+  const std::lock_guard lock(nesting_mutex);
+  if (nesting++ > 0) return;  // an outer one (a run over several modules) holds Ctrl-C already
   interrupted = 0;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -47,6 +54,8 @@ InterruptRequest::InterruptRequest() {
 }
 
 InterruptRequest::~InterruptRequest() {
+  const std::lock_guard lock(nesting_mutex);
+  if (--nesting > 0) return;
   sigaction(SIGINT, &previous_, nullptr);
   interrupted = 0;
 }

@@ -11,7 +11,8 @@
 namespace tarven::cli {
 
 // While one lives, the first Ctrl-C (SIGINT) does not end the process: it asks the transfer to
-// stop at the next block boundary. A second Ctrl-C ends the process as usual.
+// stop at the next block boundary. A second Ctrl-C ends the process as usual. They nest, across
+// threads too: while an outer one lives, an inner one sees the same Ctrl-C.
 class InterruptRequest {
  public:
   InterruptRequest();

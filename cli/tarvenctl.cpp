@@ -4,21 +4,37 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
 #include <iostream>
+#include <optional>
 #include <string_view>
 #include <utility>
 
+#include "cli/all_modules.h"
+#include "device/device_select.h"
 #include "firmware/firmware_image.h"
 #include "sim/session.h"
 
 namespace tarven::cli {
 namespace {
 
+// The most simulated modules a bench may have.
+constexpr int kMaxSimulatedModules = 64;
+
 struct GlobalOptions {
-  bool simulate = false;
+  int simulate = 0;  // simulated modules; 0 for USB
+  double sim_wire_ms = 0;
   bool trace = false;
   std::string sim_state;
+  std::string device;
+  bool all = false;
+  bool json = false;
 };
+
+// Global options that take the next word as their value.
+bool TakesValue(std::string_view word) {
+  return word == "--sim-state" || word == "--device" || word == "--sim-wire-time";
+}
 
 // The first word of `args` that no command or option took, as CLI11 left it after a failed parse.
 std::string FirstLeftOver(const CLI::App& app) {
@@ -66,17 +82,17 @@ std::string UsageError(const CLI::App& app, const CLI::ParseError& error) {
 // or it names no command (then every group is set up, to list them or to say the word is wrong).
 void (*GroupOf(const std::vector<std::string>& args))(CLI::App&, Action&) {
   static const std::pair<std::string_view, void (*)(CLI::App&, Action&)> kGroups[] = {
-      {"status", RegisterStatusCommands}, {"cnc", RegisterStatusCommands},
+      {"status", RegisterStatusCommands},  {"cnc", RegisterStatusCommands},
       {"restart", RegisterStatusCommands}, {"devices", RegisterDeviceCommands},
-      {"config", RegisterConfigCommands}, {"params", RegisterConfigCommands},
-      {"image", RegisterImageCommands},   {"modbus", RegisterModbusCommands},
-      {"ports", RegisterModbusCommands},  {"io", RegisterIoCommands},
-      {"reg", RegisterIoCommands},        {"dac", RegisterIoCommands},
+      {"config", RegisterConfigCommands},  {"params", RegisterConfigCommands},
+      {"image", RegisterImageCommands},    {"modbus", RegisterModbusCommands},
+      {"ports", RegisterModbusCommands},   {"io", RegisterIoCommands},
+      {"reg", RegisterIoCommands},         {"dac", RegisterIoCommands},
       {"update", RegisterUpdateCommands}};
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
-    if (word == "--sim-state") {
-      ++i;  // its file
+    if (TakesValue(word)) {
+      ++i;  // its value
       continue;
     }
     if (!word.empty() && word.front() == '-') {
@@ -99,31 +115,43 @@ bool AskOnTerminal(std::string_view question) {
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
 }
 
-}  // namespace
-
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm,
-        comport::PortSource serial_ports) {
-  GlobalOptions options;
+// Sets up the parser for `args`: the global options when `options` is given, and the command
+// groups. Parses; returns the exit status when the run ends here (help, version, a usage error).
+std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                         GlobalOptions* options, Action& action) {
   CLI::App app{"Service tool for the Тарвен module", "tarvenctl"};
   app.require_subcommand(1);
-  app.add_flag("--simulate", options.simulate, "talk to the built-in simulated module");
-  app.add_option("--sim-state", options.sim_state,
-                 "keep the simulated module's state in FILE between runs")
-      ->type_name("FILE");
-  app.add_flag("--trace", options.trace,
-               "print every feature report in hex with its direction on standard error");
   bool version = false;
-  app.add_flag("--version", version,
-               "print the version and the firmware image the tool carries, and exit");
+  if (options != nullptr) {
+    app.add_flag("--simulate{1}", options->simulate,
+                 "talk to the built-in simulated module; --simulate=N gives a bench of N modules");
+    app.add_option("--sim-state", options->sim_state,
+                   "keep the simulated module's state in FILE between runs")
+        ->type_name("FILE");
+    app.add_option("--sim-wire-time", options->sim_wire_ms,
+                   "make every report take MS milliseconds on the simulated wire (full-speed USB "
+                   "takes about 1)")
+        ->type_name("MS")
+        ->check(CLI::Range(0.0, 1000.0));
+    app.add_flag("--trace", options->trace,
+                 "print every feature report in hex with its direction on standard error");
+    app.add_option("--device", options->device,
+                   "talk to the module with this hidraw path, USB location or serial number (see "
+                   "'devices')")
+        ->type_name("SELECTOR");
+    app.add_flag("--all", options->all,
+                 "run the command on every module at once, one block and a summary line each");
+    app.add_flag("--json", options->json, "with --all: one JSON object per module");
+    app.add_flag("--version", version,
+                 "print the version and the firmware image the tool carries, and exit");
+  }
 
-  Action action;
   // A script's run names one command: only its group is set up, which saves most of the parser's
   // work. Help, a mistyped command or none at all get every group, so that they can be listed.
   using Register = void (*)(CLI::App&, Action&);
-  const Register groups[] = {RegisterStatusCommands, RegisterDeviceCommands,
-                             RegisterConfigCommands, RegisterImageCommands,
-                             RegisterModbusCommands, RegisterIoCommands, RegisterUpdateCommands};
+  const Register groups[] = {RegisterStatusCommands, RegisterDeviceCommands, RegisterConfigCommands,
+                             RegisterImageCommands,  RegisterModbusCommands, RegisterIoCommands,
+                             RegisterUpdateCommands};
   if (const Register group = GroupOf(args)) {
     group(app, action);
   } else {
@@ -131,7 +159,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
 
   // --version alone needs no command.
-  if (std::find(args.begin(), args.end(), "--version") != args.end()) app.require_subcommand(0, 1);
+  if (options != nullptr && std::find(args.begin(), args.end(), "--version") != args.end()) {
+    app.require_subcommand(0, 1);
+  }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -149,17 +179,57 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << firmware::VersionText("tarvenctl", firmware::ProgramFolder());
     return kExitOk;
   }
-  if (!options.sim_state.empty() && !options.simulate) {
-    err << "tarvenctl: --sim-state needs --simulate\n";
-    return kExitUsage;
-  }
   if (!action) {
     err << "tarvenctl: no command given (try --help)\n";
     return kExitUsage;
   }
+  return std::nullopt;
+}
+
+// A usage error in the global options that the parser cannot see.
+std::optional<std::string> CheckGlobalOptions(const GlobalOptions& options) {
+  if (!options.sim_state.empty() && options.simulate == 0) return "--sim-state needs --simulate";
+  if (options.sim_wire_ms > 0 && options.simulate == 0) return "--sim-wire-time needs --simulate";
+  if (options.simulate < 0 || options.simulate > kMaxSimulatedModules) {
+    return "--simulate takes 1 to " + std::to_string(kMaxSimulatedModules) + " modules";
+  }
+  if (options.all && !options.device.empty()) return "--all and --device exclude each other";
+  if (options.json && !options.all) return "--json before the command goes with --all";
+  return std::nullopt;
+}
+
+// The words from the command on: what each module of a run over all of them parses again.
+std::vector<std::string> CommandWords(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (TakesValue(word)) {
+      ++i;
+      continue;
+    }
+    if (!word.empty() && word.front() == '-') continue;
+    return {args.begin() + static_cast<std::ptrdiff_t>(i), args.end()};
+  }
+  return {};
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        std::shared_ptr<sim::SimBackend> simulator, Confirm confirm,
+        comport::PortSource serial_ports) {
+  GlobalOptions options;
+  Action action;
+  if (const auto status = Parse(args, out, err, &options, action)) return *status;
+  if (const auto usage = CheckGlobalOptions(options)) {
+    err << "tarvenctl: " << *usage << '\n';
+    return kExitUsage;
+  }
 
   sim::SessionOptions session_options;
-  session_options.simulate = options.simulate;
+  session_options.simulate = options.simulate > 0;
+  session_options.modules = std::max(options.simulate, 1);
+  session_options.wire_time =
+      std::chrono::microseconds(static_cast<std::int64_t>(options.sim_wire_ms * 1000.0 + 0.5));
   session_options.sim_state_path = options.sim_state;
   std::string error;
   const auto session = sim::Session::Start(session_options, std::move(simulator), error);
@@ -174,11 +244,35 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   device::LinkOptions link_options;
   link_options.simulated = session->simulator_shared();
   link_options.trace = options.trace ? &err : nullptr;
-  const std::unique_ptr<device::Link> link = device::MakeLink(link_options);
-  Context context{out, err, *link, std::move(confirm)};
-  context.simulated = session->simulator() != nullptr;
-  context.serial_ports = std::move(serial_ports);
-  int result = action(context);
+  int result = kExitOk;
+  if (options.all) {
+    AllModules all;
+    all.command = CommandWords(args);
+    all.link_options = link_options;
+    all.simulated = session->simulator() != nullptr;
+    all.json = options.json;
+    all.trace = options.trace;
+    all.confirm = std::move(confirm);
+    all.parse = [](const std::vector<std::string>& words, std::ostream& module_out,
+                   std::ostream& module_err, Action& module_action) {
+      return Parse(words, module_out, module_err, nullptr, module_action);
+    };
+    result = RunOnAllModules(all, out, err);
+  } else {
+    const std::unique_ptr<device::Link> link = device::MakeLink(link_options);
+    if (!options.device.empty()) {
+      const device::Selection selection = device::SelectDevice(*link, options.device);
+      if (!selection.ok) {
+        err << "tarvenctl: --device: " << selection.error;
+        return kExitFailed;
+      }
+      link->Pin(selection.pin);
+    }
+    Context context{out, err, *link, std::move(confirm)};
+    context.simulated = session->simulator() != nullptr;
+    context.serial_ports = std::move(serial_ports);
+    result = action(context);
+  }
   if (!session->Finish(error)) {
     err << "tarvenctl: " << error << '\n';
     result = kExitFailed;

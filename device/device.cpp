@@ -74,12 +74,67 @@ std::optional<std::uint16_t> Link::Identify(Handle handle) {
   return model::ReadLe16(answer);
 }
 
+std::string DescribePin(const DevicePin& pin) {
+  switch (pin.by) {
+    case DevicePin::By::Location:
+      return "location " + pin.value;
+    case DevicePin::By::Serial:
+      return "serial " + pin.value;
+    case DevicePin::By::Path:
+      break;
+  }
+  return "path " + pin.value;
+}
+
+namespace {
+
+bool PinMatches(const DevicePin& pin, const hid::DeviceInfo& device) {
+  switch (pin.by) {
+    case DevicePin::By::Location:
+      return device.usb_location == pin.value;
+    case DevicePin::By::Serial:
+      return device.serial_number == pin.value;
+    case DevicePin::By::Path:
+      break;
+  }
+  return device.path == pin.value;
+}
+
+}  // namespace
+
+bool Link::Candidates(const TModuleId& module, std::vector<std::string>& paths) {
+  if (!pin_) return backend_->Enumerate(module.VendorId, module.ProductId, paths);
+  paths.clear();
+  std::vector<hid::DeviceInfo> devices;
+  if (!backend_->EnumerateDevices(module.VendorId, module.ProductId, devices)) return false;
+  for (const hid::DeviceInfo& device : devices) {
+    if (PinMatches(*pin_, device)) paths.push_back(device.path);
+  }
+  return true;
+}
+
+bool Link::PinToLastOpened() {
+  if (!backend_ || last_opened_path_.empty()) return false;
+  std::vector<hid::DeviceInfo> devices;
+  if (backend_->EnumerateDevices(kModuleVendorId, kModuleProductId, devices)) {
+    for (const hid::DeviceInfo& device : devices) {
+      if (device.path == last_opened_path_ && !device.usb_location.empty()) {
+        pin_ = DevicePin{DevicePin::By::Location, device.usb_location};
+        return true;
+      }
+    }
+  }
+  pin_ = DevicePin{DevicePin::By::Path, last_opened_path_};
+  return true;
+}
+
 Handle Link::OpenModule(TModuleId& module) {
   module.Found = false;
   last_search_ = SearchReport{};
+  last_opened_path_.clear();
   if (!backend_) return kInvalidHandle;
   std::vector<std::string> paths;
-  if (!backend_->Enumerate(module.VendorId, module.ProductId, paths)) return kInvalidHandle;
+  if (!Candidates(module, paths)) return kInvalidHandle;
   for (const std::string& path : paths) {
     if (path.empty()) continue;
     Handle handle = backend_->Open(path);
@@ -90,6 +145,7 @@ Handle Link::OpenModule(TModuleId& module) {
     }
     if (IsPersonality(handle, module)) {
       module.Found = true;
+      last_opened_path_ = path;
       return handle;
     }
     backend_->Close(handle);
@@ -155,8 +211,8 @@ bool Link::WriteData(Handle handle, const void* data, std::uint32_t length) {
   return true;
 }
 
-bool Link::WriteBlock(Handle handle, const void* data, std::uint32_t length,
-                      std::uint32_t address, std::uint64_t* first_refused) {
+bool Link::WriteBlock(Handle handle, const void* data, std::uint32_t length, std::uint32_t address,
+                      std::uint64_t* first_refused) {
   const auto* in = static_cast<const std::uint8_t*>(data);
   bool all_accepted = true;
   auto step = [&](bool accepted) {

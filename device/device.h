@@ -103,6 +103,18 @@ struct SearchReport {
   };
   std::vector<Unopened> unopened;
 };
+// One device among several with the module's ids: the one a link is held to. A location is the
+// same for whatever is plugged into that port, so a module is followed by it through its boot
+// loader and back, while its path may change on the way.
+struct DevicePin {
+  enum class By { Path, Location, Serial };
+  By by = By::Path;
+  std::string value;
+};
+
+// "location 1-2.3", "path /dev/hidraw3", "serial T0042".
+std::string DescribePin(const DevicePin& pin);
+
 // One link to a module: the HID access it goes through, the module's two personalities as the
 // last search left them, the handle of the exchange in progress, and the count of reports. Every
 // front end owns its links; several live side by side (one per module), and nothing of a link is
@@ -130,10 +142,21 @@ class Link {
   // Searches the present HID devices for the personality that `module` describes. Checks, in this
   // order: vendor and product id, feature report length 65, the answer to CmdIdentify. Returns the
   // open handle of the first device that passes and sets module.Found; otherwise kInvalidHandle
-  // and Found false. Every device skipped after it was opened is closed again.
+  // and Found false. Every device skipped after it was opened is closed again. With a pin, only
+  // the device it names is considered.
   Handle OpenModule(TModuleId& module);
 
   const SearchReport& LastSearch() const { return last_search_; }
+
+  // Holds every later search to one device, or (with nothing) lets it take the first that
+  // passes, as it does by default.
+  void Pin(std::optional<DevicePin> pin) { pin_ = std::move(pin); }
+  const std::optional<DevicePin>& pin() const { return pin_; }
+  // The path of the device the last search opened; empty when it found none.
+  const std::string& LastOpenedPath() const { return last_opened_path_; }
+  // Pins the link to the device its last search opened, by its USB location where the platform
+  // tells one and by its path otherwise. False when there is none to pin to. Sends no report.
+  bool PinToLastOpened();
 
   // Sends CmdIdentify over an open handle and returns the device code it answers, or nothing
   // when the exchange is refused.
@@ -174,7 +197,12 @@ class Link {
   bool Fetch(Handle handle, std::uint8_t* report);
   bool IsPersonality(Handle handle, const TModuleId& module);
 
+  // The paths of the present devices with the module's ids, held to the pin when there is one.
+  bool Candidates(const TModuleId& module, std::vector<std::string>& paths);
+
   std::shared_ptr<hid::Backend> backend_;
+  std::optional<DevicePin> pin_;
+  std::string last_opened_path_;
   SearchReport last_search_;
   std::uint64_t reports_exchanged_ = 0;
 };

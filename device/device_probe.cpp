@@ -1,11 +1,16 @@
 #include "device/device_probe.h"
 
+#include <cstdio>
+
 #include "device/device.h"
 #include "device/exchange.h"
 #include "model/little_endian.h"
+#include "model/version_text.h"
 
 namespace tarven::device {
 namespace {
+
+using model::kNotAvailable;
 
 std::optional<std::uint32_t> ReadWord(Link& link, Handle handle, std::uint8_t code) {
   std::uint8_t answer[8] = {};
@@ -62,6 +67,37 @@ bool ProbeDevices(Link& link, std::vector<DeviceProbe>& probes) {
     probes.push_back(std::move(probe));
   }
   return true;
+}
+
+std::string DescribeAnswer(const DeviceProbe& probe) {
+  switch (probe.personality) {
+    case Personality::Application:
+      return "application, firmware " + (probe.firmware_version
+                                             ? model::FirmwareVersionText(*probe.firmware_version)
+                                             : std::string(kNotAvailable));
+    case Personality::BootLoader:
+      return "boot loader " +
+             (probe.boot_version ? model::BootVersionText(*probe.boot_version)
+                                 : std::string(kNotAvailable)) +
+             ", firmware " +
+             (probe.firmware_version ? model::FirmwareVersionText(*probe.firmware_version)
+                                     : std::string(kNotAvailable));
+    case Personality::Other: {
+      char code[8];
+      std::snprintf(code, sizeof code, "%04x", probe.device_code);
+      return std::string("not the module (identify answers 0x") + code + ")";
+    }
+    case Personality::Silent:
+      return "does not answer the identify command";
+    case Personality::NotAsked:
+      break;
+  }
+  if (!probe.opened)
+    return "cannot be opened: " +
+           (probe.open_error.empty() ? std::string(kNotAvailable) : probe.open_error);
+  if (!probe.feature_report_length) return "its report descriptor cannot be read";
+  return "not the module (feature report of " + std::to_string(*probe.feature_report_length) +
+         " bytes, the module's has 65)";
 }
 
 const char* PersonalityName(Personality personality) {

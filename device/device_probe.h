@@ -42,4 +42,8 @@ bool ProbeDevices(Link& link, std::vector<DeviceProbe>& probes);
 
 const char* PersonalityName(Personality personality);
 
+// What answered, in words: "application, firmware 4.54", "boot loader 1.2, firmware 4.54",
+// "cannot be opened: REASON", "not the module (...)", "does not answer the identify command".
+std::string DescribeAnswer(const DeviceProbe& probe);
+
 }  // namespace tarven::device

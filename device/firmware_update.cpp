@@ -31,8 +31,7 @@ Outcome RequestBootLoader(Link& link) {
   return SendApplicationCommand(link, CmdUpdate);
 }
 
-Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image,
-                     const Progress& progress) {
+Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image, const Progress& progress) {
   if (image.empty() || image.size() > std::numeric_limits<std::uint32_t>::max()) {
     return Outcome::Failed(Failure::InvalidRequest);
   }
@@ -79,6 +78,25 @@ Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image,
   return outcome;
 }
 
+namespace {
+
+// Holds a link that is not pinned yet to the device its last search found, for one scope.
+class FollowFoundModule {
+ public:
+  explicit FollowFoundModule(Link& link) : link_(link), before_(link.pin()) {
+    if (!before_) link_.PinToLastOpened();
+  }
+  ~FollowFoundModule() { link_.Pin(before_); }
+  FollowFoundModule(const FollowFoundModule&) = delete;
+  FollowFoundModule& operator=(const FollowFoundModule&) = delete;
+
+ private:
+  Link& link_;
+  std::optional<DevicePin> before_;
+};
+
+}  // namespace
+
 UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
                             const Progress& progress, const UpdateTiming& timing,
                             const Sleep& sleep) {
@@ -91,10 +109,17 @@ UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
     return result;
   }
   result.after = PollStatus(link);
+  if (result.after.presence == Presence::Absent) {
+    result.outcome = result.after.outcome;
+    return result;
+  }
+  // With several modules plugged in, the update stays with the one it found: the module leaves
+  // and comes back as its boot loader (and back again), perhaps under another path but at the same
+  // USB location, and another module's boot loader must never get this image.
+  const FollowFoundModule follow(link);
   switch (result.after.presence) {
     case Presence::Absent:
-      result.outcome = result.after.outcome;
-      return result;
+      break;
     case Presence::BootLoader:
       result.was_boot_loader = true;
       break;

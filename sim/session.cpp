@@ -104,7 +104,15 @@ std::unique_ptr<Session> Session::Start(const SessionOptions& options,
   std::unique_ptr<Session> session(new Session());
   Impl& impl = *session->impl_;
   if (options.simulate) {
-    impl.simulator = simulator ? std::move(simulator) : std::make_shared<SimBackend>();
+    if (simulator) {
+      impl.simulator = std::move(simulator);
+    } else {
+      impl.simulator = std::make_shared<SimBackend>();
+      for (int n = 1; n < options.modules; ++n) {
+        impl.simulator->AddModule(std::make_shared<SimulatedModule>());
+      }
+    }
+    impl.simulator->SetWireTime(options.wire_time);
     impl.state_path = options.sim_state_path;
     if (!impl.state_path.empty() && !impl.TakeStateFile(options, error)) return nullptr;
   }

@@ -15,6 +15,11 @@ namespace tarven::sim {
 
 struct SessionOptions {
   bool simulate = false;
+  // How many simulated modules the bus carries (a bench of them), each with its own state. The
+  // state file keeps the first one.
+  int modules = 1;
+  // How long each report takes on the simulated wire; 0 for no time at all.
+  std::chrono::microseconds wire_time{0};
   // A file that keeps the simulated module between runs; empty for a fresh module each run.
   std::string sim_state_path;
   // How long to wait for another process that holds the state file before giving up.

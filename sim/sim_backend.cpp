@@ -3,11 +3,27 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "device/device.h"
 
 namespace tarven::sim {
+namespace {
+
+// The wire time this thread's reports have taken and not yet spent waiting. It is waited off at
+// least every kWireTimeBatch and at the end of every exchange: the same time in all, in a tenth
+// of the sleeps (a thousand a second per module would cost the host more than the transfer).
+thread_local std::chrono::microseconds wire_time_owed{0};
+constexpr std::chrono::microseconds kWireTimeBatch{10000};
+
+void WaitOffWireTime() {
+  if (wire_time_owed.count() <= 0) return;
+  std::this_thread::sleep_for(wire_time_owed);
+  wire_time_owed = std::chrono::microseconds{0};
+}
+
+}  // namespace
 
 SimBackend::SimBackend() {
   SimDevice module;
@@ -45,7 +61,8 @@ std::string SimBackend::AddModule(std::shared_ptr<SimulatedModule> module) {
   device.product_id = device::kModuleProductId;
   device.feature_report_length = device::kModuleFeatureReportLength;
   const std::string number = std::to_string(devices_.size() + 1);
-  device.serial_number = "SIM" + std::string(number.size() < 5 ? 5 - number.size() : 0, '0') + number;
+  device.serial_number =
+      "SIM" + std::string(number.size() < 5 ? 5 - number.size() : 0, '0') + number;
   device.usb_location = "sim-" + std::to_string(devices_.size() + 1);
   device.module = std::move(module);
   std::string path = device.path;
@@ -67,6 +84,8 @@ void SimBackend::SetPresent(bool present) {
 
 bool SimBackend::Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                            std::vector<std::string>& paths) {
+  const std::lock_guard lock(mutex_);
+  RenumberReattached();
   paths.clear();
   if (enumeration_fails_) return false;
   for (std::size_t index : enumeration_order_) {
@@ -81,6 +100,7 @@ bool SimBackend::Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
 
 bool SimBackend::EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
                                   std::vector<hid::DeviceInfo>& devices) {
+  const std::lock_guard lock(mutex_);
   devices.clear();
   std::vector<std::string> paths;
   if (!Enumerate(vendor_id, product_id, paths)) return false;
@@ -99,14 +119,17 @@ bool SimBackend::EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product
 }
 
 std::string SimBackend::OpenFailureReason() const {
+  const std::lock_guard lock(mutex_);
   return open_error_ == 0 ? std::string() : std::string(std::strerror(open_error_));
 }
 
 bool SimBackend::OpenFailureIsPermission() const {
+  const std::lock_guard lock(mutex_);
   return open_error_ == EACCES || open_error_ == EPERM;
 }
 
 hid::Handle SimBackend::Open(const std::string& path) {
+  const std::lock_guard lock(mutex_);
   open_error_ = ENOENT;
   for (std::size_t index = 0; index < devices_.size(); ++index) {
     const SimDevice& device = devices_[index];
@@ -128,7 +151,11 @@ hid::Handle SimBackend::Open(const std::string& path) {
 }
 
 void SimBackend::Close(hid::Handle handle) {
-  handles_.erase(handle);
+  {
+    const std::lock_guard lock(mutex_);
+    handles_.erase(handle);
+  }
+  WaitOffWireTime();
 }
 
 SimDevice* SimBackend::Live(hid::Handle handle) {
@@ -142,6 +169,7 @@ SimDevice* SimBackend::Live(hid::Handle handle) {
 
 bool SimBackend::GetAttributes(hid::Handle handle, std::uint16_t& vendor_id,
                                std::uint16_t& product_id) {
+  const std::lock_guard lock(mutex_);
   const SimDevice* device = Live(handle);
   if (device == nullptr) return false;
   vendor_id = device->vendor_id;
@@ -150,6 +178,7 @@ bool SimBackend::GetAttributes(hid::Handle handle, std::uint16_t& vendor_id,
 }
 
 bool SimBackend::GetFeatureReportLength(hid::Handle handle, std::uint16_t& length) {
+  const std::lock_guard lock(mutex_);
   const SimDevice* device = Live(handle);
   if (device == nullptr) return false;
   length = device->feature_report_length;
@@ -184,6 +213,8 @@ bool SimBackend::CountReport() {
 }
 
 bool SimBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) {
+  SpendWireTime();
+  const std::lock_guard lock(mutex_);
   ++sends_;
   const bool planned_refusal = CountReport();
   SimDevice* device = Live(handle);
@@ -196,6 +227,8 @@ bool SimBackend::SetFeature(hid::Handle handle, const std::uint8_t* report, std:
 }
 
 bool SimBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) {
+  SpendWireTime();
+  const std::lock_guard lock(mutex_);
   ++fetches_;
   const bool planned_refusal = CountReport();
   SimDevice* device = Live(handle);
@@ -213,6 +246,23 @@ bool SimBackend::GetFeature(hid::Handle handle, std::uint8_t* report, std::size_
   }
   Record(ReportRecord::Direction::Fetched, device, report, length, !refused);
   return !refused;
+}
+
+void SimBackend::SpendWireTime() const {
+  // Outside the lock: the transfers of different modules overlap.
+  if (wire_time_.count() <= 0) return;
+  wire_time_owed += wire_time_;
+  if (wire_time_owed >= kWireTimeBatch) WaitOffWireTime();
+}
+
+void SimBackend::RenumberReattached() {
+  if (!renumber_) return;
+  for (SimDevice& device : devices_) {
+    if (!device.module || device.module->Generation() == device.listed_generation) continue;
+    device.listed_generation = device.module->Generation();
+    const std::size_t mark = device.path.find('#');
+    device.path = device.path.substr(0, mark) + "#" + std::to_string(device.listed_generation);
+  }
 }
 
 void SimBackend::Record(ReportRecord::Direction direction, const SimDevice* device,

@@ -1,11 +1,14 @@
 #pragma once
-// The simulated HID backend: a bus with the simulated module and any decoy devices, with fault
-// switches for the wire and, when a test asks for it, a record of every report; for tests and for
-// running the tool without hardware.
+// The simulated HID backend: a bus with the simulated module (or several) and any decoy devices,
+// with fault switches for the wire and, when a test asks for it, a record of every report; for
+// tests and for running the tool without hardware. Links on several threads may share it; the
+// fault switches and the inspection are for one thread (a test's) while nothing else runs.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,8 @@ struct SimDevice {
   std::string usb_location;
   // errno that opening it fails with (EACCES: a missing udev rule); 0 when it opens.
   int open_error = 0;
+  // The module's generation when the platform last listed it (see SetRenumberOnReattach).
+  std::uint64_t listed_generation = 0;
 };
 
 class SimBackend : public hid::Backend {
@@ -46,8 +51,18 @@ class SimBackend : public hid::Backend {
   // Adds a device before (front = true) or after the ones present; returns its path.
   std::string AddDecoy(std::uint16_t vendor_id, std::uint16_t product_id,
                        std::uint16_t feature_report_length, bool front = true);
-  // Adds a second simulated module after the first; returns its path.
+  // Adds another simulated module after the ones present, with its own serial number
+  // ("SIM00002", ...) and USB location ("sim-2", ...); returns its path.
   std::string AddModule(std::shared_ptr<SimulatedModule> module);
+
+  // Every report to or from a module takes this long on the wire, as a full-speed USB control
+  // transfer does (about 1 ms); 0, the default, for tests. Reports to different modules overlap
+  // in time, as they do on real USB, when they come from different threads. The time is waited
+  // off in batches of up to 10 ms and at the end of every exchange.
+  void SetWireTime(std::chrono::microseconds wire_time) { wire_time_ = wire_time; }
+  // A module that comes back after it dropped off (its other personality, a restart) gets a new
+  // path, as a hidraw node may; its USB location stays.
+  void SetRenumberOnReattach(bool renumber) { renumber_ = renumber; }
 
   // Fault switches. The Nth send, or the Nth fetch, from now on (1 = the next one) is refused.
   void RefuseNthSend(std::uint64_t n) { refuse_send_at_ = sends_ + n; }
@@ -118,6 +133,13 @@ class SimBackend : public hid::Backend {
               const std::uint8_t* report, std::size_t length, bool accepted);
   // The device behind a handle that still reaches it, or null.
   SimDevice* Live(hid::Handle handle);
+  void RenumberReattached();
+  void SpendWireTime() const;
+
+  // Every entry from the platform's side holds it: links on several threads share the bus.
+  mutable std::recursive_mutex mutex_;
+  std::chrono::microseconds wire_time_{0};
+  bool renumber_ = false;
 
   std::vector<SimDevice> devices_;  // index 0 is the module
   std::vector<std::size_t> enumeration_order_{0};

@@ -1,0 +1,300 @@
+#include "cli/all_modules.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "cli/progress_line.h"
+#include "device/device_probe.h"
+#include "device/device_select.h"
+
+namespace tarven::cli {
+namespace {
+
+namespace dev = tarven::device;
+
+struct ModuleRun {
+  dev::DeviceProbe device;
+  std::vector<std::string> words;
+  Action action;
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = kExitOk;
+  double seconds = 0;
+  bool ran = false;
+};
+
+std::string Replace(std::string text, const std::string& field, const std::string& value) {
+  for (std::size_t at = text.find(field); at != std::string::npos;
+       at = text.find(field, at + value.size())) {
+    text.replace(at, field.size(), value);
+  }
+  return text;
+}
+
+// A name part that is safe in a file name: the location "1-2.3" stays, a serial with a slash
+// does not climb out of the folder.
+std::string FileSafe(const std::string& text) {
+  std::string safe;
+  for (const char c : text) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       c == '-' || c == '.' || c == '_';
+    safe += plain ? c : '_';
+  }
+  return safe.empty() || safe == "." || safe == ".." ? "unknown" : safe;
+}
+
+std::vector<std::string> WordsFor(const std::vector<std::string>& command,
+                                  const dev::DeviceProbe& device, std::size_t n) {
+  std::vector<std::string> words;
+  for (const std::string& word : command) {
+    std::string text = Replace(word, "{serial}", FileSafe(device.info.serial_number));
+    text = Replace(text, "{location}", FileSafe(device.info.usb_location));
+    words.push_back(Replace(text, "{n}", std::to_string(n)));
+  }
+  return words;
+}
+
+// The first line a module's run wrote on its error stream, without the program's name.
+std::string FirstError(const std::string& err) {
+  std::string line = err.substr(0, err.find('\n'));
+  constexpr std::string_view kPrefix = "tarvenctl: ";
+  if (line.compare(0, kPrefix.size(), kPrefix) == 0) line.erase(0, kPrefix.size());
+  return line;
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", seconds);
+  return text;
+}
+
+std::string OrDash(const std::string& text) {
+  return text.empty() ? "-" : text;
+}
+
+// Commands that write a file each module must have its own of.
+bool WritesFiles(const std::vector<std::string>& command) {
+  return command.size() >= 2 && ((command[0] == "image" && command[1] == "read") ||
+                                 (command[0] == "params" && command[1] == "export"));
+}
+
+void PrintSummary(const std::vector<std::unique_ptr<ModuleRun>>& runs,
+                  const std::vector<dev::DeviceProbe>& left_alone, std::ostream& out) {
+  std::size_t location_width = 8;
+  std::size_t serial_width = 6;
+  for (const auto& run : runs) {
+    location_width = std::max(location_width, OrDash(run->device.info.usb_location).size());
+    serial_width = std::max(serial_width, OrDash(run->device.info.serial_number).size());
+  }
+  const auto row = [&](const std::string& location, const std::string& serial,
+                       const std::string& time, const std::string& result) {
+    std::string line = location;
+    line.resize(location_width + 2, ' ');
+    line += serial;
+    line.resize(location_width + 2 + serial_width + 2, ' ');
+    std::string time_column = time;
+    time_column.resize(9, ' ');
+    out << line << time_column << result << '\n';
+  };
+  row("location", "serial", "time", "result");
+  for (const auto& run : runs) {
+    std::string result = "ok";
+    if (!run->ran) {
+      result = "not run";
+    } else if (run->status != kExitOk) {
+      const std::string why = FirstError(run->err.str());
+      result = "failed" + (why.empty() ? std::string() : ": " + why);
+    }
+    row(OrDash(run->device.info.usb_location), OrDash(run->device.info.serial_number),
+        Seconds(run->seconds), result);
+  }
+  for (const dev::DeviceProbe& device : left_alone) {
+    row(OrDash(device.info.usb_location), OrDash(device.info.serial_number), "-",
+        "left alone: " + dev::DescribeAnswer(device));
+  }
+}
+
+nlohmann::ordered_json Json(const ModuleRun& run) {
+  const auto or_null = [](const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+  };
+  nlohmann::ordered_json object;
+  object["location"] = or_null(run.device.info.usb_location);
+  object["serial"] = or_null(run.device.info.serial_number);
+  object["path"] = run.device.info.path;
+  object["exit"] = run.status;
+  object["result"] = run.status == kExitOk ? "ok" : "failed";
+  object["seconds"] = run.seconds;
+  // A command that writes JSON itself (status --json) is given as it is, else as text.
+  const std::string output = run.out.str();
+  nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(output, nullptr, false);
+  object["output"] = parsed.is_discarded() ? nlohmann::ordered_json(output) : parsed;
+  object["error"] = or_null(run.err.str());
+  return object;
+}
+
+}  // namespace
+
+bool ServesAllModules(const std::vector<std::string>& command) {
+  if (command.empty()) return false;
+  const std::string& name = command[0];
+  if (name == "status" || name == "update" || name == "cnc" || name == "restart") return true;
+  if (command.size() < 2) return false;
+  const std::string& verb = command[1];
+  if (name == "config") return verb == "show" || verb == "set";
+  if (name == "params") {
+    return verb == "get" || verb == "set" || verb == "import" || verb == "export";
+  }
+  if (name == "image") return verb == "read" || verb == "write";
+  return false;
+}
+
+int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err) {
+  const std::string shown = run.command.empty() ? std::string() : run.command.front();
+  if (!ServesAllModules(run.command)) {
+    err << "tarvenctl: --all serves status, cnc, restart, update, config show|set, params "
+           "get|set|import|export and image read|write, not '"
+        << Shorten(shown) << "'\n";
+    return kExitUsage;
+  }
+  std::vector<dev::DeviceProbe> probes;
+  {
+    const std::unique_ptr<dev::Link> probe_link = dev::MakeLink({run.link_options.simulated});
+    if (!dev::ProbeDevices(*probe_link, probes)) {
+      err << "tarvenctl: --all: the system's list of HID devices cannot be read\n";
+      return kExitFailed;
+    }
+  }
+  std::vector<std::unique_ptr<ModuleRun>> runs;
+  std::vector<dev::DeviceProbe> left_alone;
+  for (dev::DeviceProbe& probe : probes) {
+    if (probe.personality != dev::Personality::Application) {
+      left_alone.push_back(std::move(probe));
+      continue;
+    }
+    auto module = std::make_unique<ModuleRun>();
+    module->device = std::move(probe);
+    module->words = WordsFor(run.command, module->device, runs.size() + 1);
+    runs.push_back(std::move(module));
+  }
+  if (runs.empty()) {
+    err << "tarvenctl: --all: no module answers as its application; devices with the module's "
+           "USB ids:\n"
+        << dev::ListDevices(left_alone);
+    return kExitFailed;
+  }
+  if (WritesFiles(run.command)) {
+    std::set<std::vector<std::string>> distinct;
+    for (const auto& module : runs) distinct.insert(module->words);
+    if (distinct.size() < runs.size()) {
+      err << "tarvenctl: --all: every module needs a file of its own: put {serial} or "
+             "{location} in the file name (as in rom-{serial}.bin)\n";
+      return kExitUsage;
+    }
+  }
+  for (const auto& module : runs) {
+    if (const auto status = run.parse(module->words, module->out, module->err, module->action)) {
+      out << module->out.str();
+      err << module->err.str();
+      return *status;
+    }
+  }
+
+  // One question for all modules, asked by whichever module asks first; the others wait for it.
+  Confirm confirm;
+  if (run.confirm) {
+    struct Once {
+      std::mutex mutex;
+      std::optional<bool> answer;
+    };
+    auto once = std::make_shared<Once>();
+    const std::string count = std::to_string(runs.size()) + " modules";
+    confirm = [once, ask = run.confirm, count](std::string_view question) {
+      const std::lock_guard lock(once->mutex);
+      if (!once->answer) once->answer = ask(std::string(question) + " (" + count + ")");
+      return *once->answer;
+    };
+  }
+
+  // Ctrl-C: every module's transfer sees it and stops at its next safe point.
+  const InterruptRequest interrupt;
+  const bool terminal = IsTerminal(err);
+  std::mutex progress_mutex;
+  std::size_t finished = 0;
+  std::vector<std::thread> threads;
+  threads.reserve(runs.size());
+  for (auto& module : runs) {
+    threads.emplace_back([&, module = module.get()] {
+      const auto start = std::chrono::steady_clock::now();
+      dev::LinkOptions options = run.link_options;
+      options.trace = run.trace ? &module->err : nullptr;
+      const std::unique_ptr<dev::Link> link = dev::MakeLink(options);
+      link->Pin(dev::PinFor(module->device.info));
+      Context context{module->out, module->err, *link, confirm};
+      context.simulated = run.simulated;
+      module->status = module->action(context);
+      module->ran = true;
+      module->seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (terminal) {
+        const std::lock_guard lock(progress_mutex);
+        ++finished;
+        err << "tarvenctl: " << OrDash(module->device.info.usb_location) << ' '
+            << (module->status == kExitOk ? "done" : "failed") << " (" << finished << " of "
+            << runs.size() << ")\n";
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  int status = kExitOk;
+  std::size_t failed = 0;
+  for (const auto& module : runs) {
+    status = std::max(status, module->status);
+    if (module->status != kExitOk) ++failed;
+  }
+  if (run.json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& module : runs) list.push_back(Json(*module));
+    for (const dev::DeviceProbe& device : left_alone) {
+      nlohmann::ordered_json object;
+      object["location"] = device.info.usb_location.empty()
+                               ? nlohmann::ordered_json(nullptr)
+                               : nlohmann::ordered_json(device.info.usb_location);
+      object["serial"] = device.info.serial_number.empty()
+                             ? nlohmann::ordered_json(nullptr)
+                             : nlohmann::ordered_json(device.info.serial_number);
+      object["path"] = device.info.path;
+      object["result"] = "left alone";
+      object["answer"] = dev::DescribeAnswer(device);
+      list.push_back(std::move(object));
+    }
+    out << list.dump(2) << '\n';
+  } else {
+    for (const auto& module : runs) {
+      out << "== " << OrDash(module->device.info.usb_location) << "  serial "
+          << OrDash(module->device.info.serial_number) << "  " << module->device.info.path
+          << " ==\n"
+          << module->out.str() << module->err.str();
+    }
+    out << '\n';
+    PrintSummary(runs, left_alone, out);
+  }
+  if (failed > 0) {
+    err << "tarvenctl: " << shown << ": failed on " << failed << " of " << runs.size()
+        << " modules\n";
+  }
+  if (interrupt.requested()) {
+    err << "tarvenctl: stopped by Ctrl-C; each module's block says where it stands\n";
+  }
+  return status;
+}
+
+}  // namespace tarven::cli
