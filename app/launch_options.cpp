@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <string_view>
 
 namespace tarven::app {
 namespace {
@@ -16,14 +17,19 @@ struct Option {
 
 // The window's options, then the toolkit's, which QApplication takes from the command line itself.
 const Option kOptions[] = {
-    {{"f"}, nullptr,
-     "As the first argument: also show the tabs \"Контроллер ЭА\" and \"Сеть\"."},
+    {{"f"}, nullptr, "As the first argument: also show the tabs \"Контроллер ЭА\" and \"Сеть\"."},
     {{"simulate"}, nullptr, "Talk to the built-in simulated module instead of USB."},
-    {{"sim-state"}, "FILE",
+    {{"sim-state"},
+     "FILE",
      "Keep the simulated module's memories and flags in FILE between runs (with --simulate)."},
-    {{"trace"}, nullptr,
+    {{"trace"},
+     nullptr,
      "Print every feature report in hex on standard error (-> sent, <- fetched)."},
     {{"firmware"}, "FILE", "Send FILE on \"Обновить\" instead of the image the tool carries."},
+    {{"device"},
+     "SELECTOR",
+     "Talk to the module with this hidraw path, USB location or serial number (see tarvenctl "
+     "devices), when several are plugged in."},
     {{"h", "help"}, nullptr, "Print this help and exit."},
     {{"version"}, nullptr, "Print the version and the firmware image the tool carries, and exit."},
     {{"platform"}, "NAME", nullptr},
@@ -56,9 +62,10 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
   options = LaunchOptions{};
   QStringList arguments{QStringLiteral("tarven")};
   for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
-  for (const char* name : {"--sim-state", "--firmware"}) {
+  for (const char* name : {"--sim-state", "--firmware", "--device"}) {
     if (!args.empty() && args.back() == name) {
-      error = std::string(name) + " needs a file name";
+      error = std::string(name) +
+              (std::string_view(name) == "--device" ? " needs a selector" : " needs a file name");
       return false;
     }
   }
@@ -98,6 +105,13 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
     options.firmware_file = last("firmware");
     if (options.firmware_file.empty()) {
       error = "--firmware needs a file name";
+      return false;
+    }
+  }
+  if (parser.isSet("device")) {
+    options.device = last("device");
+    if (options.device.empty()) {
+      error = "--device needs a selector";
       return false;
     }
   }

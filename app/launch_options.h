@@ -18,6 +18,9 @@ struct LaunchOptions {
   bool trace = false;
   // The firmware image "Обновить" sends instead of the one the tool carries; empty when not given.
   std::string firmware_file;
+  // The module to talk to when several are plugged in (hidraw path, USB location or serial
+  // number); empty for the first one found.
+  std::string device;
   // --help or --version was asked for: print it and end without a window.
   bool show_help = false;
   bool show_version = false;

@@ -14,6 +14,7 @@
 #include "app/quit_on_signal.h"
 #include "app/toolkit_translation.h"
 #include "comport/comport.h"
+#include "device/device_select.h"
 #include "firmware/firmware_image.h"
 #include "sim/modbus_slave.h"
 #include "sim/session.h"
@@ -92,7 +93,19 @@ int main(int argc, char** argv) {
     tarven::device::LinkOptions link_options;
     link_options.simulated = session->simulator_shared();
     link_options.trace = options.trace ? &std::cerr : nullptr;
-    tarven::app::TMainForm form(arguments, tarven::device::MakeLink(link_options));
+    std::shared_ptr<tarven::device::Link> link = tarven::device::MakeLink(link_options);
+    if (!options.device.empty()) {
+      // The window talks to one module all its run; one that is not there now is an error, with
+      // what is there.
+      const tarven::device::Selection selection =
+          tarven::device::SelectDevice(*link, options.device);
+      if (!selection.ok) {
+        std::cerr << "tarven: --device: " << selection.error;
+        return 1;
+      }
+      link->Pin(selection.pin);
+    }
+    tarven::app::TMainForm form(arguments, link);
     if (options.firmware_file.empty()) {
       form.FindFirmwareImageWhenNeeded(session->simulator() != nullptr);
     } else {

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QTranslator>
-
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
     bool simulate;
     std::string state;
     bool trace = false;
+    std::string device = "";
   } cases[] = {
       {{}, true, false, ""},
       {{"-f"}, true, false, ""},
@@ -43,6 +43,11 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       {{"-F"}, false, false, ""},
       {{"--simulate", "--trace=yes"}, false, false, ""},
       {{"--firmware"}, false, false, ""},
+      // One module among several.
+      {{"--device", "1-2.3", "--simulate"}, true, true, "", false, "1-2.3"},
+      {{"--device=T0042"}, true, false, "", false, "T0042"},
+      {{"--simulate", "--device"}, false, false, ""},
+      {{"--device", ""}, false, false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -53,6 +58,7 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       EXPECT_EQ(options.simulate, c.simulate);
       EXPECT_EQ(options.sim_state_path, c.state);
       EXPECT_EQ(options.trace, c.trace);
+      EXPECT_EQ(options.device, c.device);
     } else {
       EXPECT_FALSE(error.empty());
       EXPECT_EQ(error.find('\n'), std::string::npos);
@@ -91,7 +97,7 @@ TEST(LaunchOptions, HelpAndVersionWinOverEverythingElse) {
   }
   const std::string help = LaunchHelpText();
   for (const char* option : {"-f", "--simulate", "--sim-state <FILE>", "--trace",
-                             "--firmware <FILE>", "--help", "--version"}) {
+                             "--firmware <FILE>", "--device <SELECTOR>", "--help", "--version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   // The toolkit's options are accepted but not offered.
