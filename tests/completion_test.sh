@@ -71,7 +71,9 @@ commands="cnc config dac devices image io modbus params ports reg restart status
 # mode | line | expected candidates ("both": the same with and without '=' as a word break)
 cases=(
     "both|tarvenctl |$commands"
-    "both|tarvenctl --|--help --sim-state --simulate --trace --version"
+    "both|tarvenctl --|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version"
+    "both|tarvenctl --device |"
+    "both|tarvenctl --device sim-2 --all st|status"
     "both|tarvenctl --simulate --sim-state s.state st|status"
     "both|tarvenctl --sim-state r|ram.bin rom.bin"
     "both|tarvenctl status --|--help --json"
