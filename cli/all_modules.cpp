@@ -140,6 +140,51 @@ nlohmann::ordered_json Json(const ModuleRun& run) {
   return object;
 }
 
+// One line per module on a terminal, redrawn in place at most ten times a second: what each
+// module's transfer would show on a line of its own, and then how it ended.
+class TerminalBoard {
+ public:
+  TerminalBoard(std::ostream& err, const std::vector<std::string>& names)
+      : err_(err), names_(names), lines_(names.size(), "waiting") {}
+
+  void Set(std::size_t module, std::string line, bool now = false) {
+    const std::lock_guard lock(mutex_);
+    lines_[module] = std::move(line);
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && drawn_ && time - last_draw_ < std::chrono::milliseconds(100)) return;
+    Draw();
+    last_draw_ = time;
+  }
+
+ private:
+  void Draw() {
+    if (drawn_) err_ << "\x1b[" << lines_.size() << 'A';
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      err_ << '\r' << names_[i] << "  " << lines_[i] << "\x1b[K\n";
+    }
+    err_ << std::flush;
+    drawn_ = true;
+  }
+
+  std::ostream& err_;
+  std::vector<std::string> names_;
+  std::vector<std::string> lines_;
+  std::mutex mutex_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point last_draw_;
+};
+
+// A module's thread's view of the board.
+class ModuleLine final : public ProgressBoard {
+ public:
+  ModuleLine(TerminalBoard& board, std::size_t module) : board_(board), module_(module) {}
+  void Show(const std::string& line) override { board_.Set(module_, line); }
+
+ private:
+  TerminalBoard& board_;
+  std::size_t module_;
+};
+
 }  // namespace
 
 bool ServesAllModules(const std::vector<std::string>& command) {
@@ -225,14 +270,28 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
 
   // Ctrl-C: every module's transfer sees it and stops at its next safe point.
   const InterruptRequest interrupt;
-  const bool terminal = IsTerminal(err);
-  std::mutex progress_mutex;
-  std::size_t finished = 0;
+  std::unique_ptr<TerminalBoard> board;
+  if (IsTerminal(err)) {
+    std::vector<std::string> names;
+    std::size_t width = 0;
+    for (const auto& module : runs) {
+      names.push_back(OrDash(module->device.info.usb_location));
+      width = std::max(width, names.back().size());
+    }
+    for (std::string& name : names) name.resize(width, ' ');
+    board = std::make_unique<TerminalBoard>(err, names);
+  }
   std::vector<std::thread> threads;
   threads.reserve(runs.size());
-  for (auto& module : runs) {
-    threads.emplace_back([&, module = module.get()] {
+  for (std::size_t index = 0; index < runs.size(); ++index) {
+    threads.emplace_back([&, index, module = runs[index].get()] {
       const auto start = std::chrono::steady_clock::now();
+      std::optional<ModuleLine> line;
+      if (board) {
+        line.emplace(*board, index);
+        SetThreadProgressBoard(&*line);
+        board->Set(index, "running");
+      }
       dev::LinkOptions options = run.link_options;
       options.trace = run.trace ? &module->err : nullptr;
       const std::unique_ptr<dev::Link> link = dev::MakeLink(options);
@@ -243,12 +302,11 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
       module->ran = true;
       module->seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (terminal) {
-        const std::lock_guard lock(progress_mutex);
-        ++finished;
-        err << "tarvenctl: " << OrDash(module->device.info.usb_location) << ' '
-            << (module->status == kExitOk ? "done" : "failed") << " (" << finished << " of "
-            << runs.size() << ")\n";
+      if (board) {
+        SetThreadProgressBoard(nullptr);
+        board->Set(index,
+                   (module->status == kExitOk ? "done, " : "failed, ") + Seconds(module->seconds),
+                   /*now=*/true);
       }
     });
   }

@@ -17,6 +17,8 @@ volatile std::sig_atomic_t interrupted = 0;
 std::mutex nesting_mutex;
 int nesting = 0;
 
+thread_local ProgressBoard* thread_board = nullptr;
+
 extern "C" void OnInterrupt(int) {
   interrupted = 1;
 }
@@ -72,9 +74,17 @@ ProgressLine::ProgressLine(std::ostream& err, bool terminal, std::string label,
       interrupt_(interrupt),
       clock_(clock ? std::move(clock) : Clock(SteadySeconds)) {}
 
+void SetThreadProgressBoard(ProgressBoard* board) {
+  thread_board = board;
+}
+
 bool ProgressLine::operator()(std::uint64_t done, std::uint64_t total) {
   const double now = clock_();
   if (start_ < 0) start_ = now;
+  if (thread_board != nullptr) {
+    thread_board->Show(Format(label_, done, total, now - start_));
+    return interrupt_ == nullptr || !interrupt_->requested();
+  }
   // A terminal redraw ten times a second is plenty; the first and the last always show.
   if (terminal_ && (last_draw_ < 0 || now - last_draw_ >= 0.1 || done == total)) {
     err_ << '\r' << Format(label_, done, total, now - start_) << "\x1b[K" << std::flush;

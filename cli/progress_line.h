@@ -26,6 +26,18 @@ class InterruptRequest {
   struct sigaction previous_ {};
 };
 
+// Where the progress of the transfers on one thread goes instead of a line of their own: a run
+// over several modules shows one line per module, each module on its own thread.
+class ProgressBoard {
+ public:
+  virtual ~ProgressBoard() = default;
+  // The line this thread's transfer would draw ("update  45%  12.0 KiB/s  1 s left").
+  virtual void Show(const std::string& line) = 0;
+};
+
+// Sends the progress of the calling thread's transfers to `board` (null: to their own lines).
+void SetThreadProgressBoard(ProgressBoard* board);
+
 class ProgressLine {
  public:
   using Clock = std::function<double()>;  // seconds, from any fixed point
