@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -14,9 +15,10 @@
 #include "cli/context.h"
 #include "cli/progress_line.h"
 #include "device/operations.h"
+#include "model/backup.h"
 #include "model/config_sector.h"
-#include "model/params_csv.h"
 #include "model/integer_text.h"
+#include "model/params_csv.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
@@ -38,7 +40,8 @@ dev::Outcome ReadSector(dev::Link& link, Sector& sector) {
 int UpdateSector(Context& context, const char* what, const dev::SectorChange& change) {
   const InterruptRequest interrupt;
   const dev::Outcome outcome = dev::UpdateConfigSector(
-      context.link, change, [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+      context.link, change,
+      [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
   if (outcome.failure == dev::Failure::Cancelled) {
     return context.Fail(what, "stopped on request before the write; nothing was written");
   }
@@ -75,23 +78,19 @@ int ConfigShow(Context& context, bool json) {
     return context.Fail("config show", Mismatch(kConfigBlock));
   }
   const model::ConfigValues values = model::ReadConfig(sector);
+  if (!json) {
+    context.out << model::ConfigText(values);
+    return kExitOk;
+  }
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
   for (std::size_t row = 0; row < values.size(); ++row) {
     const model::ConfigRow& info = model::ConfigRows()[row];
-    const std::string letter(1, info.letter);
     const bool edit = info.control == model::ConfigControl::AddressEdit;
     const std::optional<std::string> text = edit ? std::nullopt : ItemText(row, values[row]);
-    if (json) {
-      object[letter] = {{"value", values[row]},
-                        {"item", text ? nlohmann::ordered_json(*text) : nullptr}};
-      continue;
-    }
-    context.out << letter << '=' << static_cast<int>(values[row]);
-    if (text) context.out << ' ' << *text;
-    if (!edit && !text) context.out << " (no item)";
-    context.out << '\n';
+    object[std::string(1, info.letter)] = {
+        {"value", values[row]}, {"item", text ? nlohmann::ordered_json(*text) : nullptr}};
   }
-  if (json) context.out << object.dump() << '\n';
+  context.out << object.dump() << '\n';
   return kExitOk;
 }
 
@@ -131,26 +130,29 @@ bool ParseConfigWord(const std::string& word, std::size_t& row, std::uint8_t& by
   return true;
 }
 
-int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes) {
-  std::map<std::size_t, std::uint8_t> changes;
-  for (const std::string& word : words) {
+// "X=5" words into row changes; false with the reason (naming where) in `why`.
+bool ParseConfigWords(const std::vector<std::string>& words,
+                      std::map<std::size_t, std::uint8_t>& changes, std::string& why,
+                      const std::function<std::string(std::size_t)>& where) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
     std::size_t row = 0;
     std::uint8_t byte = 0;
-    std::string why;
-    if (!ParseConfigWord(word, row, byte, why)) {
-      context.err << "tarvenctl: config set: " << why << '\n';
-      return kExitUsage;
+    if (!ParseConfigWord(words[i], row, byte, why)) {
+      why = where(i) + why;
+      return false;
     }
     if (!changes.emplace(row, byte).second) {
-      context.err << "tarvenctl: config set: " << model::ConfigRows()[row].letter
-                  << " is given twice\n";
-      return kExitUsage;
+      why = where(i) + std::string(1, model::ConfigRows()[row].letter) + " is given twice";
+      return false;
     }
   }
-  if (auto refused = context.RefuseUnconfirmed("config set", kWriteQuestion, yes)) {
-    return *refused;
-  }
-  return UpdateSector(context, "config set", [&](model::Sector sector) {
+  return true;
+}
+
+int WriteConfigValues(Context& context, const char* what,
+                      const std::map<std::size_t, std::uint8_t>& changes, bool yes) {
+  if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
+  return UpdateSector(context, what, [&](model::Sector sector) {
     // Values not named keep the module's own; they are only worth keeping when they are whole.
     if (changes.size() < model::kConfigValues && !model::ConfigChecksumMatches(sector)) {
       dev::Outcome refused = Mismatch(kConfigBlock);
@@ -162,6 +164,83 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
     model::WriteConfig(sector, values);
     return dev::Outcome::Done();
   });
+}
+
+int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes) {
+  std::map<std::size_t, std::uint8_t> changes;
+  std::string why;
+  if (!ParseConfigWords(words, changes, why, [](std::size_t) { return std::string(); })) {
+    context.err << "tarvenctl: config set: " << why << '\n';
+    return kExitUsage;
+  }
+  return WriteConfigValues(context, "config set", changes, yes);
+}
+
+// The file of `config export`: the lines of `config show`.
+int ConfigExport(Context& context, const std::string& path, bool force) {
+  struct stat info {};
+  if (!force && ::lstat(path.c_str(), &info) == 0) {
+    return context.Fail("config export", Shorten(path, 80) + " exists (--force replaces it)");
+  }
+  Sector sector{};
+  if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok()) {
+    return context.Fail("config export", read);
+  }
+  if (!model::ConfigChecksumMatches(sector)) {
+    return context.Fail("config export", Mismatch(kConfigBlock));
+  }
+  const storage::ReplaceResult saved =
+      storage::ReplaceFile(path, model::ConfigText(model::ReadConfig(sector)));
+  if (!saved.ok()) {
+    return context.Fail("config export", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
+  }
+  return kExitOk;
+}
+
+// Reads such a file: one LETTER=VALUE a line, then anything (the item's text); empty lines and
+// lines that begin with '#' are passed over. Every line is checked before anything is written.
+int ConfigImport(Context& context, const std::string& path, bool yes) {
+  std::string text;
+  const storage::ReadResult read = storage::ReadRegularFile(path, kMaxParamsFileSize, text);
+  const std::string name = Shorten(path, 80);
+  switch (read.status) {
+    case storage::ReadStatus::Read:
+      break;
+    case storage::ReadStatus::Missing:
+    case storage::ReadStatus::Failed:
+      return context.Fail("config import",
+                          "cannot open " + name + ": " + storage::SystemReason(read.error_number));
+    case storage::ReadStatus::NotRegular:
+      return context.Fail("config import", name + ": not a regular file");
+    case storage::ReadStatus::TooLarge:
+      return context.Fail("config import", name + ": too large for a configuration file");
+  }
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  std::vector<std::string> words;
+  std::vector<std::size_t> line_numbers;
+  std::size_t number = 0;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const std::size_t word_end = line.find_first_of(" \t", first);
+    words.push_back(
+        line.substr(first, word_end == std::string::npos ? word_end : word_end - first));
+    line_numbers.push_back(number);
+  }
+  std::map<std::size_t, std::uint8_t> changes;
+  std::string why;
+  if (words.empty()) why = "no LETTER=VALUE line";
+  if (!why.empty() || !ParseConfigWords(words, changes, why, [&line_numbers](std::size_t i) {
+        return "line " + std::to_string(line_numbers[i]) + ": ";
+      })) {
+    return context.Fail("config import", name + ": " + why + "; nothing was written");
+  }
+  return WriteConfigValues(context, "config import", changes, yes);
 }
 
 // Parameter numbers given on the command line, or all of them.
@@ -183,7 +262,8 @@ bool ParseNumbers(const std::vector<std::string>& words, std::vector<std::size_t
 
 // Reads the sector and checks the parameter table; the exit status when that fails.
 std::optional<int> ReadParams(Context& context, const char* what, Sector& sector) {
-  if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok()) return context.Fail(what, read);
+  if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok())
+    return context.Fail(what, read);
   if (!model::EaChecksumMatches(sector)) return context.Fail(what, Mismatch(kParamTable));
   return std::nullopt;
 }
@@ -312,6 +392,19 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
   set->add_flag("-y,--yes", options->yes, "do not ask before writing");
   set->callback([&action, options] {
     action = [options](Context& c) { return ConfigSet(c, options->words, options->yes); };
+  });
+
+  CLI::App* cexport = config->add_subcommand("export", "save the eight values to a text file");
+  cexport->add_option("file", options->file, "the file (the lines of 'config show')")->required();
+  cexport->add_flag("--force", options->force, "replace an existing file");
+  cexport->callback([&action, options] {
+    action = [options](Context& c) { return ConfigExport(c, options->file, options->force); };
+  });
+  CLI::App* cimport = config->add_subcommand("import", "write the values of such a file");
+  cimport->add_option("file", options->file, "a file as 'config export' writes it")->required();
+  cimport->add_flag("-y,--yes", options->yes, "do not ask before writing");
+  cimport->callback([&action, options] {
+    action = [options](Context& c) { return ConfigImport(c, options->file, options->yes); };
   });
 
   CLI::App* params = app.add_subcommand("params", "the 255 electroautomatics parameters");

@@ -59,6 +59,7 @@ void RegisterImageCommands(CLI::App& app, Action& action);
 void RegisterModbusCommands(CLI::App& app, Action& action);
 void RegisterIoCommands(CLI::App& app, Action& action);
 void RegisterUpdateCommands(CLI::App& app, Action& action);
+void RegisterBackupCommands(CLI::App& app, Action& action);
 
 // Text from the user echoed in a message: at most `limit` characters, cut with "…".
 std::string Shorten(std::string_view text, std::size_t limit = 40);

@@ -88,7 +88,8 @@ void (*GroupOf(const std::vector<std::string>& args))(CLI::App&, Action&) {
       {"image", RegisterImageCommands},    {"modbus", RegisterModbusCommands},
       {"ports", RegisterModbusCommands},   {"io", RegisterIoCommands},
       {"reg", RegisterIoCommands},         {"dac", RegisterIoCommands},
-      {"update", RegisterUpdateCommands}};
+      {"update", RegisterUpdateCommands},  {"backup", RegisterBackupCommands},
+      {"restore", RegisterBackupCommands}, {"diff", RegisterBackupCommands}};
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
     if (TakesValue(word)) {
