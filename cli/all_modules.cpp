@@ -81,8 +81,10 @@ std::string OrDash(const std::string& text) {
 
 // Commands that write a file each module must have its own of.
 bool WritesFiles(const std::vector<std::string>& command) {
+  if (!command.empty() && command[0] == "backup") return true;
   return command.size() >= 2 && ((command[0] == "image" && command[1] == "read") ||
-                                 (command[0] == "params" && command[1] == "export"));
+                                 (command[0] == "params" && command[1] == "export") ||
+                                 (command[0] == "config" && command[1] == "export"));
 }
 
 void PrintSummary(const std::vector<std::unique_ptr<ModuleRun>>& runs,
@@ -190,10 +192,13 @@ class ModuleLine final : public ProgressBoard {
 bool ServesAllModules(const std::vector<std::string>& command) {
   if (command.empty()) return false;
   const std::string& name = command[0];
-  if (name == "status" || name == "update" || name == "cnc" || name == "restart") return true;
+  if (name == "status" || name == "update" || name == "cnc" || name == "restart" ||
+      name == "backup") {
+    return true;
+  }
   if (command.size() < 2) return false;
   const std::string& verb = command[1];
-  if (name == "config") return verb == "show" || verb == "set";
+  if (name == "config") return verb == "show" || verb == "set" || verb == "export";
   if (name == "params") {
     return verb == "get" || verb == "set" || verb == "import" || verb == "export";
   }
@@ -204,8 +209,8 @@ bool ServesAllModules(const std::vector<std::string>& command) {
 int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err) {
   const std::string shown = run.command.empty() ? std::string() : run.command.front();
   if (!ServesAllModules(run.command)) {
-    err << "tarvenctl: --all serves status, cnc, restart, update, config show|set, params "
-           "get|set|import|export and image read|write, not '"
+    err << "tarvenctl: --all serves status, cnc, restart, update, backup, config "
+           "show|set|export, params get|set|import|export and image read|write, not '"
         << Shorten(shown) << "'\n";
     return kExitUsage;
   }

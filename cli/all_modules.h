@@ -31,7 +31,7 @@ struct AllModules {
       parse;
 };
 
-// The commands a run over all modules serves: "status", "config show", "image write", ...
+// The commands a run over all modules serves: "status", "backup", "config show", "image write", ...
 bool ServesAllModules(const std::vector<std::string>& command);
 
 // Runs the command on every module that answers as its application (a boot loader is listed as

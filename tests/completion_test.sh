@@ -66,13 +66,16 @@ complete_line() {
 }
 
 files="dir params.csv ram.bin rom.bin"
-commands="cnc config dac devices image io modbus params ports reg restart status update"
+commands="backup cnc config dac devices diff image io modbus params ports reg restart restore status update"
 
 # mode | line | expected candidates ("both": the same with and without '=' as a word break)
 cases=(
     "both|tarvenctl |$commands"
     "both|tarvenctl --|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version"
     "both|tarvenctl --device |"
+    "both|tarvenctl restore r|ram.bin rom.bin"
+    "both|tarvenctl restore x.tar --|--help --no-verify --only --ram-bank --yes"
+    "both|tarvenctl restore x.tar --ram-bank |main reserve"
     "both|tarvenctl --device sim-2 --all st|status"
     "both|tarvenctl --simulate --sim-state s.state st|status"
     "both|tarvenctl --sim-state r|ram.bin rom.bin"
@@ -80,7 +83,7 @@ cases=(
     "both|tarvenctl devices --|--help --json"
     "both|tarvenctl cnc |start stop"
     "both|tarvenctl restart --|--help"
-    "both|tarvenctl config |set show"
+    "both|tarvenctl config |export import set show"
     "both|tarvenctl config set |F= G= M= P= S= T= X= Z="
     "both|tarvenctl config set X=4 T=|"
     "both|tarvenctl config set X=4 --|--help --yes"

@@ -159,6 +159,24 @@ TEST(AllModules, UpdateAllAtOnceAndJsonPerModule) {
   EXPECT_EQ(list[3]["output"], "sent: 206728 bytes\nstate: application\nfirmware: 4.54\n");
 }
 
+// One backup file per module, named by its serial number.
+TEST(AllModules, BackupWritesOneFilePerModule) {
+  auto bus = Bench(3);
+  const fs::path dir =
+      fs::temp_directory_path() / ("tarven-all-backup-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const CtlResult r =
+      RunCtl({"--simulate", "--all", "backup", (dir / "{serial}.tar").string()}, bus);
+  EXPECT_EQ(r.code, 0) << r.err;
+  for (const char* serial : {"SIM00001", "SIM00002", "SIM00003"}) {
+    EXPECT_TRUE(fs::exists(dir / (std::string(serial) + ".tar"))) << serial;
+  }
+  const CtlResult same = RunCtl({"--simulate", "--all", "backup", (dir / "one.tar").string()}, bus);
+  EXPECT_EQ(same.code, 2);
+  fs::remove_all(dir);
+}
+
 TEST(AllModules, MisuseIsToldBeforeAnythingRuns) {
   const struct {
     std::vector<std::string> args;

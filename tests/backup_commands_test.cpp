@@ -1,0 +1,187 @@
+// backup, restore and diff against the simulated module: a whole module back byte for byte, a
+// damaged backup that writes nothing, a failed read that leaves no file, and config export and
+// import.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_fixture.h"
+#include "model/config_sector.h"
+#include "sim/sim_backend.h"
+
+namespace tarven::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BackupCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tarvenctl-backup-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    bus_ = std::make_shared<sim::SimBackend>();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  sim::SimulatedModule& module() { return bus_->module(); }
+  CtlResult Ctl(std::vector<std::string> args) {
+    args.insert(args.begin(), "--simulate");
+    return RunCtl(args, bus_, [](std::string_view) { return true; });
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+  }
+
+  fs::path dir_;
+  std::shared_ptr<sim::SimBackend> bus_;
+};
+
+// A module with recognisable bytes in every memory.
+void Fill(sim::SimulatedModule& module, std::uint8_t seed) {
+  for (std::size_t i = 0; i < module.flash.size(); ++i) {
+    module.flash[i] = static_cast<std::uint8_t>(i * 13 + seed);
+  }
+  for (std::size_t i = 0; i < module.ram.size(); ++i) {
+    module.ram[i] = static_cast<std::uint8_t>(i * 5 + seed);
+  }
+}
+
+TEST_F(BackupCommandsTest, BackupChangeRestoreGivesTheModuleBackByteForByte) {
+  Fill(module(), 1);
+  // A whole configuration sector, so that restore may write it.
+  Ctl({"config", "set", "X=4", "Z=1", "G=1", "M=0", "S=1", "T=7", "P=6", "F=0", "--yes"});
+  {
+    std::ofstream csv(Path("params.csv"));
+    csv << "number,value\n";
+    for (int n = 1; n <= 255; ++n) csv << n << ',' << n * 2 - 100 << '\n';
+  }
+  ASSERT_EQ(Ctl({"params", "import", Path("params.csv"), "--yes"}).code, 0);
+  const std::vector<std::uint8_t> flash = module().flash;
+  const std::vector<std::uint8_t> ram = module().ram;
+  const CtlResult backup = Ctl({"backup", Path("module.tar")});
+  ASSERT_EQ(backup.code, 0) << backup.err;
+
+  Fill(module(), 99);  // every memory changed
+  module().ram_main_bank.assign(module().ram_main_bank.size(), 0);
+  const CtlResult diff = Ctl({"diff", Path("module.tar")});
+  EXPECT_EQ(diff.code, 1);
+  EXPECT_NE(diff.out.find("rom: "), std::string::npos) << diff.out;
+  EXPECT_NE(diff.out.find("ram: "), std::string::npos);
+
+  const CtlResult restore = Ctl({"restore", Path("module.tar"), "--ram-bank", "main"});
+  ASSERT_EQ(restore.code, 0) << restore.err;
+  EXPECT_EQ(restore.out,
+            "config, params: written, verified\nrom: written, verified\namt: written, verified\n"
+            "kvp: written, verified\nram: written to the main bank (the module restarts; the RAM "
+            "is not read back)\n");
+  EXPECT_EQ(module().flash, flash) << "flash and configuration sector back byte for byte";
+  EXPECT_EQ(module().ram_main_bank, ram);
+  const CtlResult after = Ctl({"diff", Path("module.tar")});
+  EXPECT_EQ(after.code, 0) << after.out;
+  EXPECT_EQ(after.out, "");
+}
+
+TEST_F(BackupCommandsTest, BackupIsATarThatKeepsAnExistingFileAndLeavesNoneOnAFailedRead) {
+  std::ofstream(Path("kept.tar")) << "mine";
+  const CtlResult kept = Ctl({"backup", Path("kept.tar")});
+  EXPECT_EQ(kept.code, 1);
+  EXPECT_NE(kept.err.find("exists (--force replaces it)"), std::string::npos);
+  EXPECT_EQ(Read(Path("kept.tar")), "mine");
+
+  bus_->RefuseNthFetch(200);  // somewhere in the images
+  const CtlResult failed = Ctl({"backup", Path("failed.tar")});
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_NE(failed.err.find("no file was written"), std::string::npos) << failed.err;
+  EXPECT_FALSE(fs::exists(Path("failed.tar")));
+
+  ASSERT_EQ(Ctl({"backup", Path("kept.tar"), "--force"}).code, 0);
+  const std::string archive = Read(Path("kept.tar"));
+  EXPECT_EQ(archive.substr(0, 12), "manifest.txt");
+  EXPECT_EQ(archive.substr(257, 5), "ustar");
+}
+
+// A damaged backup is refused before the module is even opened: not one report goes.
+TEST_F(BackupCommandsTest, DamagedBackupWritesNothing) {
+  ASSERT_EQ(Ctl({"backup", Path("good.tar")}).code, 0);
+  const std::string good = Read(Path("good.tar"));
+  std::string flipped = good;
+  flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x20);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {{"empty", ""},
+               {"truncated", good.substr(0, good.size() / 3)},
+               {"a flipped byte", flipped},
+               {"not a backup", std::string(2048, '\0')}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(Path("bad.tar"), std::ios::binary | std::ios::trunc) << c.bytes;
+    bus_->StartRecording();
+    bus_->ClearLog();
+    const CtlResult r = Ctl({"restore", Path("bad.tar"), "--ram-bank", "main"});
+    bus_->StopRecording();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("not a usable backup: "), std::string::npos) << r.err;
+    EXPECT_TRUE(bus_->log().empty()) << "nothing went to the module";
+    EXPECT_EQ(Ctl({"diff", Path("bad.tar"), Path("good.tar")}).code, 2);
+  }
+}
+
+TEST_F(BackupCommandsTest, DiffNamesWhatChangedAndOnlyChoosesParts) {
+  ASSERT_EQ(Ctl({"backup", Path("a.tar")}).code, 0);
+  EXPECT_EQ(Ctl({"diff", Path("a.tar"), Path("a.tar")}).code, 0);
+  ASSERT_EQ(Ctl({"config", "set", "X=5", "--yes"}).code, 0);
+  ASSERT_EQ(Ctl({"params", "set", "7=-3", "--yes"}).code, 0);
+  module().flash[16] ^= 0xFF;  // the main ROM's byte 16
+  ASSERT_EQ(Ctl({"backup", Path("b.tar")}).code, 0);
+  const CtlResult diff = Ctl({"diff", Path("a.tar"), Path("b.tar")});
+  EXPECT_EQ(diff.code, 1);
+  EXPECT_NE(diff.out.find("config X: 4 -> 5\n"), std::string::npos) << diff.out;
+  EXPECT_NE(diff.out.find("param 7: 0 -> -3\n"), std::string::npos);
+  EXPECT_NE(diff.out.find("rom: 1 bytes differ, first at 0x08035810\n"), std::string::npos);
+
+  // Only the parameters go back: the configuration keeps X=5.
+  const CtlResult only = Ctl({"restore", Path("a.tar"), "--only", "params"});
+  EXPECT_EQ(only.code, 0) << only.err;
+  EXPECT_EQ(only.out, "params: written, verified\n");
+  EXPECT_NE(Ctl({"config", "show"}).out.find("X=5"), std::string::npos);
+  EXPECT_EQ(Ctl({"params", "get", "7"}).out, "7=0\n");
+
+  const CtlResult ram = Ctl({"restore", Path("a.tar"), "--only", "ram"});
+  EXPECT_EQ(ram.code, 2);
+  EXPECT_NE(ram.err.find("--ram-bank"), std::string::npos);
+  EXPECT_EQ(Ctl({"restore", Path("a.tar"), "--only", "rom,flash"}).code, 2);
+}
+
+TEST_F(BackupCommandsTest, ConfigExportAndImport) {
+  ASSERT_EQ(Ctl({"config", "set", "X=5", "T=12", "--yes"}).code, 0);
+  ASSERT_EQ(Ctl({"config", "export", Path("config.txt")}).code, 0);
+  EXPECT_EQ(Read(Path("config.txt")), Ctl({"config", "show"}).out);
+  ASSERT_EQ(Ctl({"config", "set", "X=4", "T=1", "--yes"}).code, 0);
+  ASSERT_EQ(Ctl({"config", "import", Path("config.txt")}).code, 0);
+  EXPECT_EQ(Ctl({"config", "show"}).out, Read(Path("config.txt")));
+
+  const std::vector<std::uint8_t> flash = module().flash;
+  std::ofstream(Path("bad.txt")) << "# a note\nX=4\nT=249\n";
+  const CtlResult bad = Ctl({"config", "import", Path("bad.txt")});
+  EXPECT_EQ(bad.code, 1);
+  EXPECT_NE(bad.err.find("line 3: 'T=249': the network address lies in 1..248; nothing was "
+                         "written"),
+            std::string::npos)
+      << bad.err;
+  EXPECT_EQ(module().flash, flash);
+}
+
+}  // namespace
+}  // namespace tarven::testing
