@@ -1,7 +1,10 @@
 // The real USB backend, on hidapi.
 //
 // hidapi keeps process-wide state, so hid_init runs with the first backend and hid_exit with
-// the last. The backend is used from one thread, like the rest of the module link.
+// the last. A backend is used from one thread, like the rest of its link; links on other threads
+// (one per module) have backends of their own. hidapi's enumeration and open keep a process-wide
+// error text that each call frees and replaces, so those calls take turns across backends; the
+// reports to an open device keep their errors with the device and go in parallel.
 
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
@@ -83,6 +86,7 @@ class HidapiBackend final : public Backend {
     paths.clear();
     // hidapi answers "none found" and "could not look" alike (a null list); both mean that no
     // module can be opened, so both give an empty list here.
+    const std::lock_guard lock(library_mutex);
     hid_device_info* list = hid_enumerate(vendor_id, product_id);
     for (const hid_device_info* info = list; info != nullptr; info = info->next) {
       if (info->path == nullptr) continue;
@@ -98,6 +102,7 @@ class HidapiBackend final : public Backend {
   bool EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
                         std::vector<DeviceInfo>& devices) override {
     devices.clear();
+    const std::lock_guard lock(library_mutex);
     hid_device_info* list = hid_enumerate(vendor_id, product_id);
     for (const hid_device_info* info = list; info != nullptr; info = info->next) {
       if (info->path == nullptr) continue;
@@ -117,7 +122,11 @@ class HidapiBackend final : public Backend {
   }
 
   Handle Open(const std::string& path) override {
-    hid_device* device = hid_open_path(path.c_str());
+    hid_device* device = nullptr;
+    {
+      const std::lock_guard lock(library_mutex);
+      device = hid_open_path(path.c_str());
+    }
     if (device == nullptr) {
       RecordOpenFailure(path);
       return kInvalidHandle;
