@@ -134,20 +134,11 @@ int BackupCommand(Context& context, const std::string& path, bool force) {
 std::optional<int> LoadBackup(Context& context, const char* what, const std::string& path,
                               Backup& backup) {
   std::string bytes;
-  const storage::ReadResult read = storage::ReadRegularFile(path, model::kMaxBackupSize, bytes);
-  const std::string name = Shorten(path, 80);
-  switch (read.status) {
-    case storage::ReadStatus::Read:
-      break;
-    case storage::ReadStatus::Missing:
-    case storage::ReadStatus::Failed:
-      return context.Fail(what,
-                          "cannot open " + name + ": " + storage::SystemReason(read.error_number));
-    case storage::ReadStatus::NotRegular:
-      return context.Fail(what, name + ": not a regular file");
-    case storage::ReadStatus::TooLarge:
-      return context.Fail(what, name + ": larger than any backup");
+  if (const auto failed =
+          context.ReadInputFile(what, path, model::kMaxBackupSize, "backup", bytes)) {
+    return failed;
   }
+  const std::string name = Shorten(path, 80);
   std::string why;
   if (!model::ReadBackup(bytes, backup, why)) {
     return context.Fail(what, name + ": not a usable backup: " + why);

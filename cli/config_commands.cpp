@@ -201,20 +201,11 @@ int ConfigExport(Context& context, const std::string& path, bool force) {
 // lines that begin with '#' are passed over. Every line is checked before anything is written.
 int ConfigImport(Context& context, const std::string& path, bool yes) {
   std::string text;
-  const storage::ReadResult read = storage::ReadRegularFile(path, kMaxParamsFileSize, text);
-  const std::string name = Shorten(path, 80);
-  switch (read.status) {
-    case storage::ReadStatus::Read:
-      break;
-    case storage::ReadStatus::Missing:
-    case storage::ReadStatus::Failed:
-      return context.Fail("config import",
-                          "cannot open " + name + ": " + storage::SystemReason(read.error_number));
-    case storage::ReadStatus::NotRegular:
-      return context.Fail("config import", name + ": not a regular file");
-    case storage::ReadStatus::TooLarge:
-      return context.Fail("config import", name + ": too large for a configuration file");
+  if (const auto failed = context.ReadInputFile("config import", path, kMaxParamsFileSize,
+                                                "configuration file", text)) {
+    return *failed;
   }
+  const std::string name = Shorten(path, 80);
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   std::vector<std::string> words;
   std::vector<std::size_t> line_numbers;
@@ -346,20 +337,11 @@ int ParamsExport(Context& context, const std::string& path, bool force) {
 
 int ParamsImport(Context& context, const std::string& path, bool yes) {
   std::string text;
-  const storage::ReadResult read = storage::ReadRegularFile(path, kMaxParamsFileSize, text);
-  const std::string name = Shorten(path, 80);
-  switch (read.status) {
-    case storage::ReadStatus::Read:
-      break;
-    case storage::ReadStatus::Missing:
-    case storage::ReadStatus::Failed:
-      return context.Fail("params import",
-                          "cannot open " + name + ": " + storage::SystemReason(read.error_number));
-    case storage::ReadStatus::NotRegular:
-      return context.Fail("params import", name + ": not a regular file");
-    case storage::ReadStatus::TooLarge:
-      return context.Fail("params import", name + ": too large for a parameter file");
+  if (const auto failed = context.ReadInputFile("params import", path, kMaxParamsFileSize,
+                                                "parameter file", text)) {
+    return *failed;
   }
+  const std::string name = Shorten(path, 80);
   std::map<std::size_t, std::int32_t> values;
   std::string why;
   if (!model::ParseParamsCsv(text, values, why, [](std::string_view t) { return Shorten(t); })) {

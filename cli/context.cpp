@@ -4,6 +4,7 @@
 
 #include "cli/access_hint.h"
 #include "device/device.h"
+#include "storage/file_io.h"
 
 namespace tarven::cli {
 
@@ -21,6 +22,25 @@ int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
     if (permission) err << AccessHint();
   }
   return status;
+}
+
+std::optional<int> Context::ReadInputFile(std::string_view what, const std::string& path,
+                                          std::size_t max_size, std::string_view kind,
+                                          std::string& bytes) const {
+  const storage::ReadResult read = storage::ReadRegularFile(path, max_size, bytes);
+  const std::string name = Shorten(path, 80);
+  switch (read.status) {
+    case storage::ReadStatus::Read:
+      return std::nullopt;
+    case storage::ReadStatus::Missing:
+    case storage::ReadStatus::Failed:
+      return Fail(what, "cannot open " + name + ": " + storage::SystemReason(read.error_number));
+    case storage::ReadStatus::NotRegular:
+      return Fail(what, name + ": not a regular file");
+    case storage::ReadStatus::TooLarge:
+      break;
+  }
+  return Fail(what, name + ": too large for a " + std::string(kind));
 }
 
 int Context::Finish(std::string_view what, const device::Outcome& outcome) const {

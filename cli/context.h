@@ -40,6 +40,13 @@ struct Context {
   std::optional<int> RefuseUnconfirmed(std::string_view what, std::string_view question,
                                        bool yes) const;
 
+  // Reads the ordinary file `path` (at most `max_size` bytes) that a command was given into
+  // `bytes`. When it cannot be read, says why ("cannot open F: REASON", "F: not a regular file",
+  // "F: too large for a KIND") and gives the exit status.
+  std::optional<int> ReadInputFile(std::string_view what, const std::string& path,
+                                   std::size_t max_size, std::string_view kind,
+                                   std::string& bytes) const;
+
   // "tarvenctl: WHAT: TEXT" on standard error; the exit status of a failed operation.
   int Fail(std::string_view what, std::string_view text) const;
   int Fail(std::string_view what, const device::Outcome& outcome) const;

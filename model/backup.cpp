@@ -96,7 +96,12 @@ std::string ConfigText(const ConfigValues& values) {
           break;
         }
       }
-      text += item ? " " + std::string(*item) : std::string(" (no item)");
+      if (item) {
+        text += ' ';
+        text += *item;
+      } else {
+        text += " (no item)";
+      }
     }
     text += '\n';
   }
