@@ -152,7 +152,7 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
   using Register = void (*)(CLI::App&, Action&);
   const Register groups[] = {RegisterStatusCommands, RegisterDeviceCommands, RegisterConfigCommands,
                              RegisterImageCommands,  RegisterModbusCommands, RegisterIoCommands,
-                             RegisterUpdateCommands};
+                             RegisterUpdateCommands, RegisterBackupCommands};
   if (const Register group = GroupOf(args)) {
     group(app, action);
   } else {

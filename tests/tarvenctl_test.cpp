@@ -169,7 +169,12 @@ TEST(Tarvenctl, UsageErrorsNameTheBadWordInOneLine) {
   }
   const Result help = Ctl({"--help"});
   EXPECT_EQ(help.code, 0);
-  EXPECT_NE(help.out.find("status"), std::string::npos);
+  // Every command is listed.
+  for (const char* command : {"status", "cnc", "restart", "devices", "config", "params", "image",
+                              "modbus", "ports", "io", "reg", "dac", "update", "backup", "restore",
+                              "diff"}) {
+    EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+  }
 }
 
 TEST(Tarvenctl, ShortenCutsLongTextByCharacters) {
