@@ -34,7 +34,7 @@ bool ReadConfigSector(const PageServices& services, QWidget* owner, model::Secto
     const BusyCursor busy;
     outcome = device::ReadFlashArea(services.link, model::AreaId::ConfigSector, sector);
   }
-  if (!outcome.ok() && !outcome.module_absent()) {
+  if (!outcome.ok() && !outcome.not_reached()) {
     services.dialogs.ShowMessage(owner, ApplicationTitle(), kReadFailed);
   }
   return outcome.ok();
@@ -50,7 +50,7 @@ void WriteConfigSector(const PageServices& services, QWidget* owner,
       return device::Outcome::Done();
     });
   }
-  if (outcome.ok() || outcome.module_absent()) return;
+  if (outcome.ok() || outcome.not_reached()) return;
   services.dialogs.ShowMessage(
       owner, ApplicationTitle(),
       outcome.failure == device::Failure::ReadBeforeWrite ? kWriteNotDone : kWriteFailed);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -93,6 +94,12 @@ int main(int argc, char** argv) {
     tarven::device::LinkOptions link_options;
     link_options.simulated = session->simulator_shared();
     link_options.trace = options.trace ? &std::cerr : nullptr;
+    // One program per module at a time. A button waits a little for a module another program
+    // is using; the status tick does not wait at all.
+    link_options.locks = session->simulator() != nullptr
+                             ? session->simulator()->module_locks()
+                             : tarven::device::SystemModuleLocks("tarven");
+    link_options.lock_wait = std::chrono::milliseconds(1000);
     std::shared_ptr<tarven::device::Link> link = tarven::device::MakeLink(link_options);
     if (!options.device.empty()) {
       // The window talks to one module all its run; one that is not there now is an error, with

@@ -136,6 +136,10 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
   setGeometry(
       QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
 
+  link_->SetBusyHandler([this](const device::SearchReport::Busy& busy) {
+    if (!in_status_tick_) TellModuleBusy(busy);
+  });
+
   Timer1 = new QTimer(this);
   Timer1->setInterval(kStatusPollMs);
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);

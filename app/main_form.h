@@ -227,6 +227,11 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   QSet<const QWidget*> value_boxes_set_up_;
   // Whether the last tick read the application; its return re-applies the run state.
   bool application_seen_last_tick_ = false;
+  // A handler that found its module held by another program says so, once per handler; the
+  // tick says nothing and keeps what it shows.
+  void TellModuleBusy(const device::SearchReport::Busy& busy);
+  bool in_status_tick_ = false;
+  bool busy_told_ = false;
   ConfigPage* config_page_ = nullptr;  // owned by its stand-in page
   struct Pages;
   std::unique_ptr<Pages> pages_;  // made with the window's layout

@@ -164,7 +164,7 @@ void ImagePage::ReadImage() {
       RedrawImage(0, model::Area(id_).size / 2);
     }
   }
-  if (outcome.module_absent()) return;
+  if (outcome.not_reached()) return;
   if (outcome.failure == device::Failure::CncLeftStopped) {
     SaveImageFile(name);
     services_.dialogs.ShowMessage(window(), ApplicationTitle(), kCncLeftStopped);
@@ -185,7 +185,7 @@ void ImagePage::WriteFlashImage() {
     const BusyCursor busy;
     outcome = device::WriteFlashArea(services_.link, id_, image_);
   }
-  if (!outcome.ok() && !outcome.module_absent()) {
+  if (!outcome.ok() && !outcome.not_reached()) {
     services_.dialogs.ShowMessage(window(), ApplicationTitle(), kWriteFailed);
   }
 }
@@ -198,7 +198,7 @@ void ImagePage::WriteRamImage(device::RamBank bank) {
     const BusyCursor busy;
     outcome = device::WriteRam(services_.link, image_, bank);
   }
-  if (!outcome.ok() && !outcome.module_absent()) {
+  if (!outcome.ok() && !outcome.not_reached()) {
     services_.dialogs.ShowMessage(window(), ApplicationTitle(), kWriteFailed);
   }
 }

@@ -2,6 +2,10 @@
 // restart of the module.
 
 #include <QPushButton>
+#include <QTimer>
+#include <chrono>
+
+#include "app/application_title.h"
 
 #include "app/cursor.h"
 #include "app/main_form.h"
@@ -24,10 +28,18 @@ QString NotAvailable() {
 }  // namespace
 
 void TMainForm::Timer1Timer() {
+  // The tick does not wait for a module another program holds: it skips this second and keeps
+  // what it shows, rather than telling "не подключен" of a module that is there.
+  const std::chrono::milliseconds handler_wait = link_->lock_wait();
+  link_->SetLockWait(std::chrono::milliseconds(0));
+  in_status_tick_ = true;
   const device::StatusReading reading = device::PollStatus(
       *link_, [this](device::Handle handle, std::uint8_t run_flag, std::uint8_t ext_dac_flag) {
         RefreshSignalPage(handle, PageControl1->currentIndex(), run_flag, ext_dac_flag);
       });
+  in_status_tick_ = false;
+  link_->SetLockWait(handler_wait);
+  if (reading.outcome.failure == device::Failure::ModuleBusy) return;
   // Whatever the exchange showed while it ran, the window is idle once the tick's handle is closed.
   if (reading.presence != device::Presence::Absent) RestoreDefaultCursor();
   ShowModuleState(reading.presence);
@@ -158,6 +170,22 @@ void TMainForm::RefreshSignalPage(device::Handle handle, int page, std::uint8_t 
     device::SendBareCommand(*link_, handle, device::CmdExtDacOff);
   }
   if (live != nullptr && page >= kDacPage) live->Refresh(tick);
+}
+
+void TMainForm::TellModuleBusy(const device::SearchReport::Busy& busy) {
+  if (busy_told_) return;
+  busy_told_ = true;
+  // Told once the handler has returned to the event loop: the box's own event loop must not run
+  // a status tick in the middle of the handler's search. One box per handler.
+  const QString where = Text(busy.location.empty() ? busy.path : busy.location);
+  const QString who = Text(device::DescribeHolder(busy.holder));
+  QTimer::singleShot(0, this, [this, where, who] {
+    busy_told_ = false;
+    dialogs().ShowMessage(this, ApplicationTitle(),
+                          QStringLiteral("Модуль %1 занят другой программой: %2.\n"
+                                         "Команда не отправлена, повторите позже.")
+                              .arg(where, who));
+  });
 }
 
 void TMainForm::Button8Click() {

@@ -216,7 +216,10 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
   }
   std::vector<dev::DeviceProbe> probes;
   {
-    const std::unique_ptr<dev::Link> probe_link = dev::MakeLink({run.link_options.simulated});
+    dev::LinkOptions probe_options;
+    probe_options.simulated = run.link_options.simulated;
+    probe_options.locks = run.link_options.locks;
+    const std::unique_ptr<dev::Link> probe_link = dev::MakeLink(probe_options);
     if (!dev::ProbeDevices(*probe_link, probes)) {
       err << "tarvenctl: --all: the system's list of HID devices cannot be read\n";
       return kExitFailed;
@@ -225,7 +228,8 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
   std::vector<std::unique_ptr<ModuleRun>> runs;
   std::vector<dev::DeviceProbe> left_alone;
   for (dev::DeviceProbe& probe : probes) {
-    if (probe.personality != dev::Personality::Application) {
+    // A module another program holds was not asked what it runs; its own run waits for it.
+    if (probe.personality != dev::Personality::Application && !probe.busy) {
       left_alone.push_back(std::move(probe));
       continue;
     }
@@ -303,6 +307,7 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
       link->Pin(dev::PinFor(module->device.info));
       Context context{module->out, module->err, *link, confirm};
       context.simulated = run.simulated;
+      context.command_hold.emplace(*link);
       module->status = module->action(context);
       module->ran = true;
       module->seconds =

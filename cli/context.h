@@ -33,6 +33,9 @@ struct Context {
   bool simulated = false;
   // Where the serial ports are listed from; empty for the system's ports.
   comport::PortSource serial_ports{};
+  // Keeps the module locked against other programs for the command's whole length. A command
+  // that runs until Ctrl-C lets go of it and locks the module per exchange instead.
+  std::optional<device::Link::Hold> command_hold{};
 
   // Whether a write may go ahead: `yes` (the command's --yes), or the user's yes to `question`.
   // Otherwise says why on standard error and gives the exit status: kExitFailed when the answer

@@ -44,6 +44,8 @@ nlohmann::ordered_json Json(const dev::DeviceProbe& probe) {
   object["bootloader"] = probe.boot_version
                              ? nlohmann::ordered_json(model::BootVersionText(*probe.boot_version))
                              : nlohmann::ordered_json(nullptr);
+  object["busy"] = probe.busy ? nlohmann::ordered_json(dev::DescribeHolder(*probe.busy))
+                              : nlohmann::ordered_json(nullptr);
   object["fix"] =
       probe.permission ? nlohmann::ordered_json(AccessHint()) : nlohmann::ordered_json(nullptr);
   return object;
@@ -74,7 +76,8 @@ int Devices(Context& context, bool json) {
   std::string untold;
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const dev::DeviceProbe& probe : probes) {
-    any_module |= IsModule(probe);
+    // One that another program holds was not asked, but is in use as a module.
+    any_module |= IsModule(probe) || probe.busy.has_value();
     if (const std::string versions = UntoldVersions(probe); untold.empty() && !versions.empty()) {
       untold = "the module at " + probe.info.path + " did not tell its " + versions;
     }

@@ -369,12 +369,17 @@ int Io(Context& context, IoOptions options) {
   std::string why;
   if (!options.csv.empty() && !log.Open(options.csv, why)) return context.Fail("io", why);
   const InterruptRequest interrupt;
+  // Other programs may use the module between snapshots: each holds it only while it is taken.
+  context.command_hold.reset();
   std::array<std::int64_t, 4> totals{};
   std::uint64_t taken = 0, incomplete = 0;
   std::string last_failure;
   auto next = std::chrono::steady_clock::now();
   while (!interrupt.requested() && (options.count == 0 || taken < options.count)) {
-    Snapshot s = TakeSnapshot(context.link);
+    Snapshot s = [&context] {
+      const dev::Link::Hold hold(context.link);
+      return TakeSnapshot(context.link);
+    }();
     s.watching = true;
     for (std::size_t i = 0; i < 4; ++i) {
       if (s.live.encoder_changes[i]) totals[i] += *s.live.encoder_changes[i];

@@ -54,6 +54,8 @@ int Status(Context& context, bool json) {
                 {"ext-dac", std::nullopt}};
       break;
   }
+  // A module that another program holds was not asked anything: it is there, and in use.
+  if (reading.outcome.failure == dev::Failure::ModuleBusy) fields.front().second = "busy";
   if (json) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const auto& [key, value] : fields) {

@@ -21,19 +21,23 @@ namespace {
 // The most simulated modules a bench may have.
 constexpr int kMaxSimulatedModules = 64;
 
+
 struct GlobalOptions {
   int simulate = 0;  // simulated modules; 0 for USB
   double sim_wire_ms = 0;
   bool trace = false;
   std::string sim_state;
   std::string device;
+  // How long a command waits for a module that another program is using.
+  double wait_seconds = 5;
   bool all = false;
   bool json = false;
 };
 
 // Global options that take the next word as their value.
 bool TakesValue(std::string_view word) {
-  return word == "--sim-state" || word == "--device" || word == "--sim-wire-time";
+  return word == "--sim-state" || word == "--device" || word == "--sim-wire-time" ||
+         word == "--wait";
 }
 
 // The first word of `args` that no command or option took, as CLI11 left it after a failed parse.
@@ -140,6 +144,10 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
                    "talk to the module with this hidraw path, USB location or serial number (see "
                    "'devices')")
         ->type_name("SELECTOR");
+    app.add_option("--wait", options->wait_seconds,
+                   "wait up to SECONDS for a module that another program is using (5)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 3600.0));
     app.add_flag("--all", options->all,
                  "run the command on every module at once, one block and a summary line each");
     app.add_flag("--json", options->json, "with --all: one JSON object per module");
@@ -245,6 +253,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   device::LinkOptions link_options;
   link_options.simulated = session->simulator_shared();
   link_options.trace = options.trace ? &err : nullptr;
+  // One program per module at a time: the simulated bench's modules are this process's own, and
+  // are locked among its links only.
+  link_options.locks = session->simulator() != nullptr ? session->simulator()->module_locks()
+                                                       : device::SystemModuleLocks("tarvenctl");
+  link_options.lock_wait =
+      std::chrono::milliseconds(static_cast<std::int64_t>(options.wait_seconds * 1000.0 + 0.5));
   int result = kExitOk;
   if (options.all) {
     AllModules all;
@@ -272,6 +286,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Context context{out, err, *link, std::move(confirm)};
     context.simulated = session->simulator() != nullptr;
     context.serial_ports = std::move(serial_ports);
+    context.command_hold.emplace(*link);
     result = action(context);
   }
   if (!session->Finish(error)) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -102,15 +103,40 @@ bool PinMatches(const DevicePin& pin, const hid::DeviceInfo& device) {
 
 }  // namespace
 
-bool Link::Candidates(const TModuleId& module, std::vector<std::string>& paths) {
-  if (!pin_) return backend_->Enumerate(module.VendorId, module.ProductId, paths);
-  paths.clear();
-  std::vector<hid::DeviceInfo> devices;
-  if (!backend_->EnumerateDevices(module.VendorId, module.ProductId, devices)) return false;
-  for (const hid::DeviceInfo& device : devices) {
-    if (PinMatches(*pin_, device)) paths.push_back(device.path);
+bool Link::Candidates(const TModuleId& module, std::vector<hid::DeviceInfo>& devices) {
+  devices.clear();
+  std::vector<hid::DeviceInfo> present;
+  if (!backend_->EnumerateDevices(module.VendorId, module.ProductId, present)) return false;
+  for (hid::DeviceInfo& device : present) {
+    if (!pin_ || PinMatches(*pin_, device)) devices.push_back(std::move(device));
   }
   return true;
+}
+
+std::string LockKey(const hid::DeviceInfo& device) {
+  if (!device.usb_location.empty()) return "location " + device.usb_location;
+  return "path " + device.path;
+}
+
+Link::LockState Link::LockDevice(const hid::DeviceInfo& device,
+                                 std::chrono::steady_clock::time_point deadline,
+                                 LockHolder& holder) {
+  if (!locks_) return LockState::Unlocked;
+  const std::string key = LockKey(device);
+  if (held_locks_.count(key) != 0) return LockState::AlreadyHeld;
+  for (;;) {
+    LockAttempt attempt = locks_->TryTake(key);
+    if (attempt.lock) {
+      held_locks_[key] = std::move(attempt.lock);
+      return LockState::Taken;
+    }
+    if (!attempt.busy) return LockState::Unlocked;
+    holder = attempt.holder;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return LockState::Busy;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(20), deadline - now));
+  }
 }
 
 bool Link::PinToLastOpened() {
@@ -129,34 +155,48 @@ bool Link::PinToLastOpened() {
 }
 
 Handle Link::OpenModule(TModuleId& module) {
+  // A search that stops at a device another program holds learns nothing of it: the record
+  // keeps what the last search found.
+  const bool found_before = module.Found;
   module.Found = false;
   last_search_ = SearchReport{};
   last_opened_path_.clear();
   if (!backend_) return kInvalidHandle;
-  std::vector<std::string> paths;
-  if (!Candidates(module, paths)) return kInvalidHandle;
-  for (const std::string& path : paths) {
-    if (path.empty()) continue;
-    Handle handle = backend_->Open(path);
+  std::vector<hid::DeviceInfo> devices;
+  if (!Candidates(module, devices)) return kInvalidHandle;
+  const auto deadline = std::chrono::steady_clock::now() + lock_wait_;
+  for (const hid::DeviceInfo& device : devices) {
+    if (device.path.empty()) continue;
+    LockHolder holder;
+    const LockState lock = LockDevice(device, deadline, holder);
+    if (lock == LockState::Busy) {
+      last_search_.busy = SearchReport::Busy{device.path, device.usb_location, holder};
+      module.Found = found_before;
+      if (busy_handler_) busy_handler_(*last_search_.busy);
+      return kInvalidHandle;
+    }
+    Handle handle = backend_->Open(device.path);
     if (handle == kInvalidHandle) {
       last_search_.unopened.push_back(
-          {path, backend_->OpenFailureReason(), backend_->OpenFailureIsPermission()});
-      continue;
-    }
-    if (IsPersonality(handle, module)) {
+          {device.path, backend_->OpenFailureReason(), backend_->OpenFailureIsPermission()});
+    } else if (IsPersonality(handle, module)) {
       module.Found = true;
-      last_opened_path_ = path;
+      last_opened_path_ = device.path;
       return handle;
+    } else {
+      backend_->Close(handle);
     }
-    backend_->Close(handle);
+    if (lock == LockState::Taken) UnlockDevice(device);
   }
   return kInvalidHandle;
 }
 
 void Link::CloseModule(Handle& handle) {
-  if (handle == kInvalidHandle) return;
-  if (backend_) backend_->Close(handle);
-  handle = kInvalidHandle;
+  if (handle != kInvalidHandle) {
+    if (backend_) backend_->Close(handle);
+    handle = kInvalidHandle;
+  }
+  if (hold_depth_ == 0) held_locks_.clear();
 }
 
 bool Link::SendCommand(Handle handle, const TModuleCommand& command) {

@@ -6,8 +6,10 @@
 // bytes 3..14 Param1..Param3 little-endian, bytes 15..64 zero.
 // Data report: byte 0 report id 0, bytes 1..64 the next bytes of the stream.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "device/hid.h"
+#include "device/module_lock.h"
 #include "model/memory_areas.h"
 
 namespace tarven::device {
@@ -102,7 +105,20 @@ struct SearchReport {
     bool permission = false;  // refused for want of permission
   };
   std::vector<Unopened> unopened;
+  // A device that another program holds, where the search stopped without sending it a report:
+  // a later device would not be the first that passes.
+  struct Busy {
+    std::string path;
+    std::string location;  // empty when the platform does not tell
+    LockHolder holder;
+  };
+  std::optional<Busy> busy;
 };
+
+// The name of the lock that keeps other programs off a device: its USB location, which stays
+// the same while the module goes into its boot loader and back, or its path where the platform
+// tells no location.
+std::string LockKey(const hid::DeviceInfo& device);
 // One device among several with the module's ids: the one a link is held to. A location is the
 // same for whatever is plugged into that port, so a module is followed by it through its boot
 // loader and back, while its path may change on the way.
@@ -143,7 +159,8 @@ class Link {
   // order: vendor and product id, feature report length 65, the answer to CmdIdentify. Returns the
   // open handle of the first device that passes and sets module.Found; otherwise kInvalidHandle
   // and Found false. Every device skipped after it was opened is closed again. With a pin, only
-  // the device it names is considered.
+  // the device it names is considered. A search that stops at a device another program holds
+  // (see SetModuleLocks) returns kInvalidHandle and leaves Found as it was.
   Handle OpenModule(TModuleId& module);
 
   const SearchReport& LastSearch() const { return last_search_; }
@@ -166,8 +183,51 @@ class Link {
   // its reports from the count at its start.
   std::uint64_t ReportsExchanged() const { return reports_exchanged_; }
 
-  // Closes the handle (when valid) and sets it to kInvalidHandle.
+  // Closes the handle (when valid) and sets it to kInvalidHandle. Lets go of the module's lock
+  // unless a Hold keeps it.
   void CloseModule(Handle& handle);
+
+  // One program per module at a time. With locks set, a search takes a device's lock before it
+  // sends it anything; it waits up to the lock wait for a device another program holds, and then
+  // stops there (LastSearch().busy says who holds it). The lock of the device a search opened is
+  // kept until the handle is closed, or while a Hold lives until the last Hold ends; the locks
+  // of devices passed over are let go at once. Without locks nothing is locked.
+  void SetModuleLocks(std::shared_ptr<ModuleLocks> locks) { locks_ = std::move(locks); }
+  const std::shared_ptr<ModuleLocks>& module_locks() const { return locks_; }
+  void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+  std::chrono::milliseconds lock_wait() const { return lock_wait_; }
+  // Told whenever a search finds its device held by another program (the window says so).
+  void SetBusyHandler(std::function<void(const SearchReport::Busy&)> handler) {
+    busy_handler_ = std::move(handler);
+  }
+
+  // Keeps every module lock this link takes from its construction to its end, across handles:
+  // a command that talks to its module in several exchanges holds it for its whole length.
+  // Holds nest.
+  class Hold {
+   public:
+    explicit Hold(Link& link) : link_(link) { ++link_.hold_depth_; }
+    ~Hold() {
+      if (--link_.hold_depth_ == 0) link_.held_locks_.clear();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    Link& link_;
+  };
+
+  enum class LockState {
+    Taken,        // taken now
+    AlreadyHeld,  // this link held it already
+    Busy,         // another holder has it (`holder` says who)
+    Unlocked,     // no locks, or the lock folder cannot be used: go on unlocked
+  };
+  // Takes the lock of `device` for this link, waiting until `deadline` while another holds it.
+  LockState LockDevice(const hid::DeviceInfo& device, std::chrono::steady_clock::time_point deadline,
+                       LockHolder& holder);
+  // Lets go of the lock of `device` (one passed over).
+  void UnlockDevice(const hid::DeviceInfo& device) { held_locks_.erase(LockKey(device)); }
 
   // Sends one command frame. False with the invalid handle or when the device refuses it.
   bool SendCommand(Handle handle, const TModuleCommand& command);
@@ -198,9 +258,14 @@ class Link {
   bool IsPersonality(Handle handle, const TModuleId& module);
 
   // The paths of the present devices with the module's ids, held to the pin when there is one.
-  bool Candidates(const TModuleId& module, std::vector<std::string>& paths);
+  bool Candidates(const TModuleId& module, std::vector<hid::DeviceInfo>& devices);
 
   std::shared_ptr<hid::Backend> backend_;
+  std::shared_ptr<ModuleLocks> locks_;
+  std::chrono::milliseconds lock_wait_{0};
+  std::function<void(const SearchReport::Busy&)> busy_handler_;
+  std::map<std::string, std::unique_ptr<HeldLock>> held_locks_;
+  int hold_depth_ = 0;
   std::optional<DevicePin> pin_;
   std::string last_opened_path_;
   SearchReport last_search_;
@@ -214,6 +279,10 @@ struct LinkOptions {
   std::shared_ptr<hid::Backend> simulated;
   // Every feature report in hex with its direction is written here when set.
   std::ostream* trace = nullptr;
+  // The module locks the link takes (see Link::SetModuleLocks), and how long a search waits for
+  // a module another program holds.
+  std::shared_ptr<ModuleLocks> locks;
+  std::chrono::milliseconds lock_wait{0};
 };
 // A link as the options ask. Where the platform's HID access cannot be had, the link finds no
 // module.

@@ -1,5 +1,6 @@
 #include "device/device_probe.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "device/device.h"
@@ -45,28 +46,53 @@ void Ask(Link& link, Handle handle, DeviceProbe& probe) {
 
 }  // namespace
 
+namespace {
+
+DeviceProbe Probe(Link& link, hid::DeviceInfo info,
+                  std::chrono::steady_clock::time_point deadline) {
+  DeviceProbe probe;
+  probe.info = std::move(info);
+  hid::Backend* hid = link.backend();
+  LockHolder holder;
+  const Link::LockState lock = link.LockDevice(probe.info, deadline, holder);
+  if (lock == Link::LockState::Busy) {
+    probe.busy = holder;
+    return probe;
+  }
+  Handle& handle = link.HidHandle;
+  handle = hid->Open(probe.info.path);
+  if (handle == kInvalidHandle) {
+    probe.open_error = hid->OpenFailureReason();
+    probe.permission = hid->OpenFailureIsPermission();
+  } else {
+    probe.opened = true;
+    HandleGuard guard(link, handle);
+    Ask(link, handle, probe);
+  }
+  if (lock == Link::LockState::Taken) link.UnlockDevice(probe.info);
+  return probe;
+}
+
+}  // namespace
+
 bool ProbeDevices(Link& link, std::vector<DeviceProbe>& probes) {
   probes.clear();
   hid::Backend* hid = link.backend();
   if (hid == nullptr) return false;
   std::vector<hid::DeviceInfo> devices;
   if (!hid->EnumerateDevices(kModuleVendorId, kModuleProductId, devices)) return false;
-  for (hid::DeviceInfo& info : devices) {
+  const auto now = std::chrono::steady_clock::now();
+  for (hid::DeviceInfo& info : devices) probes.push_back(Probe(link, std::move(info), now));
+  return true;
+}
+
+DeviceProbe ProbeDevice(Link& link, hid::DeviceInfo info) {
+  if (link.backend() == nullptr) {
     DeviceProbe probe;
     probe.info = std::move(info);
-    Handle& handle = link.HidHandle;
-    handle = hid->Open(probe.info.path);
-    if (handle == kInvalidHandle) {
-      probe.open_error = hid->OpenFailureReason();
-      probe.permission = hid->OpenFailureIsPermission();
-    } else {
-      probe.opened = true;
-      HandleGuard guard(link, handle);
-      Ask(link, handle, probe);
-    }
-    probes.push_back(std::move(probe));
+    return probe;
   }
-  return true;
+  return Probe(link, std::move(info), std::chrono::steady_clock::now());
 }
 
 std::string DescribeAnswer(const DeviceProbe& probe) {
@@ -92,6 +118,7 @@ std::string DescribeAnswer(const DeviceProbe& probe) {
     case Personality::NotAsked:
       break;
   }
+  if (probe.busy) return "in use by " + DescribeHolder(*probe.busy);
   if (!probe.opened)
     return "cannot be opened: " +
            (probe.open_error.empty() ? std::string(kNotAvailable) : probe.open_error);

@@ -33,17 +33,24 @@ struct DeviceProbe {
   // loader's own version.
   std::optional<std::uint32_t> firmware_version;
   std::optional<std::uint32_t> boot_version;
+  // Another program held it: it was not opened, and who holds it.
+  std::optional<LockHolder> busy;
 };
 
-// Probes every present device with the module's ids, in the platform's order. Each is opened,
-// asked and closed again; only a device whose feature report length is the module's is sent a
-// report. False when the platform cannot list its devices.
+// Probes every present device with the module's ids, in the platform's order. Each is locked,
+// opened, asked, closed and let go again; only a device whose feature report length is the
+// module's is sent a report, and none that another program holds (that one is listed as busy,
+// with its holder). False when the platform cannot list its devices.
 bool ProbeDevices(Link& link, std::vector<DeviceProbe>& probes);
+
+// Probes one device the same way.
+DeviceProbe ProbeDevice(Link& link, hid::DeviceInfo info);
 
 const char* PersonalityName(Personality personality);
 
 // What answered, in words: "application, firmware 4.54", "boot loader 1.2, firmware 4.54",
-// "cannot be opened: REASON", "not the module (...)", "does not answer the identify command".
+// "cannot be opened: REASON", "not the module (...)", "does not answer the identify command",
+// "in use by tarven (pid 4711)".
 std::string DescribeAnswer(const DeviceProbe& probe);
 
 }  // namespace tarven::device

@@ -35,43 +35,54 @@ std::string ListDevices(const std::vector<DeviceProbe>& probes) {
 
 Selection SelectDevice(Link& link, const std::string& selector) {
   Selection selection;
-  std::vector<DeviceProbe> probes;
-  if (!ProbeDevices(link, probes)) {
+  std::vector<hid::DeviceInfo> devices;
+  if (link.backend() == nullptr ||
+      !link.backend()->EnumerateDevices(kModuleVendorId, kModuleProductId, devices)) {
     selection.error = "the system's list of HID devices cannot be read";
     return selection;
   }
-  // A path names one device; a location or a serial number may be shared (a hub's port answers
-  // for whatever is behind it only once, but two modules may carry one serial number).
-  std::vector<const DeviceProbe*> matches;
+  // The choice is made from what the system tells of each device, before any of them is sent a
+  // report: only the chosen one is asked. A path names one device; a location or a serial number
+  // may be shared (two modules may carry one serial number).
+  std::vector<const hid::DeviceInfo*> matches;
   for (const auto field :
        {&hid::DeviceInfo::path, &hid::DeviceInfo::usb_location, &hid::DeviceInfo::serial_number}) {
-    for (const DeviceProbe& probe : probes) {
-      if (!(probe.info.*field).empty() && probe.info.*field == selector) matches.push_back(&probe);
+    for (const hid::DeviceInfo& device : devices) {
+      if (!(device.*field).empty() && device.*field == selector) matches.push_back(&device);
     }
     if (!matches.empty()) break;
   }
+  // What is there, for a choice that cannot be made (devices another program holds are listed
+  // as busy, not asked).
+  const auto present = [&link] {
+    std::vector<DeviceProbe> probes;
+    ProbeDevices(link, probes);
+    return probes;
+  };
   const std::string quoted = "'" + selector + "'";
   if (matches.empty()) {
-    selection.error = WithList("no device matches " + quoted, probes);
+    selection.error = WithList("no device matches " + quoted, present());
     return selection;
   }
   if (matches.size() > 1) {
     std::string places;
-    for (const DeviceProbe* probe : matches) {
+    for (const hid::DeviceInfo* device : matches) {
       places += (places.empty() ? "" : ", ") +
-                (probe->info.usb_location.empty() ? probe->info.path : probe->info.usb_location);
+                (device->usb_location.empty() ? device->path : device->usb_location);
     }
     selection.error = WithList(quoted + " matches " + std::to_string(matches.size()) +
                                    " devices (" + places + "); choose one by its location or path",
-                               probes);
+                               present());
     return selection;
   }
-  const DeviceProbe& chosen = *matches.front();
-  if (!IsModule(chosen)) {
+  const DeviceProbe chosen = ProbeDevice(link, *matches.front());
+  // One that another program holds cannot be asked now: the link is held to it, and the
+  // command's own search waits for it and says who holds it when it does not come free.
+  if (!chosen.busy && !IsModule(chosen)) {
     selection.error =
         WithList(quoted + " is " + chosen.info.path +
                      ", which is not a module that answers: " + DescribeAnswer(chosen),
-                 probes);
+                 present());
     return selection;
   }
   selection.ok = true;

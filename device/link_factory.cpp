@@ -11,7 +11,10 @@ std::unique_ptr<Link> MakeLink(const LinkOptions& options) {
   if (backend && options.trace != nullptr) {
     backend = std::make_shared<hid::TraceBackend>(std::move(backend), *options.trace);
   }
-  return std::make_unique<Link>(std::move(backend));
+  auto link = std::make_unique<Link>(std::move(backend));
+  link->SetModuleLocks(options.locks);
+  link->SetLockWait(options.lock_wait);
+  return link;
 }
 
 }  // namespace tarven::device

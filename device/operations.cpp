@@ -32,6 +32,12 @@ bool Exchange::OpenBootLoader() {
 
 Outcome WhyNoModule(const Link& link) {
   const SearchReport& search = link.LastSearch();
+  if (search.busy) {
+    Outcome outcome = Outcome::Failed(Failure::ModuleBusy);
+    outcome.subject = search.busy->location.empty() ? search.busy->path : search.busy->location;
+    outcome.reason = DescribeHolder(search.busy->holder);
+    return outcome;
+  }
   if (search.not_answering > 0) return Outcome::Failed(Failure::NoIdentify);
   if (!search.unopened.empty()) {
     Outcome outcome = Outcome::Failed(Failure::NoAccess);
@@ -43,7 +49,9 @@ Outcome WhyNoModule(const Link& link) {
 }
 
 Outcome WhyNoApplication(const Link& link) {
-  if (link.LastSearch().boot_loaders > 0) return Outcome::Failed(Failure::BootLoaderOnly);
+  if (!link.LastSearch().busy && link.LastSearch().boot_loaders > 0) {
+    return Outcome::Failed(Failure::BootLoaderOnly);
+  }
   return WhyNoModule(link);
 }
 
@@ -78,6 +86,11 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
     reading.ext_dac_flag = answer[5];
     reading.outcome = exchange.outcome();
     if (while_open) while_open(exchange.handle(), reading.run_flag, reading.ext_dac_flag);
+    return reading;
+  }
+  // A module another program holds is left alone: not looked at as its boot loader either.
+  if (exchange.outcome().failure == Failure::ModuleBusy) {
+    reading.outcome = exchange.outcome();
     return reading;
   }
   const bool device_was_silent = link.LastSearch().not_answering > 0;

@@ -42,6 +42,8 @@ std::string Describe(const Outcome& outcome) {
              report() + "); the CNC was left stopped";
     case Failure::InvalidRequest:
       return "invalid request";
+    case Failure::ModuleBusy:
+      return "the module at " + outcome.subject + " is in use by " + outcome.reason;
   }
   return "failed";
 }

@@ -23,6 +23,8 @@ enum class Failure {
   CncLeftStopped,    // the RAM arrived whole, but the command that starts the CNC again was
                      // refused (`report`): the data is good, and the CNC stands
   InvalidRequest,    // the tool asked for something that does not fit (a fault of the caller)
+  ModuleBusy,        // another program holds the module: `subject` is where it is (its USB
+                     // location, or its path), `reason` who holds it; nothing was sent to it
 };
 
 enum class Direction { Send, Fetch };
@@ -46,6 +48,9 @@ struct Outcome {
     return failure == Failure::NoModule || failure == Failure::BootLoaderOnly ||
            failure == Failure::NoIdentify || failure == Failure::NoAccess;
   }
+  // Nothing was sent: the module was absent, or another program held it. The window's handlers
+  // end without a word of their own then (the window tells of a held module where it finds one).
+  bool not_reached() const { return module_absent() || failure == Failure::ModuleBusy; }
   explicit operator bool() const { return ok(); }
 
   static Outcome Done() { return {}; }

@@ -279,4 +279,10 @@ void SimBackend::Record(ReportRecord::Direction direction, const SimDevice* devi
   log_.push_back(std::move(record));
 }
 
+std::shared_ptr<device::ModuleLocks> SimBackend::module_locks() {
+  const std::lock_guard lock(mutex_);
+  if (!module_locks_) module_locks_ = device::PrivateModuleLocks(device::ThisProgramName());
+  return module_locks_;
+}
+
 }  // namespace tarven::sim

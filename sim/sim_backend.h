@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/hid.h"
+#include "device/module_lock.h"
 #include "sim/simulated_module.h"
 
 namespace tarven::sim {
@@ -47,6 +48,9 @@ class SimBackend : public hid::Backend {
   SimBackend();
 
   SimulatedModule& module() { return *devices_.front().module; }
+  // The locks of this bench's modules, shared by every link over this bus: the modules exist in
+  // this process only, so only its links contend for them. Made on first use.
+  std::shared_ptr<device::ModuleLocks> module_locks();
   std::vector<SimDevice>& devices() { return devices_; }
   // Adds a device before (front = true) or after the ones present; returns its path.
   std::string AddDecoy(std::uint16_t vendor_id, std::uint16_t product_id,
@@ -138,6 +142,7 @@ class SimBackend : public hid::Backend {
 
   // Every entry from the platform's side holds it: links on several threads share the bus.
   mutable std::recursive_mutex mutex_;
+  std::shared_ptr<device::ModuleLocks> module_locks_;
   std::chrono::microseconds wire_time_{0};
   bool renumber_ = false;
 

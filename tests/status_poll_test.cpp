@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "device/module_lock.h"
 #include "form_fixture.h"
 
 namespace tarven::testing {
@@ -287,6 +289,43 @@ TEST_F(FormTest, RunControlAndRestartSendTheirCommandsOnlyToAFoundApplication) {
   form->Button13Click();
   EXPECT_TRUE(SentCommands().empty());
   EXPECT_EQ(form->HidHandle, device::kInvalidHandle);
+}
+
+// Another program (a script) holds the module: the tick sends nothing and keeps what it showed;
+// a button sends nothing and tells the user once; once let go, both work again.
+TEST_F(FormTest, AModuleAnotherProgramHoldsIsLeftAloneByTheTickAndTheButtons) {
+  link().SetModuleLocks(sim_->module_locks());
+  auto form = MakeForm();
+  form->Timer1Timer();
+  ASSERT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
+  const auto script = device::FolderModuleLocks(sim_->module_locks()->folder(), "tarvenctl", false);
+  auto held = script->TryTake("location sim-1").lock;
+  ASSERT_TRUE(held);
+  sim_->ClearLog();
+
+  for (int tick = 0; tick < 3; ++tick) form->Timer1Timer();
+  EXPECT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
+  EXPECT_EQ(form->StaticText8->text(), QStringLiteral("4.54"));
+  EXPECT_TRUE(form->Button8->isEnabled());
+  EXPECT_TRUE(dialogs().asked().empty()) << "the tick said something";
+
+  dialogs().AcknowledgeMessage();
+  form->Button8Click();
+  form->Button13Click();  // the same press's box is not shown twice
+  for (int turn = 0; turn < 100 && dialogs().asked().empty(); ++turn) {
+    QCoreApplication::processEvents();
+  }
+  EXPECT_TRUE(sim_->log().empty()) << "a report reached the held module";
+  ASSERT_EQ(dialogs().asked().size(), 1u);
+  EXPECT_TRUE(dialogs().asked()[0].text.startsWith(
+      QStringLiteral("Модуль sim-1 занят другой программой: tarvenctl (pid ")))
+      << dialogs().asked()[0].text.toStdString();
+
+  held.reset();
+  form->Button8Click();
+  EXPECT_EQ(SentCommands().size(), 1u);
+  form->Timer1Timer();
+  EXPECT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
 }
 
 TEST_F(FormTest, TenThousandTicksLeaveNoHandleOpen) {
