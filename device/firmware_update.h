@@ -31,7 +31,6 @@ inline constexpr std::uint32_t kFirmwarePieceLength = 512;
 // 2). 0 for a size of 0.
 int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size);
 
-
 // Opens the boot loader into `handle`, announces `image` and streams it piece by piece. `progress`
 // is told once with 0 after the boot loader was found and then after every piece (the empty last
 // piece included); when it asks to stop, the stream stops before the next piece and the outcome is

@@ -366,8 +366,9 @@ TEST_F(FormTest, UpdateGoesToTheModuleThatAskedNeverAnotherBootLoader) {
     EXPECT_EQ(other.images_received, 0u);
     EXPECT_TRUE(other.received_image.empty());
     EXPECT_EQ(other.personality, Personality::BootLoader);
-    const auto to_other = std::count_if(sim_->log().begin(), sim_->log().end(),
-                                        [&](const sim::ReportRecord& r) { return r.path == other_path; });
+    const auto to_other =
+        std::count_if(sim_->log().begin(), sim_->log().end(),
+                      [&](const sim::ReportRecord& r) { return r.path == other_path; });
     EXPECT_EQ(to_other, 0) << "no report to the other boot loader";
     EXPECT_TRUE(dialogs().asked().empty());
 
