@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QProgressBar>
+#include <QScopeGuard>
 
 #include "app/application_title.h"
 #include "app/cursor.h"
@@ -86,12 +87,21 @@ void TMainForm::Button3Click() {
     return;
   }
   up_flag = true;
-  // With the boot loader there already, the next status tick starts the transfer.
-  if (link_->BootModule.Found) return;
-  device::RequestBootLoader(*link_);
+  // The image goes to the module that was asked to give way, or to the boot loader the last tick
+  // found: until the transfer, the ticks look for the module there and nowhere else (it may come
+  // back under another path, and another module's boot loader may come first). When no module was
+  // found, a later press holds to the one it finds.
+  if (link_->BootModule.Found) {
+    // The next status tick starts the transfer.
+    device::FollowLastFound(*link_, update_follows_);
+    return;
+  }
+  device::RequestBootLoader(*link_, &update_follows_);
 }
 
 void TMainForm::SendFirmwareImage() {
+  // However the transfer ends, the window takes whichever module answers again afterwards.
+  const auto release = qScopeGuard([this] { update_follows_.reset(); });
   const firmware::Image& image = FirmwareImage();
   if (image.empty()) {
     dialogs().ShowMessage(this, ApplicationTitle(), kNoImage);

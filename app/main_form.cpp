@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QStyle>
+#include <QTabBar>
 #include <QTimer>
 
 #include "app/application_title.h"
@@ -281,8 +282,14 @@ void TMainForm::ShowTitle() {
 }
 
 void TMainForm::ShowFactoryPages(bool visible) {
-  PageControl1->setTabVisible(kEaControllerPage, visible);
-  PageControl1->setTabVisible(kNetworkPage, visible);
+  // A hidden tab is only left out of the tab bar: the page control's own keys (Ctrl+Tab,
+  // Ctrl+Shift+Tab, Ctrl+PgUp/PgDn) and the bar's wheel and arrow keys still step onto it, showing
+  // a page whose tab is not there while its section runs every tick. They pass over a disabled
+  // tab. Only the tab is disabled, not its page, whose controls stay as the page leaves them.
+  for (const int page : {kEaControllerPage, kNetworkPage}) {
+    PageControl1->setTabVisible(page, visible);
+    PageControl1->tabBar()->setTabEnabled(page, visible);
+  }
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -26,6 +26,7 @@
 #include "app/signal_pages.h"
 #include "comport/comport.h"
 #include "device/device.h"
+#include "device/firmware_update.h"
 #include "device/operations.h"
 #include "firmware/firmware_image.h"
 #include "model/config_sector.h"
@@ -195,8 +196,10 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   // value labels be selected, each page when it is first shown.
   void SetUpValueBoxesOnFirstShow();
   void SetUpValueBoxes(QWidget* area);
-  // Outputs and DAC codes go to the module only while it is there and the CNC is stopped.
-  bool OutputsMayBeSent() const;
+  // Outputs and DAC codes go to the module only while it is there and the CNC is stopped, as the
+  // last tick read it: when that tick's status answer was lost, the run flag it shows is not the
+  // CNC's, and the user is told that nothing was sent.
+  bool OutputsMayBeSent();
   // The live page at a page index; null for the other pages.
   LivePage* LivePageAt(int page);
 
@@ -232,9 +235,13 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void TellModuleBusy(const device::SearchReport::Busy& busy);
   bool in_status_tick_ = false;
   bool busy_told_ = false;
+  // Whether the last tick read the run flag from the application's status answer.
+  bool run_flag_read_ = false;
   ConfigPage* config_page_ = nullptr;  // owned by its stand-in page
   struct Pages;
   std::unique_ptr<Pages> pages_;  // made with the window's layout
+  // From "Обновить" until the transfer is done, the link is held to the module to update.
+  std::optional<device::FollowFoundModule> update_follows_;
   firmware::Image firmware_image_;
   bool firmware_image_chosen_ = false;
   bool image_for_simulated_link_ = false;

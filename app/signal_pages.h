@@ -53,7 +53,8 @@ class LivePage : public QWidget {
   virtual void Refresh(SignalTick& tick) = 0;
 };
 
-// Whether outputs and DAC codes may go to the module now: the window knows the run state.
+// Whether outputs and DAC codes may go to the module now: the window knows the run state, and tells
+// the user when it cannot say.
 using MaySendOutputs = std::function<bool()>;
 
 // "КЭ/БФОС": the discrete inputs and outputs, and the output words' check boxes.

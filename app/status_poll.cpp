@@ -7,6 +7,7 @@
 
 #include "app/application_title.h"
 
+#include "app/application_title.h"
 #include "app/cursor.h"
 #include "app/main_form.h"
 #include "device/operations.h"
@@ -24,6 +25,9 @@ QString Text(const std::string& utf8) {
 QString NotAvailable() {
   return QString::fromUtf8(model::kNotAvailable);
 }
+
+const QString kRunStateUnknown =
+    QStringLiteral("Состояние УЧПУ неизвестно: команда не отправлена.");
 
 }  // namespace
 
@@ -84,6 +88,7 @@ void TMainForm::ShowRunState(const device::StatusReading& reading) {
   const bool application = reading.presence == device::Presence::Application;
   const bool returned = application && !application_seen_last_tick_;
   application_seen_last_tick_ = application;
+  run_flag_read_ = application && reading.status_read;
   if (!changed && !returned) return;
   proc_en = reading.run_flag;
   ext_dac_en = reading.ext_dac_flag;
@@ -137,8 +142,15 @@ void TMainForm::EnableDacEdits() {
   Dac().SetCodeEditsEnabled(true);
 }
 
-bool TMainForm::OutputsMayBeSent() const {
-  return link_->AppModule.Found && proc_en == 0;
+bool TMainForm::OutputsMayBeSent() {
+  if (!link_->AppModule.Found) return false;
+  // A lost status answer shows the CNC as stopped (its flag reads 0), so the controls may be
+  // enabled while the CNC runs: a send then waits for a tick that has read the flag.
+  if (!run_flag_read_) {
+    dialogs().ShowMessage(this, ApplicationTitle(), kRunStateUnknown);
+    return false;
+  }
+  return proc_en == 0;
 }
 
 LivePage* TMainForm::LivePageAt(int page) {

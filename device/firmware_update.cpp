@@ -27,8 +27,12 @@ int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size) {
   return static_cast<int>(std::nearbyint(percent));
 }
 
-Outcome RequestBootLoader(Link& link) {
-  return SendApplicationCommand(link, CmdUpdate);
+Outcome RequestBootLoader(Link& link, std::optional<FollowFoundModule>* follow) {
+  Exchange exchange(link);
+  if (!exchange.OpenApplication()) return exchange.outcome();
+  if (follow != nullptr) FollowLastFound(link, *follow);
+  exchange.Send(Command(CmdUpdate));
+  return exchange.outcome();
 }
 
 Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image, const Progress& progress) {
@@ -78,24 +82,19 @@ Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image, const Prog
   return outcome;
 }
 
-namespace {
+FollowFoundModule::FollowFoundModule(Link& link) : link_(link), before_(link.pin()) {
+  if (!before_) link_.PinToLastOpened();
+}
 
-// Holds a link that is not pinned yet to the device its last search found, for one scope.
-class FollowFoundModule {
- public:
-  explicit FollowFoundModule(Link& link) : link_(link), before_(link.pin()) {
-    if (!before_) link_.PinToLastOpened();
-  }
-  ~FollowFoundModule() { link_.Pin(before_); }
-  FollowFoundModule(const FollowFoundModule&) = delete;
-  FollowFoundModule& operator=(const FollowFoundModule&) = delete;
+FollowFoundModule::~FollowFoundModule() {
+  link_.Pin(before_);
+}
 
- private:
-  Link& link_;
-  std::optional<DevicePin> before_;
-};
-
-}  // namespace
+void FollowLastFound(Link& link, std::optional<FollowFoundModule>& follow) {
+  if (follow && follow->holds()) return;
+  follow.reset();  // gives the link back the pin it had
+  follow.emplace(link);
+}
 
 UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
                             const Progress& progress, const UpdateTiming& timing,
@@ -113,9 +112,7 @@ UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
     result.outcome = result.after.outcome;
     return result;
   }
-  // With several modules plugged in, the update stays with the one it found: the module leaves
-  // and comes back as its boot loader (and back again), perhaps under another path but at the same
-  // USB location, and another module's boot loader must never get this image.
+  // With several modules plugged in, the update stays with the one it found.
   const FollowFoundModule follow(link);
   switch (result.after.presence) {
     case Presence::Absent:

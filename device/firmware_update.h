@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "device/device.h"
@@ -30,9 +31,6 @@ inline constexpr std::uint32_t kFirmwarePieceLength = 512;
 // 2). 0 for a size of 0.
 int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size);
 
-// Asks the application to give way to its boot loader (command 6 without parameters).
-Outcome RequestBootLoader(Link& link);
-
 // Opens the boot loader into `handle`, announces `image` and streams it piece by piece. `progress`
 // is told once with 0 after the boot loader was found and then after every piece (the empty last
 // piece included); when it asks to stop, the stream stops before the next piece and the outcome is
@@ -43,6 +41,36 @@ Outcome RequestBootLoader(Link& link);
 // The handle is closed and invalid again on every way out.
 Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image,
                      const Progress& progress = {});
+
+// Holds an update to the module it found, for as long as it lives. With several modules plugged
+// in, the module leaves and comes back as its boot loader (and back again), perhaps under another
+// path but at the same USB location, and another module's boot loader must never get its image.
+// A link that is not pinned yet is pinned to the device its last search opened (by USB location
+// where the platform tells one, by path otherwise); a pinned link keeps its pin. At the end the
+// link gets back the pin it had before, or none. Sends no report.
+class FollowFoundModule {
+ public:
+  explicit FollowFoundModule(Link& link);
+  ~FollowFoundModule();
+  FollowFoundModule(const FollowFoundModule&) = delete;
+  FollowFoundModule& operator=(const FollowFoundModule&) = delete;
+
+  // Whether the link is held to one device: there was a device to pin to, or a pin before.
+  bool holds() const { return link_.pin().has_value(); }
+
+ private:
+  Link& link_;
+  std::optional<DevicePin> before_;
+};
+
+// Makes `follow` hold `link` to the device the link's last search opened, unless it holds the link
+// to a device already.
+void FollowLastFound(Link& link, std::optional<FollowFoundModule>& follow);
+
+// Asks the application to give way to its boot loader (command 6 without parameters). With
+// `follow`, the update is held to the application found (FollowLastFound) before the command goes:
+// once the module has dropped off, the path it was found at may be gone.
+Outcome RequestBootLoader(Link& link, std::optional<FollowFoundModule>* follow = nullptr);
 
 // How long UpdateFirmware waits for the module to change personality, and how often it looks.
 struct UpdateTiming {

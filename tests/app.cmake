@@ -5,6 +5,9 @@ tarven_test(app_tests
     dialogs_scripted.h dialogs_scripted.cpp dialogs_scripted_test.cpp window_cursor_test.cpp
     config_page_test.cpp memory_pages_test.cpp signal_pages_test.cpp
   LIBS tarven_app tarven_sim)
+# Keys reach the window as a person's would.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
+target_link_libraries(app_tests PRIVATE Qt6::Test)
 
 # The firmware update in the window, the same way.
 tarven_test(firmware_window_tests

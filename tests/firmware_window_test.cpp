@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/launch_options.h"
@@ -319,6 +320,67 @@ TEST_F(FirmwareWindowTest, BarAtThePieceBoundaries) {
     QObject::disconnect(connection);
     EXPECT_EQ(module().received_image, image.bytes);
     EXPECT_EQ(changes, c.changes);
+  }
+}
+
+// A bench of two modules: another module's boot loader comes first on the bus, waiting for an
+// image of its own, and the module to update second. The updated module comes back under a new
+// path each time it drops off, as a hidraw node may. The window follows it by its location, from
+// the press to the end of the transfer, whether it was the first application found or the one
+// named by --device; the other boot loader is never sent a report.
+TEST_F(FormTest, UpdateGoesToTheModuleThatAskedNeverAnotherBootLoader) {
+  for (const bool chosen_by_device : {false, true}) {
+    SCOPED_TRACE(chosen_by_device ? "--device sim-2" : "first application found");
+    sim_ = std::make_shared<sim::SimBackend>();
+    sim_->AddModule(std::make_shared<sim::SimulatedModule>());
+    sim_->SetRenumberOnReattach(true);
+    sim_->StartRecording();
+    sim::SimulatedModule& other = *sim_->devices()[0].module;
+    sim::SimulatedModule& ours = *sim_->devices()[1].module;
+    other.SwitchPersonality();
+    link_ = std::make_shared<device::Link>(sim_);
+    const device::DevicePin by_device{device::DevicePin::By::Location, "sim-2"};
+    if (chosen_by_device) link().Pin(by_device);
+    auto form = MakeForm();
+    const firmware::Image image = firmware::SyntheticImage();
+    form->SetFirmwareImage(image, true);
+
+    form->Timer1Timer();
+    ASSERT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
+    // The paths as the platform listed them at that tick.
+    const std::string other_path = sim_->devices()[0].path;
+    const std::string ours_before = sim_->devices()[1].path;
+    sim_->ClearLog();
+    form->Button3->click();
+    EXPECT_EQ(SentCommands(), std::vector<Bytes>{Frame(6)});
+    EXPECT_EQ(sim_->log().back().path, ours_before) << "command 6 went to our module";
+    ASSERT_EQ(ours.personality, Personality::BootLoader);
+
+    sim_->ClearLog();
+    form->Timer1Timer();
+    EXPECT_NE(sim_->devices()[1].path, ours_before) << "the boot loader came back elsewhere";
+    EXPECT_EQ(sim_->devices()[0].path, other_path);
+    EXPECT_FALSE(form->up_flag);
+    EXPECT_EQ(ours.images_received, 1u);
+    EXPECT_EQ(ours.received_image, image.bytes);
+    EXPECT_EQ(other.images_received, 0u);
+    EXPECT_TRUE(other.received_image.empty());
+    EXPECT_EQ(other.personality, Personality::BootLoader);
+    const auto to_other =
+        std::count_if(sim_->log().begin(), sim_->log().end(),
+                      [&](const sim::ReportRecord& r) { return r.path == other_path; });
+    EXPECT_EQ(to_other, 0) << "no report to the other boot loader";
+    EXPECT_TRUE(dialogs().asked().empty());
+
+    // Once the transfer is done, the window takes whichever module answers, as before the press.
+    form->Timer1Timer();
+    EXPECT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
+    EXPECT_EQ(ours.personality, Personality::Application);
+    ASSERT_EQ(link().pin().has_value(), chosen_by_device);
+    if (chosen_by_device) {
+      EXPECT_EQ(device::DescribePin(*link().pin()), "location sim-2");
+    }
+    EXPECT_EQ(sim_->OpenHandleCount(), 0u);
   }
 }
 

@@ -15,12 +15,17 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTabBar>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/forwarding_backend.h"
@@ -288,6 +293,98 @@ INSTANTIATE_TEST_SUITE_P(Arguments, FactoryPagesTest,
                                            FactoryCase{"first", {"-f"}, true},
                                            FactoryCase{"first_of_two", {"-f", "--simulate"}, true}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// The commands of the last tick as (code, Param1), the searches' identify left out.
+std::vector<std::pair<int, std::uint32_t>> CommandsOf(const std::vector<Bytes>& frames) {
+  std::vector<std::pair<int, std::uint32_t>> commands;
+  for (const Bytes& frame : frames) commands.emplace_back(frame[2], Le32At(frame, 3));
+  return commands;
+}
+
+// Without "-f" the last two pages are out of reach: no key of the page control or of its tab bar,
+// and no turn of the wheel over the bar, makes one of them current, and no tick runs their
+// section (commands 22 and 23, reads of 170462 and 170461). With "-f" the same keys reach them.
+TEST_F(FormTest, HiddenPagesAreOutOfReachOfEveryKeyAndTheWheel) {
+  constexpr int kReadEaInputs = 22, kReadEaOutputs = 23, kReadRegister = 15;
+  const auto wheel = [](QWidget* bar, int delta) {
+    const QPointF at(bar->width() / 2.0, bar->height() / 2.0);
+    QWheelEvent event(at, bar->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(bar, &event);
+  };
+  const struct {
+    const char* name;
+    std::function<void(TMainForm&)> press;
+  } actions[] = {
+      // The page control takes these from whatever control on the page has the focus.
+      {"Ctrl+Tab",
+       [](TMainForm& f) {
+         QTest::keyClick(f.PageControl1->currentWidget(), Qt::Key_Tab, Qt::ControlModifier);
+       }},
+      {"Ctrl+Shift+Tab",
+       [](TMainForm& f) {
+         QTest::keyClick(f.PageControl1->currentWidget(), Qt::Key_Backtab,
+                         Qt::ControlModifier | Qt::ShiftModifier);
+       }},
+      {"Ctrl+PgDown",
+       [](TMainForm& f) {
+         QTest::keyClick(f.PageControl1->currentWidget(), Qt::Key_PageDown, Qt::ControlModifier);
+       }},
+      {"Ctrl+PgUp",
+       [](TMainForm& f) {
+         QTest::keyClick(f.PageControl1->currentWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+       }},
+      // The tab bar's own keys and the wheel over it.
+      {"Right", [](TMainForm& f) { QTest::keyClick(f.PageControl1->tabBar(), Qt::Key_Right); }},
+      {"Left", [](TMainForm& f) { QTest::keyClick(f.PageControl1->tabBar(), Qt::Key_Left); }},
+      {"End", [](TMainForm& f) { QTest::keyClick(f.PageControl1->tabBar(), Qt::Key_End); }},
+      {"Home", [](TMainForm& f) { QTest::keyClick(f.PageControl1->tabBar(), Qt::Key_Home); }},
+      {"wheel down", [&](TMainForm& f) { wheel(f.PageControl1->tabBar(), -120); }},
+      {"wheel up", [&](TMainForm& f) { wheel(f.PageControl1->tabBar(), 120); }},
+  };
+
+  auto form = MakeForm();
+  form->show();
+  for (const auto& action : actions) {
+    for (int start = 0; start < 9; ++start) {
+      SCOPED_TRACE(std::string(action.name) + " from page " + std::to_string(start));
+      form->PageControl1->setCurrentIndex(start);
+      // Eleven presses go once round every page there is.
+      for (int press = 0; press < 11; ++press) {
+        action.press(*form);
+        const int page = form->PageControl1->currentIndex();
+        ASSERT_TRUE(page >= 0 && page < 9) << "page " << page << " after press " << press + 1;
+        sim_->ClearLog();
+        form->Timer1Timer();
+        for (const auto& [code, param1] : CommandsOf(SentCommands())) {
+          EXPECT_NE(code, kReadEaInputs);
+          EXPECT_NE(code, kReadEaOutputs);
+          if (page != 6 && code == kReadRegister) {
+            EXPECT_TRUE(param1 != 0xF131 && param1 != 0xF132) << "read of " << param1;
+          }
+        }
+      }
+    }
+  }
+
+  // The same keys, with the pages shown, reach them and run their sections.
+  auto factory = MakeForm({"-f"});
+  factory->show();
+  factory->PageControl1->setCurrentIndex(8);
+  actions[0].press(*factory);
+  EXPECT_EQ(factory->PageControl1->currentIndex(), 9);
+  sim_->ClearLog();
+  factory->Timer1Timer();
+  const auto commands = CommandsOf(SentCommands());
+  const auto sent = [&](int code) {
+    return std::any_of(commands.begin(), commands.end(),
+                       [&](const auto& command) { return command.first == code; });
+  };
+  EXPECT_TRUE(sent(kReadEaInputs) && sent(kReadEaOutputs));
+  factory->PageControl1->setCurrentIndex(0);
+  actions[1].press(*factory);
+  EXPECT_EQ(factory->PageControl1->currentIndex(), 10);
+}
 
 // Counts the closes that reach the HID binding, so that a close of nothing shows.
 class CountingBackend final : public hid::ForwardingBackend {

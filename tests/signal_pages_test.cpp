@@ -471,6 +471,59 @@ TEST_F(SignalPagesTest, NoButtonSendsAnythingWhileTheCncRunsOrWithoutAModule) {
   EXPECT_TRUE(module().register_writes.empty());
 }
 
+// A tick whose status answer is lost shows the CNC as stopped (its run flag reads 0) while it may
+// run: the controls follow that presentation, but the sends wait for a tick that read the flag,
+// and tell the user why nothing went.
+TEST_F(SignalPagesTest, SendsWaitForATickThatReadTheRunFlag) {
+  auto form = MakeFormOnPage(6);
+  form->Io().CheckBox1->setChecked(true);
+  form->Encoders().CheckBox36->setChecked(true);
+  form->Dac().Edit7->setText(QStringLiteral("3777"));
+  module().cnc_running = true;
+  Tick(*form);
+  ASSERT_EQ(form->proc_en, 1u);
+
+  sim_->RefuseNthFetch(2);  // the identify's answer, then the status's
+  Tick(*form);
+  ASSERT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
+  EXPECT_EQ(form->proc_en, 0u);
+  EXPECT_EQ(form->Button8->text(), QStringLiteral("Запустить УЧПУ"));
+  EXPECT_TRUE(form->Io().CheckBox1->isEnabled());
+
+  const QString unknown = QStringLiteral("Состояние УЧПУ неизвестно: команда не отправлена.");
+  const struct {
+    const char* name;
+    QPushButton* button;
+    std::vector<sim::RegisterWrite> writes;  // once the run flag was read with the CNC stopped
+  } sends[] = {
+      {"outputs", form->Io().Button10, {{0xF132, 0x8000}, {0xF134, 0}}},
+      {"КИП0", form->Encoders().Button11, {{0xF150, 1}}},
+      {"DAC codes", form->Dac().Button12, {{0xF140, 0x7FF}, {0xF141, 0}, {0xF142, 0}, {0xF143, 0}}},
+  };
+  for (const auto& send : sends) {
+    SCOPED_TRACE(send.name);
+    ASSERT_TRUE(send.button->isEnabled());
+    const std::size_t asked_before = dialogs().asked().size();
+    dialogs().AcknowledgeMessage();
+    sim_->ClearLog();
+    EXPECT_TRUE(WritesOf([&] { send.button->click(); }).empty());
+    EXPECT_TRUE(sim_->log().empty()) << "nothing goes on the wire";
+    ASSERT_EQ(dialogs().asked().size(), asked_before + 1);
+    EXPECT_EQ(dialogs().asked().back().text, unknown);
+    EXPECT_EQ(dialogs().asked().back().caption, form->windowTitle());
+  }
+
+  module().cnc_running = false;
+  Tick(*form);
+  ASSERT_EQ(form->proc_en, 0u);
+  const std::size_t asked_before = dialogs().asked().size();
+  for (const auto& send : sends) {
+    SCOPED_TRACE(send.name);
+    EXPECT_EQ(WritesOf([&] { send.button->click(); }), send.writes);
+  }
+  EXPECT_EQ(dialogs().asked().size(), asked_before) << "the sends work and say nothing";
+}
+
 TEST_F(SignalPagesTest, RowLabelsReadAsOnTheController) {
   auto form = MakeForm({"-f"});
   const std::pair<QLabel*, const char*> labels[] = {
