@@ -15,10 +15,8 @@
 #include "app/quit_on_signal.h"
 #include "app/toolkit_translation.h"
 #include "comport/comport.h"
-#include "device/device_select.h"
 #include "firmware/firmware_image.h"
-#include "sim/modbus_slave.h"
-#include "sim/session.h"
+#include "startup/workbench.h"
 
 int main(int argc, char** argv) {
   // Taken before the toolkit removes the options it knows, so that "-f" is judged as given.
@@ -51,37 +49,19 @@ int main(int argc, char** argv) {
   }
   // The window holds the simulated module's state file for its whole run, and its run is long:
   // a file that could not be saved at the end is refused now, not after an hour of work.
-  tarven::sim::SessionOptions session_options;
-  session_options.simulate = options.simulate;
-  session_options.sim_state_path = options.sim_state_path;
-  session_options.check_writable = true;
-  std::unique_ptr<tarven::sim::Session> session =
-      tarven::sim::Session::Start(session_options, nullptr, error);
-  if (!session) {
+  tarven::startup::WorkbenchOptions bench_options;
+  bench_options.simulated_modules = options.simulate ? 1 : 0;
+  bench_options.sim_state_path = options.sim_state_path;
+  bench_options.check_state_writable = true;
+  bench_options.program = "tarven";
+  // A button waits a little for a module another program is using; the status tick not at all.
+  bench_options.lock_wait = std::chrono::milliseconds(1000);
+  bench_options.trace = options.trace ? &std::cerr : nullptr;
+  std::unique_ptr<tarven::startup::Workbench> bench =
+      tarven::startup::Workbench::Open(bench_options, error);
+  if (!bench) {
     std::cerr << "tarven: " << error << '\n';
     return 1;  // a state file in use, damaged or unreadable: not a wrong word on the line
-  }
-
-  // The network page gets a slave to poll as well: a simulated one on a pseudo-terminal, offered
-  // among the serial ports. It is started when the page first looks for ports, not before the
-  // window is shown. Without a pseudo-terminal the page simply has no such port.
-  tarven::comport::PortSource port_source;
-  if (options.simulate) {
-    struct LazySlave {
-      std::unique_ptr<tarven::sim::ModbusSlave> slave;
-      bool tried = false;
-    };
-    port_source = [lazy = std::make_shared<LazySlave>()] {
-      std::vector<tarven::comport::PortInfo> ports = tarven::comport::SystemPorts();
-      if (!lazy->tried) {
-        lazy->tried = true;
-        std::string why;
-        lazy->slave = tarven::sim::ModbusSlave::Start(1, why);
-        if (!lazy->slave) std::cerr << "tarven: " << why << '\n';
-      }
-      if (lazy->slave) ports.push_back({lazy->slave->port_path(), "simulated Modbus slave"});
-      return ports;
-    };
   }
 
   QApplication application(argc, argv);
@@ -91,38 +71,24 @@ int main(int argc, char** argv) {
   {
     QStringList arguments;
     for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
-    tarven::device::LinkOptions link_options;
-    link_options.simulated = session->simulator_shared();
-    link_options.trace = options.trace ? &std::cerr : nullptr;
-    // One program per module at a time. A button waits a little for a module another program
-    // is using; the status tick does not wait at all.
-    link_options.locks = session->simulator() != nullptr
-                             ? session->simulator()->module_locks()
-                             : tarven::device::SystemModuleLocks("tarven");
-    link_options.lock_wait = std::chrono::milliseconds(1000);
-    std::shared_ptr<tarven::device::Link> link = tarven::device::MakeLink(link_options);
-    if (!options.device.empty()) {
-      // The window talks to one module all its run; one that is not there now is an error, with
-      // what is there.
-      const tarven::device::Selection selection =
-          tarven::device::SelectDevice(*link, options.device);
-      if (!selection.ok) {
-        std::cerr << "tarven: --device: " << selection.error;
-        return 1;
-      }
-      link->Pin(selection.pin);
+    // The window talks to one module all its run; one that is not there now is an error, with
+    // what is there.
+    std::shared_ptr<tarven::device::Link> link = bench->MakeLink(error, options.device);
+    if (!link) {
+      std::cerr << "tarven: --device: " << error;
+      return 1;
     }
     tarven::app::TMainForm form(arguments, link);
     if (options.firmware_file.empty()) {
-      form.FindFirmwareImageWhenNeeded(session->simulator() != nullptr);
+      form.FindFirmwareImageWhenNeeded(bench->simulated());
     } else {
-      form.SetFirmwareImage(std::move(firmware_image), session->simulator() != nullptr);
+      form.SetFirmwareImage(std::move(firmware_image), bench->simulated());
     }
-    form.SetPortSource(std::move(port_source));
+    form.SetPortSource(bench->SerialPorts(std::cerr, "tarven"));
     form.show();
     status = QApplication::exec();
   }
-  if (!session->Finish(error)) {
+  if (!bench->Finish(error)) {
     std::cerr << "tarven: " << error << '\n';
     return 1;
   }

@@ -11,9 +11,8 @@
 #include <utility>
 
 #include "cli/all_modules.h"
-#include "device/device_select.h"
 #include "firmware/firmware_image.h"
-#include "sim/session.h"
+#include "startup/workbench.h"
 
 namespace tarven::cli {
 namespace {
@@ -234,15 +233,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kExitUsage;
   }
 
-  sim::SessionOptions session_options;
-  session_options.simulate = options.simulate > 0;
-  session_options.modules = std::max(options.simulate, 1);
-  session_options.wire_time =
+  startup::WorkbenchOptions bench_options;
+  bench_options.simulated_modules = options.simulate;
+  bench_options.wire_time =
       std::chrono::microseconds(static_cast<std::int64_t>(options.sim_wire_ms * 1000.0 + 0.5));
-  session_options.sim_state_path = options.sim_state;
+  bench_options.sim_state_path = options.sim_state;
+  bench_options.program = "tarvenctl";
+  bench_options.lock_wait =
+      std::chrono::milliseconds(static_cast<std::int64_t>(options.wait_seconds * 1000.0 + 0.5));
+  bench_options.trace = options.trace ? &err : nullptr;
   std::string error;
-  const auto session = sim::Session::Start(session_options, std::move(simulator), error);
-  if (!session) {
+  const auto bench = startup::Workbench::Open(bench_options, error, std::move(simulator));
+  if (!bench) {
     // A state file in use, damaged or unreadable: a failure, not a wrong word on the line.
     err << "tarvenctl: " << error << '\n';
     return kExitFailed;
@@ -250,21 +252,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
     confirm = AskOnTerminal;
   }
-  device::LinkOptions link_options;
-  link_options.simulated = session->simulator_shared();
-  link_options.trace = options.trace ? &err : nullptr;
-  // One program per module at a time: the simulated bench's modules are this process's own, and
-  // are locked among its links only.
-  link_options.locks = session->simulator() != nullptr ? session->simulator()->module_locks()
-                                                       : device::SystemModuleLocks("tarvenctl");
-  link_options.lock_wait =
-      std::chrono::milliseconds(static_cast<std::int64_t>(options.wait_seconds * 1000.0 + 0.5));
   int result = kExitOk;
   if (options.all) {
     AllModules all;
     all.command = CommandWords(args);
-    all.link_options = link_options;
-    all.simulated = session->simulator() != nullptr;
+    all.link_options = bench->link_options();
+    all.simulated = bench->simulated();
     all.json = options.json;
     all.trace = options.trace;
     all.confirm = std::move(confirm);
@@ -274,22 +267,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     };
     result = RunOnAllModules(all, out, err);
   } else {
-    const std::unique_ptr<device::Link> link = device::MakeLink(link_options);
-    if (!options.device.empty()) {
-      const device::Selection selection = device::SelectDevice(*link, options.device);
-      if (!selection.ok) {
-        err << "tarvenctl: --device: " << selection.error;
-        return kExitFailed;
-      }
-      link->Pin(selection.pin);
+    const std::unique_ptr<device::Link> link = bench->MakeLink(error, options.device);
+    if (!link) {
+      err << "tarvenctl: --device: " << error;
+      return kExitFailed;
     }
     Context context{out, err, *link, std::move(confirm)};
-    context.simulated = session->simulator() != nullptr;
+    context.simulated = bench->simulated();
     context.serial_ports = std::move(serial_ports);
     context.command_hold.emplace(*link);
     result = action(context);
   }
-  if (!session->Finish(error)) {
+  if (!bench->Finish(error)) {
     err << "tarvenctl: " << error << '\n';
     result = kExitFailed;
   }
