@@ -16,6 +16,7 @@
 #include "comport/comport.h"
 #include "device/device_select.h"
 #include "firmware/firmware_image.h"
+#include "model/printable_text.h"
 #include "sim/modbus_slave.h"
 #include "sim/session.h"
 
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   tarven::app::LaunchOptions options;
   std::string error;
   if (!tarven::app::ParseLaunchOptions(args, options, error)) {
-    std::cerr << "tarven: " << error << " (try --help)\n";
+    std::cerr << "tarven: " << tarven::model::Printable(error) << " (try --help)\n";
     return 2;
   }
   if (options.show_help) {
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
       const tarven::device::Selection selection =
           tarven::device::SelectDevice(*link, options.device);
       if (!selection.ok) {
-        std::cerr << "tarven: --device: " << selection.error;
+        std::cerr << "tarven: --device: " << tarven::model::PrintableLines(selection.error);
         return 1;
       }
       link->Pin(selection.pin);

@@ -47,7 +47,10 @@ int Status(Context& context, bool json) {
           {"ext-dac", std::nullopt}};
       break;
     case dev::Presence::Absent:
-      fields = {{"state", "absent"},
+      // A module that is there but cannot be opened (no permission, held by a driver) is not
+      // absent: the error below says why it cannot be opened.
+      fields = {{"state", reading.outcome.failure == dev::Failure::NoAccess ? "inaccessible"
+                                                                             : "absent"},
                 {"firmware", std::nullopt},
                 {"bootloader", std::nullopt},
                 {"cnc", std::nullopt},

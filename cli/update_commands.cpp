@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/firmware_update.h"
 #include "firmware/firmware_image.h"
@@ -128,7 +129,8 @@ void RegisterUpdateCommands(CLI::App& app, Action& action) {
       "update the module's firmware: the application gives way to its boot loader, which takes "
       "the image");
   update->add_option("--firmware", options->file, "send the image in FILE instead of the carried one")
-      ->type_name("FILE");
+      ->type_name("FILE")
+      ->check(NotEmpty("the file name"));
   update->add_flag("-y,--yes", options->yes, "do not ask before updating");
   update->callback([&action, options] {
     action = [options](Context& context) { return Update(context, options->file, options->yes); };
