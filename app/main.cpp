@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     image_query.file = options.firmware_file;
     if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
         !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
-      std::cerr << "tarven: " << error << '\n';
+      std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
       return 1;  // a file that cannot be sent, not a wrong word on the line
     }
   }
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<tarven::sim::Session> session =
       tarven::sim::Session::Start(session_options, nullptr, error);
   if (!session) {
-    std::cerr << "tarven: " << error << '\n';
+    std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
     return 1;  // a state file in use, damaged or unreadable: not a wrong word on the line
   }
 
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     status = QApplication::exec();
   }
   if (!session->Finish(error)) {
-    std::cerr << "tarven: " << error << '\n';
+    std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
     return 1;
   }
   return status;

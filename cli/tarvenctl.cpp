@@ -288,7 +288,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   const auto session = sim::Session::Start(session_options, std::move(simulator), error);
   if (!session) {
     // A state file in use, damaged or unreadable: a failure, not a wrong word on the line.
-    err << "tarvenctl: " << error << '\n';
+    err << "tarvenctl: " << model::Printable(error) << '\n';
     return kExitFailed;
   }
   if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
@@ -327,7 +327,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     result = action(context);
   }
   if (!session->Finish(error)) {
-    err << "tarvenctl: " << error << '\n';
+    err << "tarvenctl: " << model::Printable(error) << '\n';
     result = kExitFailed;
   }
   return result;

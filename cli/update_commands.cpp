@@ -41,6 +41,10 @@ bool ChooseImage(Context& context, const std::string& file, firmware::Image& ima
   std::string note;
   if (!firmware::FindImage(query, image, error, &note) ||
       !firmware::CheckImageForLink(image, context.simulated, error)) {
+    // The reason begins with the file's name as given, which may be of any length.
+    if (!file.empty() && error.rfind(file + ": ", 0) == 0) {
+      error = Shorten(file, 80) + error.substr(file.size());
+    }
     status = context.Fail(kWhat, error);
     return false;
   }

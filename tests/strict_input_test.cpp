@@ -145,7 +145,8 @@ TEST(StrictInput, EmptyValuesAreRefused) {
       {{"--simulate", "diff", "a.tar", ""}, "the second backup's file name"},
       {{"--simulate", "diff", "", "b.tar"}, "the file name is empty"},
       {{"--simulate", "update", "--firmware", "", "--yes"}, "--firmware: the file name is empty"},
-      {{"--simulate", "io", "--watch", "--csv", ""}, "--csv: the file name is empty"},
+      {{"--simulate", "io", "--watch", "--count", "1", "--csv", ""},
+       "--csv: the file name is empty"},
       {{"--simulate", "image", "write", "rom", "--low", "", "--yes"},
        "--low: the file name is empty"},
       {{"--simulate", "image", "write", "rom", "", "--high", "h.bin", "--yes"},
@@ -182,6 +183,20 @@ TEST(StrictInput, LongOrOddSelectorsAreShortenedAndEscaped) {
   // The list of the devices present keeps its lines; the serial number shows its escapes.
   EXPECT_NE(r.err.find("serial T1\\e]0;owned\\a\\e[2J)"), std::string::npos) << r.err;
   EXPECT_FALSE(HasControlBytes(r.err)) << r.err;
+}
+
+// A file name of any length is cut in a message, as other long words are.
+TEST(StrictInput, LongFileNamesAreShortened) {
+  const std::string path = "/nonexistent/" + std::string(5000, 'x');
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--simulate", "update", "--firmware", path, "--yes"},
+        std::vector<std::string>{"--simulate", "restore", path, "--yes"}}) {
+    SCOPED_TRACE(args[1]);
+    const CtlResult r = RunCtl(args, std::make_shared<sim::SimBackend>());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_LT(r.err.size(), 300u) << r.err.substr(0, 300);
+    EXPECT_NE(r.err.find("xxx…"), std::string::npos) << r.err.substr(0, 300);
+  }
 }
 
 TEST(StrictInput, HelpAndErrorsInTheProgramsOwnWords) {
@@ -276,7 +291,9 @@ TEST_F(EscapedTextTest, FileContentsAndNamesInErrors) {
        {std::vector<std::string>{"config", "import", Path("config.txt"), "--yes"},
         std::vector<std::string>{"params", "import", Path("params.csv"), "--yes"},
         std::vector<std::string>{"restore", odd_name, "--yes"},
-        std::vector<std::string>{"diff", odd_name}}) {
+        std::vector<std::string>{"diff", odd_name},
+        std::vector<std::string>{"update", "--firmware", odd_name, "--yes"},
+        std::vector<std::string>{"--sim-state", odd_name + "/m.state", "status"}}) {
     SCOPED_TRACE(args.front());
     const CtlResult r = Ctl(args);
     EXPECT_NE(r.code, 0);
