@@ -64,9 +64,8 @@ class TransferView {
 // The status panel offers the carried image's version as the available update only when there is
 // an image to send; otherwise it says that there is none.
 void ShowAvailableUpdate(QLabel& label, bool available) {
-  label.setText(available
-                    ? QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion)
-                    : kNoUpdate);
+  label.setText(available ? QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion)
+                          : kNoUpdate);
 }
 
 }  // namespace

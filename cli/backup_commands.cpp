@@ -430,7 +430,9 @@ void RegisterBackupCommands(CLI::App& app, Action& action) {
 
   CLI::App* diff = app.add_subcommand(
       "diff", "compare two backups, or a backup with the module; exit 1 when they differ");
-  diff->add_option("backup", options->file, "the first backup")->required()->check(NotEmpty("the file name"));
+  diff->add_option("backup", options->file, "the first backup")
+      ->required()
+      ->check(NotEmpty("the file name"));
   diff->add_option("other", options->second, "the second backup (the module when left out)")
       ->check(NotEmpty("the second backup's file name (leave it out to compare with the module)"));
   diff->callback([&action, options] {

@@ -19,8 +19,9 @@ int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
   std::string text = device::Describe(outcome);
   if (outcome.failure == device::Failure::NoModule) {
     // What to try, on the same line: a script's log keeps one line per failure.
-    text += "; check the module's USB cable and power ('lsusb -d 03eb:6202' lists the module "
-            "when the system sees it)";
+    text +=
+        "; check the module's USB cable and power ('lsusb -d 03eb:6202' lists the module "
+        "when the system sees it)";
     if (!simulated) text += ", or use --simulate to talk to the simulated module";
   }
   const int status = Fail(what, text);

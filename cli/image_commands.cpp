@@ -237,7 +237,9 @@ void RegisterImageCommands(CLI::App& app, Action& action) {
 
   CLI::App* read = image->add_subcommand("read", "read an image from the module into a file");
   read->add_option("area", options->area, "rom, amt, kvp or ram")->required()->check(area_check);
-  read->add_option("file", options->file, "the file to write")->required()->check(NotEmpty("the file name"));
+  read->add_option("file", options->file, "the file to write")
+      ->required()
+      ->check(NotEmpty("the file name"));
   read->add_flag("--force", options->force, "replace an existing file");
   read->callback(
       [&action, options] { action = [options](Context& c) { return Read(c, *options); }; });

@@ -151,7 +151,8 @@ int Ports(Context& context, bool json) {
     const std::string name = model::Printable(port.name);
     context.out << name;
     if (!port.description.empty()) {
-      context.out << std::string(width - name.size() + 2, ' ') << model::Printable(port.description);
+      context.out << std::string(width - name.size() + 2, ' ')
+                  << model::Printable(port.description);
     }
     context.out << '\n';
   }

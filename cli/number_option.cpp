@@ -47,8 +47,8 @@ std::optional<double> ParseDecimalNumber(std::string_view text, double min, doub
   if (!AllDigits(whole) || (whole.size() > 1 && whole.front() == '0')) return std::nullopt;
   if (point != std::string_view::npos && !AllDigits(text.substr(point + 1))) return std::nullopt;
   double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                            std::chars_format::fixed);
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   if (!(value >= min && value <= max)) return std::nullopt;
   return value;
@@ -72,8 +72,8 @@ std::string DecimalNumberError(std::string_view text, double min, double max) {
 }
 
 CLI::Validator WholeNumber(std::int64_t min, std::int64_t max) {
-  return CLI::Validator(
-      [min, max](std::string& text) { return WholeNumberError(text, min, max); }, "");
+  return CLI::Validator([min, max](std::string& text) { return WholeNumberError(text, min, max); },
+                        "");
 }
 
 CLI::Validator DecimalNumber(double min, double max) {

@@ -49,12 +49,12 @@ int Status(Context& context, bool json) {
     case dev::Presence::Absent:
       // A module that is there but cannot be opened (no permission, held by a driver) is not
       // absent: the error below says why it cannot be opened.
-      fields = {{"state", reading.outcome.failure == dev::Failure::NoAccess ? "inaccessible"
-                                                                             : "absent"},
-                {"firmware", std::nullopt},
-                {"bootloader", std::nullopt},
-                {"cnc", std::nullopt},
-                {"ext-dac", std::nullopt}};
+      fields = {
+          {"state", reading.outcome.failure == dev::Failure::NoAccess ? "inaccessible" : "absent"},
+          {"firmware", std::nullopt},
+          {"bootloader", std::nullopt},
+          {"cnc", std::nullopt},
+          {"ext-dac", std::nullopt}};
       break;
   }
   if (json) {

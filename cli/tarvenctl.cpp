@@ -126,7 +126,8 @@ CLI::Validator DeviceSelector() {
       [](std::string& text) -> std::string {
         if (text.empty()) return "the selector is empty";
         if (text.size() <= kMaxSelectorLength) return {};
-        return "'" + Shorten(text) + "' is longer than any hidraw path, USB location or serial number";
+        return "'" + Shorten(text) +
+               "' is longer than any hidraw path, USB location or serial number";
       },
       "");
 }

@@ -132,7 +132,8 @@ void RegisterUpdateCommands(CLI::App& app, Action& action) {
       "update",
       "update the module's firmware: the application gives way to its boot loader, which takes "
       "the image");
-  update->add_option("--firmware", options->file, "send the image in FILE instead of the carried one")
+  update
+      ->add_option("--firmware", options->file, "send the image in FILE instead of the carried one")
       ->type_name("FILE")
       ->check(NotEmpty("the file name"));
   update->add_flag("-y,--yes", options->yes, "do not ask before updating");

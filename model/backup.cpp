@@ -174,8 +174,9 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
   // A manifest saved by an editor that ends its lines in CR LF: the CR cannot be seen in a message
   // that quotes the line, so it is named.
   if (manifest->find('\r') != std::string::npos) {
-    why = "manifest.txt ends its lines in CR LF (a carriage return before each line feed, as some "
-          "editors save a file); a backup's manifest ends them in LF alone";
+    why =
+        "manifest.txt ends its lines in CR LF (a carriage return before each line feed, as some "
+        "editors save a file); a backup's manifest ends them in LF alone";
     return false;
   }
 

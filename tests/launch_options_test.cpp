@@ -104,8 +104,9 @@ TEST(LaunchOptions, HelpAndVersionWinOverEverythingElse) {
     EXPECT_EQ(options.show_version, c.version);
   }
   const std::string help = LaunchHelpText();
-  for (const char* option : {"-f", "--simulate", "--sim-state <FILE>", "--trace",
-                             "--firmware <FILE>", "--device <SELECTOR>", "--help", "-V, --version"}) {
+  for (const char* option :
+       {"-f", "--simulate", "--sim-state <FILE>", "--trace", "--firmware <FILE>",
+        "--device <SELECTOR>", "--help", "-V, --version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   // The toolkit's options are accepted but not offered.

@@ -26,7 +26,7 @@ TEST(PrintableText, EscapesWhatATerminalWouldObeyAndKeepsEveryLetter) {
       {"\x01\x1f\x7f", "\\x01\\x1F\\x7F"},
       {"\\e stays as typed", "\\e stays as typed"},
       // The C1 controls, which some terminals obey as ESC sequences (U+009B is CSI).
-      {"\xC2\x9B" "2J", "\\xC2\\x9B2J"},
+      {"\xC2\x9B[2J", "\\xC2\\x9B[2J"},
       {"\xC2\xA0", "\xC2\xA0"},  // U+00A0, the first letter after them, stays
       // Bytes that are not UTF-8: a lone continuation byte, a cut sequence, an overlong form, a
       // surrogate, beyond U+10FFFF.

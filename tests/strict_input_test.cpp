@@ -35,9 +35,9 @@ TEST(NumberWords, OnlyDigitsWithinTheRange) {
   EXPECT_EQ(cli::ParseWholeNumber("0", 0, 10), 0);
   EXPECT_EQ(cli::ParseWholeNumber("64", 1, 64), 64);
   EXPECT_EQ(cli::ParseWholeNumber("4000000", 50, 4000000), 4000000);
-  for (const char* text : {"", "00", "07", "+1", "-1", " 1", "1 ", "1e3", "0x10", "0b1", "2x",
-                           "3.9", "65", "9223372036854775808", "99999999999999999999999",
-                           "\xEF\xBC\x91" /* a full-width 1 */}) {
+  for (const char* text :
+       {"", "00", "07", "+1", "-1", " 1", "1 ", "1e3", "0x10", "0b1", "2x", "3.9", "65",
+        "9223372036854775808", "99999999999999999999999", "\xEF\xBC\x91" /* a full-width 1 */}) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(cli::ParseWholeNumber(text, 0, 64));
   }
@@ -120,8 +120,8 @@ TEST(StrictInput, NumbersOnlyInTheirDocumentedForms) {
         std::vector<std::string>{"--simulate=1", "--sim-wire-time", "0.5", "status"},
         std::vector<std::string>{"--simulate", "--sim-wire-time", "0", "--wait", "0", "status"},
         std::vector<std::string>{"--simulate", "--wait", "3600", "status"},
-        std::vector<std::string>{"--simulate", "--wait", "2.5", "params", "set", "17=$F8", "18=0x10",
-                                 "19=-7", "--yes"}}) {
+        std::vector<std::string>{"--simulate", "--wait", "2.5", "params", "set", "17=$F8",
+                                 "18=0x10", "19=-7", "--yes"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
     const CtlResult r = RunCtl(args, std::make_shared<sim::SimBackend>());
     EXPECT_EQ(r.code, 0) << r.err;
@@ -271,9 +271,9 @@ TEST_F(EscapedTextTest, ManifestFieldsInRefusals) {
     SCOPED_TRACE(args.front());
     const CtlResult r = Ctl(args);
     EXPECT_NE(r.code, 0);
-    EXPECT_NE(r.err.find("manifest says 'tarven-backup 1" + std::string(kTitleAndClearShown) +
-                         "\\0'"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("manifest says 'tarven-backup 1" + std::string(kTitleAndClearShown) + "\\0'"),
+        std::string::npos)
         << r.err;
     EXPECT_FALSE(HasControlBytes(r.err + r.out)) << r.err;
   }

@@ -120,8 +120,7 @@ TEST(Tarvenctl, RunControlCommands) {
   sim->Unplug();
   r = Ctl({"--simulate", "restart"}, sim);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err.rfind("tarvenctl: restart: no module found; check the module's USB cable", 0),
-            0u)
+  EXPECT_EQ(r.err.rfind("tarvenctl: restart: no module found; check the module's USB cable", 0), 0u)
       << r.err;
 
   sim->Replug();
