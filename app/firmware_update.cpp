@@ -4,17 +4,21 @@
 #include "device/firmware_update.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
 
 #include "app/application_title.h"
 #include "app/cursor.h"
 #include "app/main_form.h"
+#include "model/version_text.h"
 
 namespace tarven::app {
 namespace {
 
 const QString kNoImage = QStringLiteral("Образ прошивки не найден.");
+// In place of the version under "Доступная версия обновления прошивки:" when there is no image.
+const QString kNoUpdate = QStringLiteral("нет");
 // Success and failure would otherwise look alike: the bar goes back to 0 either way.
 const QString kUpdateFailed = QStringLiteral("Обновление прошивки не выполнено.");
 
@@ -58,6 +62,13 @@ class TransferView {
   QElapsedTimer painted_;  // since the bar was last drawn; invalid before the first time
 };
 
+// The status panel offers the carried image's version as the available update only when there is
+// an image to send; otherwise it says that there is none.
+void ShowAvailableUpdate(QLabel& label, bool available) {
+  label.setText(available ? QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion)
+                          : kNoUpdate);
+}
+
 }  // namespace
 
 void TMainForm::SetFirmwareImage(firmware::Image image, bool simulated_link) {
@@ -66,6 +77,16 @@ void TMainForm::SetFirmwareImage(firmware::Image image, bool simulated_link) {
   if (!firmware::CheckImageForLink(image, simulated_link, refused)) image = firmware::Image{};
   firmware_image_ = std::move(image);
   firmware_image_chosen_ = true;
+  ShowAvailableUpdate(*Label47, !firmware_image_.empty());
+}
+
+void TMainForm::FindFirmwareImageWhenNeeded(bool simulated_link) {
+  image_for_simulated_link_ = simulated_link;
+  // Whether there is one is told from the file system alone; the image is read at the press.
+  firmware::ImageQuery query;
+  query.program_folder = firmware::ProgramFolder();
+  query.simulated = simulated_link;
+  ShowAvailableUpdate(*Label47, firmware::ImageMayBeFound(query));
 }
 
 const firmware::Image& TMainForm::FirmwareImage() {

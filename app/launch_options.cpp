@@ -31,7 +31,9 @@ const Option kOptions[] = {
      "Talk to the module with this hidraw path, USB location or serial number (see tarvenctl "
      "devices), when several are plugged in."},
     {{"h", "help"}, nullptr, "Print this help and exit."},
-    {{"version"}, nullptr, "Print the version and the firmware image the tool carries, and exit."},
+    {{"V", "version"},
+     nullptr,
+     "Print the version and the firmware image the tool carries, and exit."},
     {{"platform"}, "NAME", nullptr},
     {{"platformtheme"}, "NAME", nullptr},
     {{"style"}, "NAME", nullptr},
@@ -41,6 +43,43 @@ const Option kOptions[] = {
     {{"reverse"}, nullptr, nullptr},
     {{"session"}, "ID", nullptr},
 };
+
+// The option `name` (without its dashes or a value after '='), or null.
+const Option* FindOption(std::string_view name) {
+  for (const Option& o : kOptions) {
+    for (const QString& each : o.names) {
+      if (each.toStdString() == name) return &o;
+    }
+  }
+  return nullptr;
+}
+
+// The arguments the parser judges: a word with one dash that names no option of the window's or
+// the toolkit's ("-F", "-fx", "-foo") is taken and ignored, as any word that is not an option is.
+// An unknown option with two dashes stays, to be refused: a misspelt --simulate must not reach a
+// real module.
+std::vector<std::string> WithoutUnknownSingleDashWords(const std::vector<std::string>& args) {
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    const bool dashes = word.size() > 1 && word[0] == '-';
+    if (!dashes) {
+      kept.push_back(word);
+      continue;
+    }
+    const std::size_t start = word[1] == '-' ? 2 : 1;
+    const std::string name = word.substr(start, word.find('=') - start);
+    const Option* option = FindOption(name);
+    if (option == nullptr && start == 1) continue;
+    kept.push_back(word);
+    // The value of an option that takes one, given as the next word, is kept whatever it is.
+    if (option != nullptr && option->value != nullptr && word.find('=') == std::string::npos &&
+        i + 1 < args.size()) {
+      kept.push_back(args[++i]);
+    }
+  }
+  return kept;
+}
 
 void AddOptions(QCommandLineParser& parser) {
   // "-platform xcb" and "-style fusion" are the toolkit's spelling: one dash, a whole word.
@@ -57,9 +96,10 @@ void AddOptions(QCommandLineParser& parser) {
 
 }  // namespace
 
-bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options,
+bool ParseLaunchOptions(const std::vector<std::string>& given, LaunchOptions& options,
                         std::string& error) {
   options = LaunchOptions{};
+  const std::vector<std::string> args = WithoutUnknownSingleDashWords(given);
   QStringList arguments{QStringLiteral("tarven")};
   for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
   for (const char* name : {"--sim-state", "--firmware", "--device"}) {
@@ -129,6 +169,9 @@ std::string LaunchHelpText() {
   // Without an application object the parser cannot know the program's name.
   std::string text = parser.helpText().toStdString();
   text.replace(0, text.find('\n'), "Usage: tarven [-f] [options]");
+  text +=
+      "\nOther words, and words with one dash that name no option (such as -F), are ignored; an\n"
+      "unknown option with two dashes is an error.\n";
   return text;
 }
 

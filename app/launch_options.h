@@ -27,9 +27,10 @@ struct LaunchOptions {
 };
 
 // `args` are the arguments after the program name. Besides its own options it accepts the
-// toolkit's (-platform NAME, -style NAME, ...), which the toolkit takes later, and words that
-// are not options (the window ignores them unless the first is "-f"). False, with a one-line
-// reason that names the option in `error`, for an unknown or misused option.
+// toolkit's (-platform NAME, -style NAME, ...), which the toolkit takes later, words that are not
+// options and words with one dash that name no option ("-F", "-fx"): the window ignores them all
+// (only a first "-f" shows its two hidden tabs). False, with a one-line reason that names the
+// option in `error`, for an unknown option with two dashes or a misused option.
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options,
                         std::string& error);
 

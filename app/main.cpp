@@ -16,6 +16,7 @@
 #include "app/toolkit_translation.h"
 #include "comport/comport.h"
 #include "firmware/firmware_image.h"
+#include "model/printable_text.h"
 #include "startup/workbench.h"
 
 int main(int argc, char** argv) {
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
   tarven::app::LaunchOptions options;
   std::string error;
   if (!tarven::app::ParseLaunchOptions(args, options, error)) {
-    std::cerr << "tarven: " << error << " (try --help)\n";
+    std::cerr << "tarven: " << tarven::model::Printable(error) << " (try --help)\n";
     return 2;
   }
   if (options.show_help) {
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
     image_query.file = options.firmware_file;
     if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
         !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
-      std::cerr << "tarven: " << error << '\n';
+      std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
       return 1;  // a file that cannot be sent, not a wrong word on the line
     }
   }
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<tarven::startup::Workbench> bench =
       tarven::startup::Workbench::Open(bench_options, error);
   if (!bench) {
-    std::cerr << "tarven: " << error << '\n';
+    std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
     return 1;  // a state file in use, damaged or unreadable: not a wrong word on the line
   }
 
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
     // what is there.
     std::shared_ptr<tarven::device::Link> link = bench->MakeLink(error, options.device);
     if (!link) {
-      std::cerr << "tarven: --device: " << error;
+      std::cerr << "tarven: --device: " << tarven::model::PrintableLines(error);
       return 1;
     }
     tarven::app::TMainForm form(arguments, link);
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     status = QApplication::exec();
   }
   if (!bench->Finish(error)) {
-    std::cerr << "tarven: " << error << '\n';
+    std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
     return 1;
   }
   return status;

@@ -165,6 +165,11 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShowTitle();
   link_->ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
+  // "не подключен" says only that nothing answers; the state's tip says what to try.
+  StaticText7->setToolTip(QStringLiteral(
+      "Если модуль не подключен: проверьте кабель USB и питание модуля; команда "
+      "«lsusb -d 03eb:6202» покажет, видит ли его система; «tarven --simulate» откроет окно с "
+      "имитатором модуля."));
   std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
   // The encoder counters (KIP1-KIP4) start at zero with their page.
   ShowConfig();

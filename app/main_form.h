@@ -127,9 +127,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void SetFirmwareImage(firmware::Image image, bool simulated_link);
   // Without an image set, the one an update sends is looked for when it is first needed (the
   // stand-in image too, when the link is the simulated module), not while the window opens.
-  void FindFirmwareImageWhenNeeded(bool simulated_link) {
-    image_for_simulated_link_ = simulated_link;
-  }
+  void FindFirmwareImageWhenNeeded(bool simulated_link);
   const firmware::Image& FirmwareImage();
   void SendFirmwareImage();
 

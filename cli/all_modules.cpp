@@ -13,6 +13,7 @@
 #include "cli/progress_line.h"
 #include "device/device_probe.h"
 #include "device/device_select.h"
+#include "model/printable_text.h"
 
 namespace tarven::cli {
 namespace {
@@ -76,7 +77,7 @@ std::string Seconds(double seconds) {
 }
 
 std::string OrDash(const std::string& text) {
-  return text.empty() ? "-" : text;
+  return text.empty() ? "-" : model::Printable(text);
 }
 
 // Commands that write a file each module must have its own of.
@@ -119,7 +120,7 @@ void PrintSummary(const std::vector<std::unique_ptr<ModuleRun>>& runs,
   }
   for (const dev::DeviceProbe& device : left_alone) {
     row(OrDash(device.info.usb_location), OrDash(device.info.serial_number), "-",
-        "left alone: " + dev::DescribeAnswer(device));
+        "left alone: " + model::Printable(dev::DescribeAnswer(device)));
   }
 }
 
@@ -241,7 +242,7 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
   if (runs.empty()) {
     err << "tarvenctl: --all: no module answers as its application; devices with the module's "
            "USB ids:\n"
-        << dev::ListDevices(left_alone);
+        << model::PrintableLines(dev::ListDevices(left_alone));
     return kExitFailed;
   }
   if (WritesFiles(run.command)) {
@@ -344,11 +345,11 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
       object["answer"] = dev::DescribeAnswer(device);
       list.push_back(std::move(object));
     }
-    out << list.dump(2) << '\n';
+    out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   } else {
     for (const auto& module : runs) {
       out << "== " << OrDash(module->device.info.usb_location) << "  serial "
-          << OrDash(module->device.info.serial_number) << "  " << module->device.info.path
+          << OrDash(module->device.info.serial_number) << "  " << OrDash(module->device.info.path)
           << " ==\n"
           << module->out.str() << module->err.str();
     }

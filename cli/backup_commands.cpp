@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/operations.h"
 #include "firmware/firmware_image.h"
 #include "model/backup.h"
 #include "model/config_sector.h"
+#include "model/printable_text.h"
 #include "model/version_text.h"
 #include "storage/file_io.h"
 
@@ -86,8 +88,9 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
     line.Finish();
     dev::Outcome named = outcome;
     if (named.subject.empty()) named.subject = part;
-    return context.Fail(what,
-                        "reading " + part + ": " + dev::Describe(named) + "; no file was written");
+    return context.Fail(what, "reading " + part + ": " + dev::Describe(named) +
+                                  "; no file was written" +
+                                  (part == "ram" ? CncStoppedByRamRead(outcome) : std::string()));
   };
   dev::Outcome read =
       dev::ReadFlashArea(context.link, AreaId::ConfigSector, backup.sector, progress);
@@ -105,7 +108,9 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
   line.Finish();
   if (!read.ok()) {
     // The RAM came whole but the CNC was left stopped: the backup is whole, and that is said.
-    if (read.failure != dev::Failure::CncLeftStopped) return failed("ram", read);
+    if (read.failure != dev::Failure::CncLeftStopped) {
+      return failed("ram", read);
+    }
     context.err << "tarvenctl: " << what << ": " << dev::Describe(read) << '\n';
   }
   return std::nullopt;
@@ -124,7 +129,7 @@ int BackupCommand(Context& context, const std::string& path, bool force) {
   if (!saved.ok()) {
     return context.Fail("backup", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
   }
-  context.out << "backup: " << path << " (" << archive.size() << " bytes)\n"
+  context.out << "backup: " << model::Printable(path) << " (" << archive.size() << " bytes)\n"
               << "firmware: " << backup.firmware << '\n'
               << "parts: config, params, rom, amt, kvp, ram\n";
   return kExitOk;
@@ -226,6 +231,11 @@ int Restore(Context& context, const RestoreOptions& options) {
     report.push_back(part + ": failed: " + dev::Describe(outcome));
     return false;
   };
+  // The write went whole; only the check after it did not: one line says both.
+  const auto read_back_failed = [&](const std::string& part, const dev::Outcome& outcome) {
+    all_done = false;
+    report.back() = part + ": written whole, but reading it back failed: " + dev::Describe(outcome);
+  };
   const auto stopped = [&] {
     if (!interrupt.requested()) return false;
     all_done = false;
@@ -260,7 +270,7 @@ int Restore(Context& context, const RestoreOptions& options) {
       std::array<std::uint8_t, model::kSectorSize> wanted = back;
       if (read.ok()) copy(wanted);
       if (!read.ok()) {
-        note(name, read, "");
+        read_back_failed(name, read);
       } else if (back != wanted) {
         all_done = false;
         report.back() = name + ": written, but reads back different";
@@ -278,7 +288,7 @@ int Restore(Context& context, const RestoreOptions& options) {
     std::vector<std::uint8_t> back(bytes.size());
     const dev::Outcome read = dev::ReadFlashArea(context.link, image.area, back);
     if (!read.ok()) {
-      note(image.word, read, "");
+      read_back_failed(image.word, read);
       continue;
     }
     const auto differ = std::mismatch(bytes.begin(), bytes.end(), back.begin());
@@ -392,7 +402,9 @@ void RegisterBackupCommands(CLI::App& app, Action& action) {
 
   CLI::App* backup = app.add_subcommand(
       "backup", "save the whole module (configuration sector, rom, amt, kvp, ram) into one file");
-  backup->add_option("file", options->file, "the backup file (a tar archive)")->required();
+  backup->add_option("file", options->file, "the backup file (a tar archive)")
+      ->required()
+      ->check(NotEmpty("the file name"));
   backup->add_flag("--force", options->force, "replace an existing file");
   backup->callback([&action, options] {
     action = [options](Context& c) { return BackupCommand(c, options->file, options->force); };
@@ -400,11 +412,14 @@ void RegisterBackupCommands(CLI::App& app, Action& action) {
 
   CLI::App* restore = app.add_subcommand(
       "restore", "check a backup whole, then write it back into the module and read it back");
-  restore->add_option("file", options->restore.file, "a file as 'backup' writes it")->required();
+  restore->add_option("file", options->restore.file, "a file as 'backup' writes it")
+      ->required()
+      ->check(NotEmpty("the file name"));
   restore
       ->add_option("--only", options->restore.only,
                    "the parts to restore: config,params,rom,amt,kvp,ram")
-      ->type_name("LIST");
+      ->type_name("LIST")
+      ->check(NotEmpty("the list of parts"));
   restore->add_option("--ram-bank", options->restore.ram_bank, "restore the RAM into this bank")
       ->check(CLI::IsMember({"main", "reserve"}));
   restore->add_flag("--no-verify", options->restore.no_verify, "do not read the parts back");
@@ -415,8 +430,11 @@ void RegisterBackupCommands(CLI::App& app, Action& action) {
 
   CLI::App* diff = app.add_subcommand(
       "diff", "compare two backups, or a backup with the module; exit 1 when they differ");
-  diff->add_option("backup", options->file, "the first backup")->required();
-  diff->add_option("other", options->second, "the second backup (the module when left out)");
+  diff->add_option("backup", options->file, "the first backup")
+      ->required()
+      ->check(NotEmpty("the file name"));
+  diff->add_option("other", options->second, "the second backup (the module when left out)")
+      ->check(NotEmpty("the second backup's file name (leave it out to compare with the module)"));
   diff->callback([&action, options] {
     action = [options](Context& c) { return Diff(c, options->file, options->second); };
   });

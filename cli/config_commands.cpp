@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/operations.h"
 #include "model/backup.h"
@@ -109,7 +110,7 @@ bool ParseConfigWord(const std::string& word, std::size_t& row, std::uint8_t& by
     why = "'" + Shorten(word) + "' is not LETTER=VALUE with a letter of XZGMSTPF";
     return false;
   }
-  const auto value = model::ParseInteger(std::string_view(word).substr(2));
+  const auto value = ParseIntegerWord(std::string_view(word).substr(2));
   const model::ConfigRow& info = rows[found];
   if (info.control == model::ConfigControl::AddressEdit) {
     if (!value || *value < model::kMinNetworkAddress || *value > model::kMaxNetworkAddress) {
@@ -238,7 +239,7 @@ int ConfigImport(Context& context, const std::string& path, bool yes) {
 bool ParseNumbers(const std::vector<std::string>& words, std::vector<std::size_t>& numbers,
                   std::string& why) {
   for (const std::string& word : words) {
-    const auto number = model::ParseInteger(word);
+    const auto number = ParseIntegerWord(word);
     if (!number || *number < 1 || *number > static_cast<std::int32_t>(model::kEaParamCount)) {
       why = "'" + Shorten(word) + "' is not a parameter number 1..255";
       return false;
@@ -301,10 +302,10 @@ int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes)
   std::map<std::size_t, std::int32_t> values;
   for (const std::string& word : words) {
     const auto equals = word.find('=');
-    const auto number = model::ParseInteger(std::string_view(word).substr(0, equals));
+    const auto number = ParseIntegerWord(std::string_view(word).substr(0, equals));
     const auto value = equals == std::string::npos
                            ? std::nullopt
-                           : model::ParseInteger(std::string_view(word).substr(equals + 1));
+                           : ParseIntegerWord(std::string_view(word).substr(equals + 1));
     if (!number || *number < 1 || *number > 255 || !value) {
       context.err << "tarvenctl: params set: '" << Shorten(word)
                   << "' is not NUMBER=VALUE with a number 1..255 and a 32-bit value\n";
@@ -377,13 +378,17 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
   });
 
   CLI::App* cexport = config->add_subcommand("export", "save the eight values to a text file");
-  cexport->add_option("file", options->file, "the file (the lines of 'config show')")->required();
+  cexport->add_option("file", options->file, "the file (the lines of 'config show')")
+      ->required()
+      ->check(NotEmpty("the file name"));
   cexport->add_flag("--force", options->force, "replace an existing file");
   cexport->callback([&action, options] {
     action = [options](Context& c) { return ConfigExport(c, options->file, options->force); };
   });
   CLI::App* cimport = config->add_subcommand("import", "write the values of such a file");
-  cimport->add_option("file", options->file, "a file as 'config export' writes it")->required();
+  cimport->add_option("file", options->file, "a file as 'config export' writes it")
+      ->required()
+      ->check(NotEmpty("the file name"));
   cimport->add_flag("-y,--yes", options->yes, "do not ask before writing");
   cimport->callback([&action, options] {
     action = [options](Context& c) { return ConfigImport(c, options->file, options->yes); };
@@ -404,13 +409,17 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
     action = [options](Context& c) { return ParamsSet(c, options->words, options->yes); };
   });
   CLI::App* out = params->add_subcommand("export", "save all parameters to a CSV file");
-  out->add_option("file", options->file, "the file (number,value per line)")->required();
+  out->add_option("file", options->file, "the file (number,value per line)")
+      ->required()
+      ->check(NotEmpty("the file name"));
   out->add_flag("--force", options->force, "replace an existing file");
   out->callback([&action, options] {
     action = [options](Context& c) { return ParamsExport(c, options->file, options->force); };
   });
   CLI::App* in = params->add_subcommand("import", "write parameters from a CSV file");
-  in->add_option("file", options->file, "a file as 'params export' writes it")->required();
+  in->add_option("file", options->file, "a file as 'params export' writes it")
+      ->required()
+      ->check(NotEmpty("the file name"));
   in->add_flag("-y,--yes", options->yes, "do not ask before writing");
   in->callback([&action, options] {
     action = [options](Context& c) { return ParamsImport(c, options->file, options->yes); };

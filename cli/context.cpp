@@ -4,17 +4,27 @@
 
 #include "cli/access_hint.h"
 #include "device/device.h"
+#include "model/printable_text.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
 
 int Context::Fail(std::string_view what, std::string_view text) const {
-  err << "tarvenctl: " << what << ": " << text << '\n';
+  // The text may carry a file's or a device's words; the terminal must not take them as orders.
+  err << "tarvenctl: " << what << ": " << model::Printable(text) << '\n';
   return kExitFailed;
 }
 
 int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
-  const int status = Fail(what, device::Describe(outcome));
+  std::string text = device::Describe(outcome);
+  if (outcome.failure == device::Failure::NoModule) {
+    // What to try, on the same line: a script's log keeps one line per failure.
+    text +=
+        "; check the module's USB cable and power ('lsusb -d 03eb:6202' lists the module "
+        "when the system sees it)";
+    if (!simulated) text += ", or use --simulate to talk to the simulated module";
+  }
+  const int status = Fail(what, text);
   if (outcome.failure == device::Failure::NoAccess) {
     const auto& unopened = link.LastSearch().unopened;
     const bool permission =
@@ -59,7 +69,17 @@ std::optional<int> Context::RefuseUnconfirmed(std::string_view what, std::string
   return Fail(what, "not confirmed; nothing was written");
 }
 
-std::string Shorten(std::string_view text, std::size_t limit) {
+std::string CncStoppedByRamRead(const device::Outcome& read) {
+  // The read stops the CNC once the module is open (the transfer's total is set then); a read
+  // stopped on request has started it again.
+  if (read.ok() || read.total == 0 || read.failure == device::Failure::Cancelled) return {};
+  return "; the CNC was stopped for the RAM read and may still be stopped: start it with "
+         "'tarvenctl cnc start'";
+}
+
+std::string Shorten(std::string_view raw, std::size_t limit) {
+  const std::string printable = model::Printable(raw);
+  const std::string_view text = printable;
   // Count characters, not bytes, so that a Cyrillic word is not cut inside a letter.
   std::size_t characters = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -69,12 +89,12 @@ std::string Shorten(std::string_view text, std::size_t limit) {
       for (std::size_t j = i; j < text.size(); ++j) {
         rest += (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80;
       }
-      if (rest <= 1) return std::string(text);
+      if (rest <= 1) return printable;
       return std::string(text.substr(0, i)) + "…";
     }
     ++characters;
   }
-  return std::string(text);
+  return printable;
 }
 
 }  // namespace tarven::cli

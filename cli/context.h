@@ -50,12 +50,18 @@ struct Context {
                                    std::size_t max_size, std::string_view kind,
                                    std::string& bytes) const;
 
-  // "tarvenctl: WHAT: TEXT" on standard error; the exit status of a failed operation.
+  // "tarvenctl: WHAT: TEXT" on standard error, TEXT with its control characters escaped (it is
+  // one line); the exit status of a failed operation.
   int Fail(std::string_view what, std::string_view text) const;
   int Fail(std::string_view what, const device::Outcome& outcome) const;
   // The exit status for an outcome, saying what went wrong when it did.
   int Finish(std::string_view what, const device::Outcome& outcome) const;
 };
+
+// After a RAM read that failed: "; " and the words that say the CNC may still stand, stopped for
+// the read, and how to start it; "" when the read failed before it stopped the CNC, or once it
+// had started it again.
+std::string CncStoppedByRamRead(const device::Outcome& read);
 
 // What the chosen subcommand does once the module link is bound.
 using Action = std::function<int(Context&)>;
@@ -71,7 +77,8 @@ void RegisterIoCommands(CLI::App& app, Action& action);
 void RegisterUpdateCommands(CLI::App& app, Action& action);
 void RegisterBackupCommands(CLI::App& app, Action& action);
 
-// Text from the user echoed in a message: at most `limit` characters, cut with "…".
+// Text from the user, a file or a device echoed in a message: control characters escaped (see
+// model::Printable), at most `limit` characters, cut with "…".
 std::string Shorten(std::string_view text, std::size_t limit = 40);
 
 }  // namespace tarven::cli

@@ -9,6 +9,7 @@
 #include "cli/context.h"
 #include "device/device.h"
 #include "device/device_probe.h"
+#include "model/printable_text.h"
 #include "model/version_text.h"
 
 namespace tarven::cli {
@@ -17,8 +18,10 @@ namespace {
 namespace dev = tarven::device;
 using model::kNotAvailable;
 
+// A device's own words (its path, serial number, the system's reason) as the terminal may show
+// them.
 std::string OrUnknown(const std::string& text) {
-  return text.empty() ? std::string(kNotAvailable) : text;
+  return text.empty() ? std::string(kNotAvailable) : model::Printable(text);
 }
 
 nlohmann::ordered_json Json(const dev::DeviceProbe& probe) {
@@ -85,7 +88,7 @@ int Devices(Context& context, bool json) {
       list.push_back(Json(probe));
       continue;
     }
-    context.out << probe.info.path << '\n'
+    context.out << model::Printable(probe.info.path) << '\n'
                 << "  location: " << OrUnknown(probe.info.usb_location) << '\n'
                 << "  serial: " << OrUnknown(probe.info.serial_number) << '\n'
                 << "  feature report: "
@@ -93,17 +96,20 @@ int Devices(Context& context, bool json) {
                         ? std::to_string(*probe.feature_report_length) + " bytes"
                         : std::string(kNotAvailable))
                 << '\n'
-                << "  answers: " << dev::DescribeAnswer(probe) << '\n';
+                << "  answers: " << model::Printable(dev::DescribeAnswer(probe)) << '\n';
     if (probe.permission && !hinted) {
       context.out << AccessHint();
       hinted = true;
     }
   }
   if (json) {
-    context.out << list.dump() << '\n';
+    // A serial number that is not UTF-8 must not end the run.
+    context.out << list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                << '\n';
   } else if (probes.empty()) {
     context.out << "no HID device with the module's ids (03eb:6202)\n";
   }
+  if (probes.empty()) return context.Fail("devices", dev::Outcome::Failed(dev::Failure::NoModule));
   if (!any_module) return context.Fail("devices", "no device answers as the module");
   return untold.empty() ? kExitOk : context.Fail("devices", untold);
 }

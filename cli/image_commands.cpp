@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/operations.h"
 #include "model/memory_image.h"
@@ -108,7 +109,10 @@ int Read(Context& context, const ImageOptions& options) {
   // The file is written only once the whole image has arrived; a RAM that arrived whole is kept
   // also when the CNC could not be started again afterwards.
   const bool left_stopped = outcome.failure == dev::Failure::CncLeftStopped;
-  if (!outcome.ok() && !left_stopped) return context.Fail("image read", outcome);
+  if (!outcome.ok() && !left_stopped) {
+    if (area->id != AreaId::Ram) return context.Fail("image read", outcome);
+    return context.Fail("image read", dev::Describe(outcome) + CncStoppedByRamRead(outcome));
+  }
   const std::string name = Shorten(options.file, 80);
   const std::string stopped =
       "the CNC was left stopped: the module did not take the command to start it again (report " +
@@ -233,17 +237,22 @@ void RegisterImageCommands(CLI::App& app, Action& action) {
 
   CLI::App* read = image->add_subcommand("read", "read an image from the module into a file");
   read->add_option("area", options->area, "rom, amt, kvp or ram")->required()->check(area_check);
-  read->add_option("file", options->file, "the file to write")->required();
+  read->add_option("file", options->file, "the file to write")
+      ->required()
+      ->check(NotEmpty("the file name"));
   read->add_flag("--force", options->force, "replace an existing file");
   read->callback(
       [&action, options] { action = [options](Context& c) { return Read(c, *options); }; });
 
   CLI::App* write = image->add_subcommand("write", "write an image from files into the module");
   write->add_option("area", options->area, "rom, amt, kvp or ram")->required()->check(area_check);
-  write->add_option("file", options->file, "a whole-image file");
-  write->add_option("--low", options->low, "rom: the low-byte chip file (D83)")->type_name("FILE");
+  write->add_option("file", options->file, "a whole-image file")->check(NotEmpty("the file name"));
+  write->add_option("--low", options->low, "rom: the low-byte chip file (D83)")
+      ->type_name("FILE")
+      ->check(NotEmpty("the file name"));
   write->add_option("--high", options->high, "rom: the high-byte chip file (D82)")
-      ->type_name("FILE");
+      ->type_name("FILE")
+      ->check(NotEmpty("the file name"));
   write
       ->add_option("--chip", options->chips,
                    "a chip file by its chip: D83, D82, D76, D77, D74, D75")

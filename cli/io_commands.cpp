@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/operations.h"
 #include "device/register_operations.h"
@@ -550,6 +551,7 @@ void RegisterIoCommands(CLI::App& app, Action& action) {
   io->add_option("--csv", options->io.csv,
                  "with --watch: add one time-stamped row a second to FILE, flushed to the disk")
       ->type_name("FILE")
+      ->check(NotEmpty("the file name"))
       ->needs(watch);
   io->callback(
       [&action, options] { action = [options](Context& c) { return Io(c, options->io); }; });

@@ -12,15 +12,22 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "comport/comport.h"
 #include "comport/modbus_registers.h"
-#include "model/integer_text.h"
+#include "model/printable_text.h"
 
 namespace tarven::cli {
 namespace {
 
 constexpr const char* kPollWhat = "modbus poll";
+// 50 bit/s is the slowest rate a serial line has a name for, 4 Mbit/s the fastest.
+constexpr std::int64_t kMinBaud = 50;
+constexpr std::int64_t kMaxBaud = 4000000;
+// A million polls, eleven days at one a second; an interval of an hour at most.
+constexpr std::int64_t kMaxPolls = 1000000;
+constexpr std::int64_t kMaxIntervalMs = 3600000;
 
 struct PollOptions {
   std::string port;
@@ -134,12 +141,18 @@ int Ports(Context& context, bool json) {
     return kExitOk;
   }
   // The names in the first column, what is behind each port after them where something is known.
+  // Both come from the system (a USB adapter names itself), and are shown with their control
+  // characters escaped.
   std::size_t width = 0;
-  for (const comport::PortInfo& port : ports) width = std::max(width, port.name.size());
   for (const comport::PortInfo& port : ports) {
-    context.out << port.name;
+    width = std::max(width, model::Printable(port.name).size());
+  }
+  for (const comport::PortInfo& port : ports) {
+    const std::string name = model::Printable(port.name);
+    context.out << name;
     if (!port.description.empty()) {
-      context.out << std::string(width - port.name.size() + 2, ' ') << port.description;
+      context.out << std::string(width - name.size() + 2, ' ')
+                  << model::Printable(port.description);
     }
     context.out << '\n';
   }
@@ -158,22 +171,24 @@ void RegisterModbusCommands(CLI::App& app, Action& action) {
                    "serial port: a name as 'ports' lists it, or a device path")
       ->required()
       ->type_name("NAME");
-  poll->add_option("--baud", options->baud, "line speed in bits per second (57600)")
-      ->check(CLI::PositiveNumber)
+  poll->add_option("--baud", options->baud, "line speed in bits per second, 50 to 4000000 (57600)")
+      ->check(WholeNumber(kMinBaud, kMaxBaud))
       ->type_name("RATE");
-  poll->add_option("--addr", options->address, "slave address, 0 to 255 (1)")->type_name("N");
-  poll->add_option("--count", options->count, "how many polls (1)")
-      ->check(CLI::PositiveNumber)
+  poll->add_option("--addr", options->address,
+                   "slave address, 0 to 255, decimal or hexadecimal as $F8 or 0xF8 (1)")
+      ->type_name("N");
+  poll->add_option("--count", options->count, "how many polls, 1 to 1000000 (1)")
+      ->check(WholeNumber(1, kMaxPolls))
       ->type_name("N");
   poll->add_option("--interval", options->interval_ms,
-                   "milliseconds from one poll's start to the next (1000)")
-      ->check(CLI::NonNegativeNumber)
+                   "milliseconds from one poll's start to the next, 0 to 3600000 (1000)")
+      ->check(WholeNumber(0, kMaxIntervalMs))
       ->type_name("MS");
   poll->add_flag("--trace", options->trace,
                  "print each request and reply in hex on standard error");
   poll->add_flag("--json", options->json, "print one JSON object per poll, and one at the end");
   poll->callback([&action, options] {
-    const auto address = model::ParseInteger(options->address);
+    const auto address = ParseIntegerWord(options->address);
     if (!address || *address < 0 || *address > 255) {
       throw CLI::ValidationError("--addr", "slave address '" + Shorten(options->address) +
                                                "' is not a number from 0 to 255");

@@ -47,11 +47,14 @@ int Status(Context& context, bool json) {
           {"ext-dac", std::nullopt}};
       break;
     case dev::Presence::Absent:
-      fields = {{"state", "absent"},
-                {"firmware", std::nullopt},
-                {"bootloader", std::nullopt},
-                {"cnc", std::nullopt},
-                {"ext-dac", std::nullopt}};
+      // A module that is there but cannot be opened (no permission, held by a driver) is not
+      // absent: the error below says why it cannot be opened.
+      fields = {
+          {"state", reading.outcome.failure == dev::Failure::NoAccess ? "inaccessible" : "absent"},
+          {"firmware", std::nullopt},
+          {"bootloader", std::nullopt},
+          {"cnc", std::nullopt},
+          {"ext-dac", std::nullopt}};
       break;
   }
   // A module that another program holds was not asked anything: it is there, and in use.

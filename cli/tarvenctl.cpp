@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "cli/all_modules.h"
+#include "cli/number_option.h"
 #include "firmware/firmware_image.h"
+#include "model/printable_text.h"
 #include "startup/workbench.h"
 
 namespace tarven::cli {
@@ -19,16 +21,21 @@ namespace {
 
 // The most simulated modules a bench may have.
 constexpr int kMaxSimulatedModules = 64;
+// The longest a command may be told to wait for a module another program uses: an hour.
+constexpr double kMaxWaitSeconds = 3600;
+// Longer than any hidraw path, USB location or USB serial number (at most 126 UTF-16 units).
+constexpr std::size_t kMaxSelectorLength = 512;
 
 
 struct GlobalOptions {
   int simulate = 0;  // simulated modules; 0 for USB
   double sim_wire_ms = 0;
+  // How long a command waits for its module while another program uses it, in seconds; the
+  // module's lock waits this long before it names the holder.
+  double wait_seconds = 5;
   bool trace = false;
   std::string sim_state;
   std::string device;
-  // How long a command waits for a module that another program is using.
-  double wait_seconds = 5;
   bool all = false;
   bool json = false;
 };
@@ -65,7 +72,8 @@ const CLI::App* InnermostCommand(const CLI::App& app) {
 std::string UsageError(const CLI::App& app, const CLI::ParseError& error) {
   const bool extras = dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr;
   const bool required = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
-  if (!extras && !required) return Shorten(error.what(), 120);
+  // A value's own check has shortened the value it names.
+  if (!extras && !required) return Shorten(error.what(), 200);
   const std::string word = FirstLeftOver(app);
   const CLI::App* command = InnermostCommand(app);
   const std::string where = command == &app ? std::string() : " for '" + command->get_name() + "'";
@@ -111,6 +119,30 @@ void (*GroupOf(const std::vector<std::string>& args))(CLI::App&, Action&) {
   return nullptr;
 }
 
+// A --device selector: not empty (which would mean the first module found), and not longer than
+// anything a device is known by.
+CLI::Validator DeviceSelector() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (text.empty()) return "the selector is empty";
+        if (text.size() <= kMaxSelectorLength) return {};
+        return "'" + Shorten(text) +
+               "' is longer than any hidraw path, USB location or serial number";
+      },
+      "");
+}
+
+// The parser's help in the program's own words.
+std::string HelpText(const CLI::App& app, CLI::AppFormatMode mode) {
+  std::string text = app.help("", mode);
+  // A flag with an optional value shows its default as "{1}"; the column keeps its width.
+  const std::string shown = "--simulate{1} ";
+  if (const auto at = text.find(shown); at != std::string::npos) {
+    text.replace(at, shown.size(), "--simulate[=N]");
+  }
+  return text;
+}
+
 // Asks on the terminal; only "y", "yes", "д" or "да" goes ahead.
 bool AskOnTerminal(std::string_view question) {
   std::cerr << question << " [y/N] " << std::flush;
@@ -128,29 +160,34 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
   bool version = false;
   if (options != nullptr) {
     app.add_flag("--simulate{1}", options->simulate,
-                 "talk to the built-in simulated module; --simulate=N gives a bench of N modules");
+                 "talk to the built-in simulated module; --simulate=N gives a bench of N modules "
+                 "(1 to 64)")
+        ->check(WholeNumber(1, kMaxSimulatedModules));
     app.add_option("--sim-state", options->sim_state,
                    "keep the simulated module's state in FILE between runs")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(NotEmpty("the file name"));
     app.add_option("--sim-wire-time", options->sim_wire_ms,
-                   "make every report take MS milliseconds on the simulated wire (full-speed USB "
-                   "takes about 1)")
+                   "make every report take MS milliseconds on the simulated wire, 0 to 1000 "
+                   "(full-speed USB takes about 1)")
         ->type_name("MS")
-        ->check(CLI::Range(0.0, 1000.0));
+        ->check(DecimalNumber(0, 1000));
+    app.add_option("--wait", options->wait_seconds,
+                   "wait up to SECONDS (0 to 3600, 5 by default) for a module another program is "
+                   "using, then give up naming it")
+        ->type_name("SECONDS")
+        ->check(DecimalNumber(0, kMaxWaitSeconds));
     app.add_flag("--trace", options->trace,
                  "print every feature report in hex with its direction on standard error");
     app.add_option("--device", options->device,
                    "talk to the module with this hidraw path, USB location or serial number (see "
                    "'devices')")
-        ->type_name("SELECTOR");
-    app.add_option("--wait", options->wait_seconds,
-                   "wait up to SECONDS for a module that another program is using (5)")
-        ->type_name("SECONDS")
-        ->check(CLI::Range(0.0, 3600.0));
+        ->type_name("SELECTOR")
+        ->check(DeviceSelector());
     app.add_flag("--all", options->all,
                  "run the command on every module at once, one block and a summary line each");
-    app.add_flag("--json", options->json, "with --all: one JSON object per module");
-    app.add_flag("--version", version,
+    app.add_flag("--json", options->json, "with --all: one JSON array, an object per module");
+    app.add_flag("-V,--version", version,
                  "print the version and the firmware image the tool carries, and exit");
   }
 
@@ -167,17 +204,26 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
   }
 
   // --version alone needs no command.
-  if (options != nullptr && std::find(args.begin(), args.end(), "--version") != args.end()) {
+  if (options != nullptr && (std::find(args.begin(), args.end(), "--version") != args.end() ||
+                             std::find(args.begin(), args.end(), "-V") != args.end())) {
     app.require_subcommand(0, 1);
+  }
+  // "--device=" would have the parser take the next word for the value it lacks.
+  for (const std::string& word : args) {
+    if (word.size() > 3 && word.rfind("--", 0) == 0 && word.back() == '=') {
+      err << "tarvenctl: " << Shorten(word.substr(0, word.size() - 1))
+          << ": the value is empty (try --help)\n";
+      return kExitUsage;
+    }
   }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
-    out << app.help();
+    out << HelpText(app, CLI::AppFormatMode::Normal);
     return kExitOk;
   } catch (const CLI::CallForAllHelp&) {
-    out << app.help("", CLI::AppFormatMode::All);
+    out << HelpText(app, CLI::AppFormatMode::All);
     return kExitOk;
   } catch (const CLI::ParseError& error) {
     err << "tarvenctl: " << UsageError(app, error) << " (try --help)\n";
@@ -246,7 +292,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   const auto bench = startup::Workbench::Open(bench_options, error, std::move(simulator));
   if (!bench) {
     // A state file in use, damaged or unreadable: a failure, not a wrong word on the line.
-    err << "tarvenctl: " << error << '\n';
+    err << "tarvenctl: " << model::Printable(error) << '\n';
     return kExitFailed;
   }
   if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
@@ -269,7 +315,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } else {
     const std::unique_ptr<device::Link> link = bench->MakeLink(error, options.device);
     if (!link) {
-      err << "tarvenctl: --device: " << error;
+      err << "tarvenctl: --device: " << model::PrintableLines(error);
       return kExitFailed;
     }
     Context context{out, err, *link, std::move(confirm)};
@@ -279,7 +325,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     result = action(context);
   }
   if (!bench->Finish(error)) {
-    err << "tarvenctl: " << error << '\n';
+    err << "tarvenctl: " << model::Printable(error) << '\n';
     result = kExitFailed;
   }
   return result;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/context.h"
+#include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/firmware_update.h"
 #include "firmware/firmware_image.h"
@@ -40,6 +41,10 @@ bool ChooseImage(Context& context, const std::string& file, firmware::Image& ima
   std::string note;
   if (!firmware::FindImage(query, image, error, &note) ||
       !firmware::CheckImageForLink(image, context.simulated, error)) {
+    // The reason begins with the file's name as given, which may be of any length.
+    if (!file.empty() && error.rfind(file + ": ", 0) == 0) {
+      error = Shorten(file, 80) + error.substr(file.size());
+    }
     status = context.Fail(kWhat, error);
     return false;
   }
@@ -127,8 +132,10 @@ void RegisterUpdateCommands(CLI::App& app, Action& action) {
       "update",
       "update the module's firmware: the application gives way to its boot loader, which takes "
       "the image");
-  update->add_option("--firmware", options->file, "send the image in FILE instead of the carried one")
-      ->type_name("FILE");
+  update
+      ->add_option("--firmware", options->file, "send the image in FILE instead of the carried one")
+      ->type_name("FILE")
+      ->check(NotEmpty("the file name"));
   update->add_flag("-y,--yes", options->yes, "do not ask before updating");
   update->callback([&action, options] {
     action = [options](Context& context) { return Update(context, options->file, options->yes); };

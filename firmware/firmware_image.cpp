@@ -117,6 +117,14 @@ bool FindImage(const ImageQuery& query, Image& image, std::string& error, std::s
   return true;
 }
 
+bool ImageMayBeFound(const ImageQuery& query) {
+  if (!query.file.empty() || !CarriedImage().empty() || query.simulated) return true;
+  for (const std::string& path : InstalledImagePaths(query.program_folder)) {
+    if (::access(path.c_str(), F_OK) == 0) return true;
+  }
+  return false;
+}
+
 bool CheckImageForLink(const Image& image, bool simulated, std::string& error) {
   if (!simulated && IsSyntheticImage(image.bytes)) {
     error = (image.origin == Origin::File ? image.name + ": " : std::string()) +

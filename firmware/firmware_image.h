@@ -63,6 +63,11 @@ struct ImageQuery {
 // says why an installed file that was there could not be used (empty when there was none).
 bool FindImage(const ImageQuery& query, Image& image, std::string& error, std::string* note = {});
 
+// Whether FindImage would find an image, told without reading one: a named file, the carried
+// image, an installed file that is there, or the stand-in for the simulated link. (An installed
+// file that cannot be used counts; FindImage then finds none.)
+bool ImageMayBeFound(const ImageQuery& query);
+
 // Whether `image` may go over this link: never the stand-in to a real module. False with a
 // one-line reason.
 bool CheckImageForLink(const Image& image, bool simulated, std::string& error);

@@ -62,6 +62,14 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// A digest as the manifest gives it, in the lower case the tool writes: sha256sum takes either.
+std::string LowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 }  // namespace
 
 const std::vector<std::uint8_t>& ImageOf(const Backup& backup, AreaId area) {
@@ -163,6 +171,15 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
     return false;
   }
 
+  // A manifest saved by an editor that ends its lines in CR LF: the CR cannot be seen in a message
+  // that quotes the line, so it is named.
+  if (manifest->find('\r') != std::string::npos) {
+    why =
+        "manifest.txt ends its lines in CR LF (a carriage return before each line feed, as some "
+        "editors save a file); a backup's manifest ends them in LF alone";
+    return false;
+  }
+
   // The manifest, line by line: every key known, every part and text once.
   std::map<std::string, std::string> fields;
   std::map<std::string, std::vector<std::string>> listed;  // part or text name: its words
@@ -245,7 +262,7 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
             std::to_string(size);
       return false;
     }
-    if (Sha256Hex(Bytes(*bytes)) != words[3]) {
+    if (Sha256Hex(Bytes(*bytes)) != LowerCase(words[3])) {
       why = "part " + name + ": its SHA-256 is not the manifest's (damaged)";
       return false;
     }
@@ -262,7 +279,7 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
       why = "part " + std::string(name) + " is missing";
       return false;
     }
-    if (Sha256Hex(Bytes(*bytes)) != entry->second[1]) {
+    if (Sha256Hex(Bytes(*bytes)) != LowerCase(entry->second[1])) {
       why = "part " + std::string(name) + ": its SHA-256 is not the manifest's (damaged)";
       return false;
     }

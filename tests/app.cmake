@@ -50,6 +50,10 @@ add_test(NAME tarven_binary_command_line
     env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$0" --version | head -n 1 | grep -q '^tarven [0-9]' || exit 1
     err=$("$0" --simualte 2>&1); status=$?; echo "$err"
     [ "$status" -eq 2 ] && [ "$err" = "tarven: unknown option '--simualte' (try --help)" ] || exit 1
+    # An option's control characters are shown, not obeyed; a word with one dash is ignored.
+    err=$("$0" "$(printf -- '--x\033[2J')" 2>&1); status=$?; echo "$err"
+    [ "$status" -eq 2 ] && [ "$err" = "tarven: unknown option '--x\\e[2J' (try --help)" ] || exit 1
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$0" -F -V | head -n 1 | grep -q '^tarven [0-9]' || exit 1
     err=$("$0" --simulate --firmware /nonexistent/image.bin 2>&1); status=$?; echo "$err"
     [ "$status" -eq 1 ] && [ "$err" = "tarven: /nonexistent/image.bin: no such file" ]
   ]=] $<TARGET_FILE:tarven>)

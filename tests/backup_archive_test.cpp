@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <string>
 #include <vector>
@@ -177,6 +178,14 @@ TEST(BackupFile, DamagedOrForgedBackupsAreRefused) {
                  "text config.txt " + Hex(Member(e, "config.txt").bytes));
        }),
        "the text copies do not match"},
+      // The CR at a line's end cannot be seen in a message that quotes the line: it is named.
+      {"a manifest with CR LF line ends", rebuilt([](auto& e) {
+         std::string& manifest = Member(e, "manifest.txt").bytes;
+         for (std::size_t at = 0; (at = manifest.find('\n', at)) != std::string::npos; at += 2) {
+           manifest.insert(at, "\r");
+         }
+       }),
+       "manifest.txt ends its lines in CR LF"},
       {"a part named twice in the manifest", rebuilt([](auto& e) {
          std::string& manifest = Member(e, "manifest.txt").bytes;
          manifest += manifest.substr(manifest.find("part rom.bin"),
@@ -192,6 +201,28 @@ TEST(BackupFile, DamagedOrForgedBackupsAreRefused) {
     EXPECT_FALSE(ReadBackup(c.archive, read, why));
     EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
+}
+
+// A manifest whose digests were written in upper case (as some tools print them) is whole:
+// sha256sum takes either case, and so does the backup reader.
+TEST(BackupFile, DigestsInUpperCaseAreTaken) {
+  const Backup backup = SampleBackup();
+  std::vector<TarEntry> entries = Members(WriteBackup(backup, 1700000000));
+  std::string& manifest = Member(entries, "manifest.txt").bytes;
+  std::size_t digests = 0;
+  for (const TarEntry& entry : entries) {
+    if (entry.name == "manifest.txt") continue;
+    std::string upper = Hex(entry.bytes);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    Replace(manifest, Hex(entry.bytes), upper);
+    ++digests;
+  }
+  EXPECT_EQ(digests, 7u);
+  Backup read;
+  std::string why;
+  ASSERT_TRUE(ReadBackup(WriteTar(entries, 1700000000), read, why)) << why;
+  EXPECT_EQ(read.rom, backup.rom);
+  EXPECT_EQ(read.sector, backup.sector);
 }
 
 // A header that declares far more than is there, or more than any part may hold, is refused

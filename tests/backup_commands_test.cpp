@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -162,6 +163,89 @@ TEST_F(BackupCommandsTest, DiffNamesWhatChangedAndOnlyChoosesParts) {
   EXPECT_EQ(ram.code, 2);
   EXPECT_NE(ram.err.find("--ram-bank"), std::string::npos);
   EXPECT_EQ(Ctl({"restore", Path("a.tar"), "--only", "rom,flash"}).code, 2);
+}
+
+// The index in `log` of the last command frame with `code` that was sent.
+std::size_t LastCommand(const std::vector<sim::ReportRecord>& log, std::uint8_t code) {
+  std::size_t found = log.size();
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const sim::ReportRecord& record = log[i];
+    if (record.direction == sim::ReportRecord::Direction::Sent && record.bytes.size() > 2 &&
+        record.bytes[1] == 0x55 && record.bytes[2] == code) {
+      found = i;
+    }
+  }
+  return found;
+}
+
+// A RAM read cut off by an unplug leaves the CNC stopped: the one line that says no file was
+// written also says so, and how to start it.
+TEST_F(BackupCommandsTest, RamReadCutOffSaysTheCncMayStillBeStopped) {
+  const struct {
+    std::vector<std::string> args;
+    const char* begins;
+  } cases[] = {
+      {{"backup", Path("cut.tar")},
+       "tarvenctl: backup: reading ram: the module did not answer (report "},
+      {{"image", "read", "ram", Path("cut.bin")},
+       "tarvenctl: image read: the module did not answer (report "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    // Where the stop before the RAM read comes, from a run without a fault.
+    bus_ = std::make_shared<sim::SimBackend>();
+    bus_->StartRecording();
+    std::vector<std::string> clean_args = c.args;
+    clean_args.back() += ".clean";
+    ASSERT_EQ(Ctl(clean_args).code, 0);
+    const std::size_t stop = LastCommand(bus_->log(), 12);  // stop the CNC
+    ASSERT_LT(stop, bus_->log().size());
+
+    bus_ = std::make_shared<sim::SimBackend>();
+    bus_->ArmFault(stop + 1 + 40, sim::SimBackend::Fault::Unplug);  // inside the RAM's data
+    const CtlResult r = Ctl(c.args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err.rfind(c.begins, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("; the CNC was stopped for the RAM read and may still be stopped: start "
+                         "it with 'tarvenctl cnc start'\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+    EXPECT_FALSE(bus_->module().cnc_running);
+    EXPECT_FALSE(fs::exists(c.args.back()));
+  }
+  // A read that failed before it stopped anything says nothing of the CNC.
+  bus_ = std::make_shared<sim::SimBackend>();
+  bus_->Unplug();
+  const CtlResult absent = Ctl({"image", "read", "ram", Path("none.bin")});
+  EXPECT_EQ(absent.code, 1);
+  EXPECT_EQ(absent.err.find("CNC"), std::string::npos) << absent.err;
+}
+
+// A part written whole whose read-back fails is one line that says both, not "written, not read
+// back" followed by "failed".
+TEST_F(BackupCommandsTest, ReadBackFailingAfterAWholeWriteIsSaidSo) {
+  ASSERT_EQ(Ctl({"backup", Path("a.tar")}).code, 0);
+  for (const std::string part : {"rom", "params"}) {
+    SCOPED_TRACE(part);
+    bus_ = std::make_shared<sim::SimBackend>();
+    bus_->StartRecording();
+    ASSERT_EQ(Ctl({"restore", Path("a.tar"), "--only", part}).code, 0);
+    const std::size_t read_back = LastCommand(bus_->log(), 10);  // read the flash
+    ASSERT_LT(read_back, bus_->log().size());
+
+    bus_ = std::make_shared<sim::SimBackend>();
+    bus_->ArmFault(read_back + 1 + 3, sim::SimBackend::Fault::Refuse);  // in the read-back's data
+    const CtlResult r = Ctl({"restore", Path("a.tar"), "--only", part});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out.rfind(part + ": written whole, but reading it back failed: the module did "
+                                 "not answer (report ",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_EQ(r.out.find(part + ": failed"), std::string::npos) << r.out;
+  }
 }
 
 TEST_F(BackupCommandsTest, ConfigExportAndImport) {

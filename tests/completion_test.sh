@@ -17,6 +17,10 @@ mkdir "$work/bin" "$work/files" "$work/files/dir"
 cat >"$work/bin/tarvenctl" <<'EOF'
 #!/bin/sh
 [ "$1" = ports ] && printf 'ttyUSB0  FTDI FT232R USB UART\nttyACM0  Pico\nttyS0\n'
+[ "$1 $2" = "devices --json" ] &&
+    printf '%s\n' '[{"path":"/dev/hidraw3","location":"1-2.3","serial":"T0042","opened":true},{"path":"/dev/hidraw5","location":null,"serial":null,"opened":false}]'
+[ "$1 $2 $3" = "--simulate=2 devices --json" ] &&
+    printf '%s\n' '[{"path":"sim-1","location":"sim-1","serial":"SIM00001"},{"path":"sim-2","location":"sim-2","serial":"SIM00002"}]'
 EOF
 chmod +x "$work/bin/tarvenctl"
 touch "$work/files/rom.bin" "$work/files/ram.bin" "$work/files/params.csv"
@@ -71,8 +75,17 @@ commands="backup cnc config dac devices diff image io modbus params ports reg re
 # mode | line | expected candidates ("both": the same with and without '=' as a word break)
 cases=(
     "both|tarvenctl |$commands"
-    "both|tarvenctl --|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version"
-    "both|tarvenctl --device |"
+    "both|tarvenctl --|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version --wait"
+    "both|tarvenctl -|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version --wait -V"
+    "both|tarvenctl --device |/dev/hidraw3 /dev/hidraw5 1-2.3 T0042"
+    "both|tarvenctl --device T|T0042"
+    "both|tarvenctl --simulate=2 --device |SIM00001 SIM00002 sim-1 sim-2"
+    "both|tarvenctl --wait 3 st|status"
+    "both|tarvenctl --wait |"
+    "both|tarvenctl restore x.tar --only |amt config kvp params ram rom"
+    "both|tarvenctl restore x.tar --only r|ram rom"
+    "both|tarvenctl restore x.tar --only rom,k|rom,kvp"
+    "both|tarvenctl restore x.tar --only rom,kvp,|rom,kvp,amt rom,kvp,config rom,kvp,params rom,kvp,ram"
     "both|tarvenctl restore r|ram.bin rom.bin"
     "both|tarvenctl restore x.tar --|--help --no-verify --only --ram-bank --yes"
     "both|tarvenctl restore x.tar --ram-bank |main reserve"

@@ -109,8 +109,16 @@ TEST(Devices, AVersionNotToldOrNoModuleIsAFailure) {
     const char* answers;
     const char* err;
   } cases[] = {
+      // Nothing at all: what to try.
       {"no module", [](sim::SimBackend& s) { s.Unplug(); }, nullptr,
-       "tarvenctl: devices: no device answers as the module\n"},
+       "tarvenctl: devices: no module found; check the module's USB cable and power ('lsusb -d "
+       "03eb:6202' lists the module when the system sees it)\n"},
+      {"only a device that is not the module",
+       [](sim::SimBackend& s) {
+         s.Unplug();
+         s.AddDecoy(0x03EB, 0x6202, 9);
+       },
+       nullptr, "tarvenctl: devices: no device answers as the module\n"},
       // Identify (reports 1 and 2), then the status whose answer is report 4.
       {"status answer lost", [](sim::SimBackend& s) { s.ArmFault(4, Fault::Refuse); },
        "  answers: application, firmware н/д\n",
@@ -161,6 +169,10 @@ TEST(Devices, CommandsNameTheModuleTheyCannotOpen) {
       const std::string first_line = r.err.substr(0, r.err.find('\n'));
       EXPECT_NE(first_line.find(c.message), std::string::npos) << r.err;
       EXPECT_EQ(r.err.find("udevadm") != std::string::npos, c.hint) << r.err;
+      // The module is there: status does not call it absent above the reason.
+      if (command.front() == "status") {
+        EXPECT_EQ(r.out.rfind("state: inaccessible\n", 0), 0u) << r.out;
+      }
     }
   }
 }
@@ -191,7 +203,8 @@ TEST(AccessHint, GivesTheRuleTheProjectShipsOrAppliesTheInstalledOne) {
 
 TEST(Version, PrintsToolAndFirmwareImageWithoutACommand) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--version"}, std::vector<std::string>{"--simulate", "--version"}}) {
+       {std::vector<std::string>{"--version"}, std::vector<std::string>{"--simulate", "--version"},
+        std::vector<std::string>{"-V"}}) {
     const CtlResult r = RunCtl(args);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "tarvenctl " TARVEN_TOOL_VERSION);

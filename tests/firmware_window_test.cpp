@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QLabel>
 #include <QProgressBar>
 #include <algorithm>
 #include <functional>
@@ -267,6 +268,8 @@ TEST_F(FirmwareWindowTest, WithoutAnImageThePressSaysSoAndSendsNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     form_->SetFirmwareImage(c.image, c.simulated);
+    // The panel does not offer an update it cannot send.
+    EXPECT_EQ(form_->Label47->text(), QStringLiteral("нет"));
     sim_->ClearLog();
     dialogs().AcknowledgeMessage();
     form_->Button3->click();
@@ -283,6 +286,7 @@ TEST_F(FirmwareWindowTest, WithoutAnImageThePressSaysSoAndSendsNothing) {
 TEST_F(FirmwareWindowTest, WithoutAnImageSetTheStandInIsFoundAtThePressForTheSimulatedLink) {
   form_ = MakeForm();
   form_->FindFirmwareImageWhenNeeded(/*simulated_link=*/true);
+  EXPECT_EQ(form_->Label47->text(), QStringLiteral("v 4.54"));
   form_->Timer1Timer();
   form_->Button3->click();
   EXPECT_TRUE(form_->up_flag);
@@ -294,7 +298,18 @@ TEST_F(FirmwareWindowTest, WithoutAnImageSetTheStandInIsFoundAtThePressForTheSim
   // Over a real link the stand-in is never taken.
   form_ = MakeForm();
   form_->FindFirmwareImageWhenNeeded(/*simulated_link=*/false);
+  // This build may carry an image, or find one installed beside the test; the panel offers the
+  // version only when there is one.
+  firmware::ImageQuery query;
+  query.program_folder = firmware::ProgramFolder();
+  firmware::Image found;
+  std::string error;
+  ASSERT_TRUE(firmware::FindImage(query, found, error)) << error;
+  EXPECT_EQ(form_->Label47->text(),
+            found.empty() ? QStringLiteral("нет") : QStringLiteral("v 4.54"));
   EXPECT_FALSE(firmware::IsSyntheticImage(form_->FirmwareImage().bytes));
+  EXPECT_EQ(form_->Label47->text(),
+            found.empty() ? QStringLiteral("нет") : QStringLiteral("v 4.54"));
 }
 
 // The bar's changes: a size that is a multiple of 512 ends with the empty piece, which leaves

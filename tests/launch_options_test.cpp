@@ -38,9 +38,16 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       {{"f"}, true, false, ""},
       {{"--simulate", "-f"}, true, true, ""},
       {{"--sim-state=module.state", "--simulate"}, true, true, "module.state"},
-      // A misspelt option stops the program before it opens anything.
+      // Words with one dash that name no option are taken and ignored, as other words are.
+      {{"-F"}, true, false, ""},
+      {{"-fx", "--simulate"}, true, true, ""},
+      {{"-foo", "-F", "-", "--trace"}, true, false, "", true},
+      {{"--simulate", "-sim-state", "module.state"}, true, true, "module.state"},
+      // The value of an option may begin with a dash.
+      {{"--device", "-F"}, true, false, "", false, "-F"},
+      // A misspelt option with two dashes stops the program before it opens anything.
       {{"--simualte"}, false, false, ""},
-      {{"-F"}, false, false, ""},
+      {{"-F", "--F"}, false, false, ""},
       {{"--simulate", "--trace=yes"}, false, false, ""},
       {{"--firmware"}, false, false, ""},
       // One module among several.
@@ -67,7 +74,7 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
 }
 
 TEST(LaunchOptions, ErrorNamesTheUnknownOptionAsTyped) {
-  for (const std::string word : {"--simualte", "-F", "--simualte=1"}) {
+  for (const std::string word : {"--simualte", "--F", "--simualte=1"}) {
     LaunchOptions options;
     std::string error;
     ASSERT_FALSE(ParseLaunchOptions({"--simulate", word}, options, error));
@@ -84,6 +91,7 @@ TEST(LaunchOptions, HelpAndVersionWinOverEverythingElse) {
       {{"--help"}, true, false},
       {{"-h", "-f"}, true, false},
       {{"--version"}, false, true},
+      {{"-F", "-V"}, false, true},
       // Asked for help: a --sim-state without --simulate does not stop it.
       {{"--sim-state", "x", "--version"}, false, true},
   };
@@ -96,8 +104,9 @@ TEST(LaunchOptions, HelpAndVersionWinOverEverythingElse) {
     EXPECT_EQ(options.show_version, c.version);
   }
   const std::string help = LaunchHelpText();
-  for (const char* option : {"-f", "--simulate", "--sim-state <FILE>", "--trace",
-                             "--firmware <FILE>", "--device <SELECTOR>", "--help", "--version"}) {
+  for (const char* option :
+       {"-f", "--simulate", "--sim-state <FILE>", "--trace", "--firmware <FILE>",
+        "--device <SELECTOR>", "--help", "-V, --version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   // The toolkit's options are accepted but not offered.

@@ -46,6 +46,11 @@ TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
   // would also be appended to the caption of every message box (see window_captions_test.cpp).
   EXPECT_NE(QApplication::applicationDisplayName(), QStringLiteral("Тарвен v 4.54"));
   EXPECT_EQ(form->Label47->text(), QStringLiteral("v 4.54"));
+  // With no module, the state says only "не подключен"; its tip says what to try.
+  const QString tip = form->StaticText7->toolTip();
+  for (const char* hint : {"кабель USB", "lsusb -d 03eb:6202", "tarven --simulate"}) {
+    EXPECT_TRUE(tip.contains(QString::fromUtf8(hint))) << hint;
+  }
 
   const struct {
     QWidget* control;
