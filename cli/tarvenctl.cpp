@@ -244,9 +244,6 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
 std::optional<std::string> CheckGlobalOptions(const GlobalOptions& options) {
   if (!options.sim_state.empty() && options.simulate == 0) return "--sim-state needs --simulate";
   if (options.sim_wire_ms > 0 && options.simulate == 0) return "--sim-wire-time needs --simulate";
-  if (options.simulate < 0 || options.simulate > kMaxSimulatedModules) {
-    return "--simulate takes 1 to " + std::to_string(kMaxSimulatedModules) + " modules";
-  }
   if (options.all && !options.device.empty()) return "--all and --device exclude each other";
   if (options.json && !options.all) return "--json before the command goes with --all";
   return std::nullopt;

@@ -156,7 +156,9 @@ TEST_F(IoCommandsTest, AReadThatFailsIsNotAvailableAndFailsTheCommand) {
   r = Ctl({"io", "--json"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(nlohmann::json::parse(r.out)["outputs"]["170462"].is_null());
-  EXPECT_EQ(r.err, "tarvenctl: io: no module found\n");
+  EXPECT_EQ(r.err,
+            "tarvenctl: io: no module found; check the module's USB cable and power ('lsusb -d "
+            "03eb:6202' lists the module when the system sees it)\n");
 }
 
 TEST_F(IoCommandsTest, WatchLogsOneRowPerSnapshotAndAppendsToItsOwnLog) {

@@ -143,9 +143,10 @@ TEST(TarvenctlModbus, PortsSayWhatIsBehindThem) {
   };
   Result r = RunCtl({"ports"}, nullptr, {}, found);
   EXPECT_EQ(r.code, 0);
+  // The system's words are shown with what is no UTF-8 (or a control character) escaped.
   EXPECT_EQ(r.out,
             "/dev/pts/7\n"
-            "ttyACM0     Pico \xFF\n"
+            "ttyACM0     Pico \\xFF\n"
             "ttyS0       serial\n"
             "ttyUSB0     FTDI FT232R USB UART\n");
   // A byte that is no UTF-8 comes out as U+FFFD instead of ending the run.

@@ -191,7 +191,8 @@ TEST(AllModules, MisuseIsToldBeforeAnythingRuns) {
       {{"--simulate=2", "--json", "status"},
        "tarvenctl: --json before the command goes with --all\n"},
       {{"--sim-wire-time", "1", "status"}, "tarvenctl: --sim-wire-time needs --simulate\n"},
-      {{"--simulate=0", "status"}, "tarvenctl: --simulate takes 1 to 64 modules\n"},
+      {{"--simulate=0", "status"},
+       "tarvenctl: --simulate: '0' is not a whole number from 1 to 64 (try --help)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());

@@ -125,7 +125,9 @@ TEST(UpdateCommand, EachFailureIsOneLineAndExitStatusOne) {
     const char* out;
     const char* err;
   } cases[] = {
-      {"no module", [](auto& s) { s.Unplug(); }, "", "tarvenctl: update: no module found\n"},
+      {"no module", [](auto& s) { s.Unplug(); }, "",
+       "tarvenctl: update: no module found; check the module's USB cable and power ('lsusb -d "
+       "03eb:6202' lists the module when the system sees it)\n"},
       // The poll (identify, status: 4 reports), the search's identify (2), then command 6.
       {"give-way refused", [](auto& s) { s.ArmFault(7, Fault::Refuse); }, "",
        "tarvenctl: update: the application did not take the update command: the module did not "
