@@ -101,8 +101,13 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
     before += bytes.size();
   }
   backup.ram.assign(model::Area(AreaId::Ram).size, 0);
-  read = dev::ReadRam(context.link, backup.ram, progress);
+  // The CNC is left as it was found: a stopped machine must not start because a file was saved.
+  dev::CncFound cnc;
+  read = dev::ReadRamAsFound(context.link, backup.ram, cnc, progress);
   line.Finish();
+  if (const std::string note = CncNote(cnc, read); !note.empty()) {
+    context.err << "tarvenctl: " << what << ": " << note << '\n';
+  }
   if (!read.ok()) {
     // The RAM came whole but the CNC was left stopped: the backup is whole, and that is said.
     if (read.failure != dev::Failure::CncLeftStopped) return failed("ram", read);
@@ -263,7 +268,10 @@ int Restore(Context& context, const RestoreOptions& options) {
         note(name, read, "");
       } else if (back != wanted) {
         all_done = false;
-        report.back() = name + ": written, but reads back different";
+        const auto differ = std::mismatch(wanted.begin(), wanted.end(), back.begin());
+        const auto offset = static_cast<std::uint32_t>(differ.first - wanted.begin());
+        report.back() = name + ": written, but reads back different at " +
+                        Hex32(*model::Area(AreaId::ConfigSector).address + offset);
       } else {
         report.back() = name + ": written, verified";
       }

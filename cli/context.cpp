@@ -4,6 +4,7 @@
 
 #include "cli/access_hint.h"
 #include "device/device.h"
+#include "device/operations.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
@@ -57,6 +58,20 @@ std::optional<int> Context::RefuseUnconfirmed(std::string_view what, std::string
   }
   if (confirm(question)) return std::nullopt;
   return Fail(what, "not confirmed; nothing was written");
+}
+
+std::string CncNote(const device::CncFound& found, const device::Outcome& outcome) {
+  if (outcome.module_absent() || outcome.failure == device::Failure::InvalidRequest) return {};
+  if (!found.read) {
+    return "the CNC's run state did not arrive, so the CNC was neither stopped nor started";
+  }
+  if (!found.was_running) return "the CNC was stopped and is left stopped";
+  if (outcome.failure == device::Failure::CncLeftStopped) return {};  // told by the outcome
+  if (outcome.ok() || outcome.failure == device::Failure::Cancelled) {
+    return "the CNC was running: it was stopped for the RAM read and started again";
+  }
+  return "the CNC was running and was stopped for the RAM read; it may still be stopped "
+         "('tarvenctl cnc start' starts it)";
 }
 
 std::string Shorten(std::string_view text, std::size_t limit) {

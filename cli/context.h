@@ -13,6 +13,10 @@
 #include "device/device.h"
 #include "device/outcome.h"
 
+namespace tarven::device {
+struct CncFound;
+}
+
 namespace tarven::cli {
 
 inline constexpr int kExitOk = 0;
@@ -67,6 +71,11 @@ void RegisterModbusCommands(CLI::App& app, Action& action);
 void RegisterIoCommands(CLI::App& app, Action& action);
 void RegisterUpdateCommands(CLI::App& app, Action& action);
 void RegisterBackupCommands(CLI::App& app, Action& action);
+
+// What a RAM read that leaves the CNC as it found it (device::ReadRamAsFound) did with the CNC,
+// in words for standard error ("the CNC was stopped and is left stopped"); empty when the outcome
+// says it already, or when no module was there to touch.
+std::string CncNote(const device::CncFound& found, const device::Outcome& outcome);
 
 // Text from the user echoed in a message: at most `limit` characters, cut with "…".
 std::string Shorten(std::string_view text, std::size_t limit = 40);

@@ -101,10 +101,17 @@ int Read(Context& context, const ImageOptions& options) {
   const InterruptRequest interrupt;
   ProgressLine line(context.err, IsTerminal(context.err), "read " + std::string(area->word),
                     &interrupt);
-  const dev::Outcome outcome = area->id == AreaId::Ram
-                                   ? dev::ReadRam(context.link, image, std::ref(line))
-                                   : dev::ReadFlashArea(context.link, area->id, image, std::ref(line));
+  // The RAM read leaves the CNC as it was found: a stopped machine is not started.
+  dev::CncFound cnc;
+  const dev::Outcome outcome =
+      area->id == AreaId::Ram ? dev::ReadRamAsFound(context.link, image, cnc, std::ref(line))
+                              : dev::ReadFlashArea(context.link, area->id, image, std::ref(line));
   line.Finish();
+  if (area->id == AreaId::Ram) {
+    if (const std::string note = CncNote(cnc, outcome); !note.empty()) {
+      context.err << "tarvenctl: image read: " << note << '\n';
+    }
+  }
   // The file is written only once the whole image has arrived; a RAM that arrived whole is kept
   // also when the CNC could not be started again afterwards.
   const bool left_stopped = outcome.failure == dev::Failure::CncLeftStopped;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -175,6 +178,67 @@ TEST(AllModules, BackupWritesOneFilePerModule) {
   const CtlResult same = RunCtl({"--simulate", "--all", "backup", (dir / "one.tar").string()}, bus);
   EXPECT_EQ(same.code, 2);
   fs::remove_all(dir);
+}
+
+// A bench on which a signal arrives at one report, whichever module's thread exchanges it.
+class SignallingBench final : public sim::SimBackend {
+ public:
+  SignallingBench(int signal, std::uint64_t at) : signal_(signal), at_(at) {
+    for (int n = 1; n < 3; ++n) AddModule(std::make_shared<sim::SimulatedModule>());
+  }
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    Count();
+    return SimBackend::SetFeature(handle, report, length);
+  }
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override {
+    Count();
+    return SimBackend::GetFeature(handle, report, length);
+  }
+
+ private:
+  void Count() {
+    if (++reports_ == at_) std::raise(signal_);
+  }
+  int signal_;
+  std::uint64_t at_;
+  std::atomic<std::uint64_t> reports_{0};
+};
+
+// Ctrl-C, SIGTERM or SIGHUP during a write to a whole bench, taken on one module's thread: every
+// module stops at a block boundary and says so; no module's image is cut inside a block. (The
+// request is read by every module's thread while the signal handler sets it: ThreadSanitizer
+// checks that this is no data race.)
+TEST(AllModules, ASignalStopsEveryModuleBetweenBlocks) {
+  const fs::path file =
+      fs::temp_directory_path() / ("tarven-all-signal-" + std::to_string(::getpid()) + ".bin");
+  std::ofstream(file, std::ios::binary) << std::string(16384, '\x5A');
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    auto bus = std::make_shared<SignallingBench>(signal, 150);
+    const CtlResult r =
+        Yes({"--simulate", "--all", "image", "write", "kvp", file.string(), "--yes"}, bus);
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::string location = "sim-" + std::to_string(i + 1);
+      const auto at = r.out.find("\n" + location + " ");
+      ASSERT_NE(at, std::string::npos) << r.out;
+      const std::string summary = r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+      EXPECT_NE(summary.find("failed: image write: stopped on request after "),
+                std::string::npos)
+          << summary;
+      // Whole blocks of 2048 bytes only: the rest of the KVP as it was.
+      const std::vector<std::uint8_t> kvp = ModuleAt(*bus, i).FlashAt(device::kKvpAddress, 16384);
+      const auto written = static_cast<std::size_t>(
+          std::find_if(kvp.begin(), kvp.end(), [](std::uint8_t b) { return b != 0x5A; }) -
+          kvp.begin());
+      EXPECT_EQ(written % 2048, 0u) << location;
+      EXPECT_LT(written, 16384u) << location;
+      EXPECT_TRUE(std::all_of(kvp.begin() + static_cast<std::ptrdiff_t>(written), kvp.end(),
+                              [](std::uint8_t b) { return b == 0xFF; }))
+          << location;
+    }
+  }
+  fs::remove(file);
 }
 
 TEST(AllModules, MisuseIsToldBeforeAnythingRuns) {
