@@ -183,6 +183,23 @@ class StartRefusingBus final : public sim::SimBackend {
   }
 };
 
+// A module whose RAM stream breaks off: the tenth fetch after the command that reads the RAM is
+// refused.
+class RamCuttingBus final : public sim::SimBackend {
+ public:
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    if (length > 2 && report[1] == 0x55 && report[2] == 17) countdown_ = 10;
+    return SimBackend::SetFeature(handle, report, length);
+  }
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override {
+    if (countdown_ > 0 && --countdown_ == 0) return false;
+    return SimBackend::GetFeature(handle, report, length);
+  }
+
+ private:
+  int countdown_ = 0;
+};
+
 // backup, diff against the module and image read ram stop the CNC for the RAM read and leave it
 // as they found it, and say so: a stopped CNC stays stopped, a running one runs again. A refused
 // start is told as the outcome of the read.
@@ -207,6 +224,24 @@ TEST_F(BackupCommandsTest, RamReadsLeaveTheCncAsTheyFoundIt) {
                            (running ? "the CNC was running: it was stopped for the RAM read and "
                                       "started again\n"
                                     : "the CNC was stopped and is left stopped\n"));
+    }
+  }
+
+  // A RAM read that breaks off fails in one line, which says what became of the CNC.
+  bus_ = std::make_shared<RamCuttingBus>();
+  for (const auto& c : commands) {
+    for (const bool running : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (running ? ", running" : ", stopped") + ", read cut");
+      module().cnc_running = running;
+      const CtlResult r = Ctl(c.args);
+      EXPECT_EQ(r.code, 1);
+      EXPECT_EQ(module().cnc_running, running);
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+      EXPECT_NE(r.err.find(running ? "; the CNC was running and was stopped for the RAM read; it "
+                                     "may still be stopped"
+                                   : "; the CNC was stopped and is left stopped\n"),
+                std::string::npos)
+          << r.err;
     }
   }
 
