@@ -60,8 +60,10 @@ std::string UtcNow() {
 }
 
 // The whole module into `backup`; the exit status when a part did not arrive. `what` names the
-// command in messages.
-std::optional<int> ReadModule(Context& context, const char* what, Backup& backup) {
+// command in messages. `cnc_note` says what became of the CNC when everything arrived (empty when
+// there is nothing to say), for the command to tell once it is done.
+std::optional<int> ReadModule(Context& context, const char* what, Backup& backup,
+                              std::string& cnc_note) {
   const dev::StatusReading status = dev::PollStatus(context.link);
   if (status.presence != dev::Presence::Application) {
     dev::Outcome outcome = status.outcome;
@@ -84,13 +86,14 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
   const auto progress = [&](std::uint64_t done, std::uint64_t) {
     return line(before + done, total);
   };
-  const auto failed = [&](const std::string& part, const dev::Outcome& outcome) {
+  const auto failed = [&](const std::string& part, const dev::Outcome& outcome,
+                          const std::string& about_cnc = {}) {
     line.Finish();
     dev::Outcome named = outcome;
     if (named.subject.empty()) named.subject = part;
     return context.Fail(what, "reading " + part + ": " + dev::Describe(named) +
                                   "; no file was written" +
-                                  (part == "ram" ? CncStoppedByRamRead(outcome) : std::string()));
+                                  (about_cnc.empty() ? "" : "; " + about_cnc));
   };
   dev::Outcome read =
       dev::ReadFlashArea(context.link, AreaId::ConfigSector, backup.sector, progress);
@@ -104,15 +107,17 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
     before += bytes.size();
   }
   backup.ram.assign(model::Area(AreaId::Ram).size, 0);
-  read = dev::ReadRam(context.link, backup.ram, progress);
+  // The CNC is left as it was found: a stopped machine must not start because a file was saved.
+  dev::CncFound cnc;
+  read = dev::ReadRamAsFound(context.link, backup.ram, cnc, progress);
   line.Finish();
+  const std::string note = CncNote(cnc, read);
   if (!read.ok()) {
     // The RAM came whole but the CNC was left stopped: the backup is whole, and that is said.
-    if (read.failure != dev::Failure::CncLeftStopped) {
-      return failed("ram", read);
-    }
+    if (read.failure != dev::Failure::CncLeftStopped) return failed("ram", read, note);
     context.err << "tarvenctl: " << what << ": " << dev::Describe(read) << '\n';
   }
+  cnc_note = note;
   return std::nullopt;
 }
 
@@ -122,13 +127,16 @@ int BackupCommand(Context& context, const std::string& path, bool force) {
     return context.Fail("backup", Shorten(path, 80) + " exists (--force replaces it)");
   }
   Backup backup;
-  if (const auto failed = ReadModule(context, "backup", backup)) return *failed;
+  std::string cnc_note;
+  if (const auto failed = ReadModule(context, "backup", backup, cnc_note)) return *failed;
+  const std::string cnc = cnc_note.empty() ? std::string() : "; " + cnc_note;
   const std::string archive =
       model::WriteBackup(backup, static_cast<std::int64_t>(std::time(nullptr)));
   const storage::ReplaceResult saved = storage::ReplaceFile(path, archive);
   if (!saved.ok()) {
-    return context.Fail("backup", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
+    return context.Fail("backup", "cannot write " + Shorten(path, 80) + ": " + saved.reason + cnc);
   }
+  if (!cnc_note.empty()) context.err << "tarvenctl: backup: " << cnc_note << '\n';
   context.out << "backup: " << model::Printable(path) << " (" << archive.size() << " bytes)\n"
               << "firmware: " << backup.firmware << '\n'
               << "parts: config, params, rom, amt, kvp, ram\n";
@@ -273,7 +281,10 @@ int Restore(Context& context, const RestoreOptions& options) {
         read_back_failed(name, read);
       } else if (back != wanted) {
         all_done = false;
-        report.back() = name + ": written, but reads back different";
+        const auto differ = std::mismatch(wanted.begin(), wanted.end(), back.begin());
+        const auto offset = static_cast<std::uint32_t>(differ.first - wanted.begin());
+        report.back() = name + ": written, but reads back different at " +
+                        Hex32(*model::Area(AreaId::ConfigSector).address + offset);
       } else {
         report.back() = name + ": written, verified";
       }
@@ -379,8 +390,10 @@ int Diff(Context& context, const std::string& first, const std::string& second) 
   // A file that cannot be compared is trouble, as for diff(1).
   if (LoadBackup(context, "diff", first, a)) return kExitUsage;
   if (second.empty()) {
-    if (const auto failed = ReadModule(context, "diff", b))
+    std::string cnc_note;
+    if (const auto failed = ReadModule(context, "diff", b, cnc_note))
       return *failed == kExitOk ? kExitUsage : *failed;
+    if (!cnc_note.empty()) context.err << "tarvenctl: diff: " << cnc_note << '\n';
   } else if (LoadBackup(context, "diff", second, b)) {
     return kExitUsage;
   }

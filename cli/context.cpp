@@ -4,6 +4,7 @@
 
 #include "cli/access_hint.h"
 #include "device/device.h"
+#include "device/operations.h"
 #include "model/printable_text.h"
 #include "storage/file_io.h"
 
@@ -69,12 +70,18 @@ std::optional<int> Context::RefuseUnconfirmed(std::string_view what, std::string
   return Fail(what, "not confirmed; nothing was written");
 }
 
-std::string CncStoppedByRamRead(const device::Outcome& read) {
-  // The read stops the CNC once the module is open (the transfer's total is set then); a read
-  // stopped on request has started it again.
-  if (read.ok() || read.total == 0 || read.failure == device::Failure::Cancelled) return {};
-  return "; the CNC was stopped for the RAM read and may still be stopped: start it with "
-         "'tarvenctl cnc start'";
+std::string CncNote(const device::CncFound& found, const device::Outcome& outcome) {
+  if (outcome.module_absent() || outcome.failure == device::Failure::InvalidRequest) return {};
+  if (!found.read) {
+    return "the CNC's run state did not arrive, so the CNC was neither stopped nor started";
+  }
+  if (!found.was_running) return "the CNC was stopped and is left stopped";
+  if (outcome.failure == device::Failure::CncLeftStopped) return {};  // told by the outcome
+  if (outcome.ok() || outcome.failure == device::Failure::Cancelled) {
+    return "the CNC was running: it was stopped for the RAM read and started again";
+  }
+  return "the CNC was running and was stopped for the RAM read; it may still be stopped "
+         "('tarvenctl cnc start' starts it)";
 }
 
 std::string Shorten(std::string_view raw, std::size_t limit) {

@@ -13,6 +13,10 @@
 #include "device/device.h"
 #include "device/outcome.h"
 
+namespace tarven::device {
+struct CncFound;
+}
+
 namespace tarven::cli {
 
 inline constexpr int kExitOk = 0;
@@ -58,11 +62,6 @@ struct Context {
   int Finish(std::string_view what, const device::Outcome& outcome) const;
 };
 
-// After a RAM read that failed: "; " and the words that say the CNC may still stand, stopped for
-// the read, and how to start it; "" when the read failed before it stopped the CNC, or once it
-// had started it again.
-std::string CncStoppedByRamRead(const device::Outcome& read);
-
 // What the chosen subcommand does once the module link is bound.
 using Action = std::function<int(Context&)>;
 
@@ -76,6 +75,11 @@ void RegisterModbusCommands(CLI::App& app, Action& action);
 void RegisterIoCommands(CLI::App& app, Action& action);
 void RegisterUpdateCommands(CLI::App& app, Action& action);
 void RegisterBackupCommands(CLI::App& app, Action& action);
+
+// What a RAM read that leaves the CNC as it found it (device::ReadRamAsFound) did with the CNC,
+// in words for standard error ("the CNC was stopped and is left stopped"); empty when the outcome
+// says it already, or when no module was there to touch.
+std::string CncNote(const device::CncFound& found, const device::Outcome& outcome);
 
 // Text from the user, a file or a device echoed in a message: control characters escaped (see
 // model::Printable), at most `limit` characters, cut with "…".

@@ -102,16 +102,19 @@ int Read(Context& context, const ImageOptions& options) {
   const InterruptRequest interrupt;
   ProgressLine line(context.err, IsTerminal(context.err), "read " + std::string(area->word),
                     &interrupt);
-  const dev::Outcome outcome = area->id == AreaId::Ram
-                                   ? dev::ReadRam(context.link, image, std::ref(line))
-                                   : dev::ReadFlashArea(context.link, area->id, image, std::ref(line));
+  // The RAM read leaves the CNC as it was found: a stopped machine is not started.
+  dev::CncFound cnc;
+  const dev::Outcome outcome =
+      area->id == AreaId::Ram ? dev::ReadRamAsFound(context.link, image, cnc, std::ref(line))
+                              : dev::ReadFlashArea(context.link, area->id, image, std::ref(line));
   line.Finish();
+  const std::string note = area->id == AreaId::Ram ? CncNote(cnc, outcome) : std::string();
   // The file is written only once the whole image has arrived; a RAM that arrived whole is kept
   // also when the CNC could not be started again afterwards.
   const bool left_stopped = outcome.failure == dev::Failure::CncLeftStopped;
   if (!outcome.ok() && !left_stopped) {
-    if (area->id != AreaId::Ram) return context.Fail("image read", outcome);
-    return context.Fail("image read", dev::Describe(outcome) + CncStoppedByRamRead(outcome));
+    if (note.empty()) return context.Fail("image read", outcome);
+    return context.Fail("image read", dev::Describe(outcome) + "; " + note);
   }
   const std::string name = Shorten(options.file, 80);
   const std::string stopped =
@@ -121,9 +124,11 @@ int Read(Context& context, const ImageOptions& options) {
   const storage::ReplaceResult saved = storage::ReplaceFile(options.file, bytes);
   if (!saved.ok()) {
     return context.Fail("image read", "cannot write " + name + ": " + saved.reason +
-                                          (left_stopped ? "; " + stopped : std::string()));
+                                          (left_stopped ? "; " + stopped : std::string()) +
+                                          (note.empty() ? std::string() : "; " + note));
   }
   if (left_stopped) return context.Fail("image read", stopped + "; the RAM was read whole into " + name);
+  if (!note.empty()) context.err << "tarvenctl: image read: " << note << '\n';
   return kExitOk;
 }
 

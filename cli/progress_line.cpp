@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -11,7 +12,12 @@
 namespace tarven::cli {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Written by the signal handler and read by every module's thread of a run over several modules:
+// an atomic, so that the threads see the request without a data race, and lock-free, so that the
+// handler may store it.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+constexpr int kSignals[InterruptRequest::kSignalCount] = {SIGINT, SIGTERM, SIGHUP};
 // The requests alive, from every thread: only the outermost installs and restores the handler,
 // so that the threads of a run over several modules all see one Ctrl-C.
 std::mutex nesting_mutex;
@@ -20,7 +26,7 @@ int nesting = 0;
 thread_local ProgressBoard* thread_board = nullptr;
 
 extern "C" void OnInterrupt(int) {
-  interrupted = 1;
+  interrupted.store(true);
 }
 
 double SteadySeconds() {
@@ -46,24 +52,32 @@ std::string Rate(double bytes_per_second) {
 InterruptRequest::InterruptRequest() {
   const std::lock_guard lock(nesting_mutex);
   if (nesting++ > 0) return;  // an outer one (a run over several modules) holds Ctrl-C already
-  interrupted = 0;
+  interrupted.store(false);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // Restart interrupted transfers, and fall back to the default after the first Ctrl-C.
+  // Restart interrupted transfers, and fall back to the default after the first signal.
   action.sa_flags = static_cast<int>(static_cast<unsigned>(SA_RESTART) | SA_RESETHAND);
-  sigaction(SIGINT, &action, &previous_);
+  for (int i = 0; i < kSignalCount; ++i) {
+    sigaction(kSignals[i], nullptr, &previous_[i]);
+    // A hang-up or a kill ignored when we came (nohup) stays ignored: whoever started us asked for
+    // that. Ctrl-C is taken whatever it was, as a shell starts background jobs with it ignored
+    // and a script stops such a job with kill -INT.
+    if (kSignals[i] == SIGINT || previous_[i].sa_handler != SIG_IGN) {
+      sigaction(kSignals[i], &action, nullptr);
+    }
+  }
 }
 
 InterruptRequest::~InterruptRequest() {
   const std::lock_guard lock(nesting_mutex);
   if (--nesting > 0) return;
-  sigaction(SIGINT, &previous_, nullptr);
-  interrupted = 0;
+  for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+  interrupted.store(false);
 }
 
 bool InterruptRequest::requested() const {
-  return interrupted != 0;
+  return interrupted.load();
 }
 
 ProgressLine::ProgressLine(std::ostream& err, bool terminal, std::string label,

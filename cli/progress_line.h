@@ -1,5 +1,6 @@
 #pragma once
-// The progress of a long transfer on a terminal, and Ctrl-C that stops it between blocks.
+// The progress of a long transfer on a terminal, and Ctrl-C (or a polite kill) that stops it
+// between blocks.
 
 #include <csignal>
 #include <cstdint>
@@ -10,9 +11,12 @@
 
 namespace tarven::cli {
 
-// While one lives, the first Ctrl-C (SIGINT) does not end the process: it asks the transfer to
-// stop at the next block boundary. A second Ctrl-C ends the process as usual. They nest, across
-// threads too: while an outer one lives, an inner one sees the same Ctrl-C.
+// While one lives, the first Ctrl-C (SIGINT), SIGTERM (kill, a service manager's stop) or SIGHUP
+// (a closed terminal or ssh session) does not end the process: it asks the transfer to stop at the
+// next block boundary, so that the module is never left inside a block. A second one of the same
+// signal ends the process as usual. SIGTERM or SIGHUP that the process was started with ignored
+// (nohup) stays ignored. They nest, across threads too: while an outer one
+// lives, an inner one sees the same request. Any thread may ask requested() at any time.
 class InterruptRequest {
  public:
   InterruptRequest();
@@ -22,8 +26,11 @@ class InterruptRequest {
 
   bool requested() const;
 
+  // The signals taken over: SIGINT, SIGTERM, SIGHUP.
+  static constexpr int kSignalCount = 3;
+
  private:
-  struct sigaction previous_ {};
+  struct sigaction previous_[kSignalCount] {};
 };
 
 // Where the progress of the transfers on one thread goes instead of a line of their own: a run

@@ -204,34 +204,36 @@ Outcome WriteFlashArea(Link& link, model::AreaId id, std::span<const std::uint8_
   return WriteAreaOver(exchange, area, data, progress);
 }
 
-Outcome ReadRam(Link& link, std::span<std::uint8_t> out, const Progress& progress) {
+namespace {
+
+// Stops the CNC and reads the RAM over an open handle; then starts the CNC when `start_after`,
+// whatever became of the read. `out` changes only when every byte arrived.
+Outcome ReadRamOver(Exchange& exchange, std::span<std::uint8_t> out, const Progress& progress,
+                    bool start_after) {
+  Link& link = exchange.link();
   const std::uint32_t size = model::Area(model::AreaId::Ram).size;
-  if (out.size() != size) return Outcome::Failed(Failure::InvalidRequest);
-  Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
   Outcome& outcome = exchange.outcome();
   outcome.total = size;
   exchange.Send(Command(CmdStopCnc));
   std::vector<std::uint8_t> scratch(size);
   bool go_on = Report(progress, 0, size);
-  bool read = false;
   if (exchange.Send(Command(CmdReadRam, 0, size))) {
     std::uint64_t done = 0;
-    read = link.ReadData(exchange.handle(), scratch.data(), size, [&](std::uint32_t copied) {
-      if (copied > done && (copied % kMaxBlockLength == 0 || copied == size)) {
-        go_on = Report(progress, copied, size) && go_on;
-      }
-      done = copied;
-    });
+    const bool read =
+        link.ReadData(exchange.handle(), scratch.data(), size, [&](std::uint32_t copied) {
+          if (copied > done && (copied % kMaxBlockLength == 0 || copied == size)) {
+            go_on = Report(progress, copied, size) && go_on;
+          }
+          done = copied;
+        });
     if (!read && outcome.ok()) {
       outcome = exchange.Refused(Direction::Fetch);
       outcome.total = size;
     }
     outcome.done = done;
   }
-  // The CNC runs again after every read, as it always has.
   const bool read_whole = outcome.ok();
-  exchange.Send(Command(CmdStartCnc));
+  if (start_after) exchange.Send(Command(CmdStartCnc));
   if (!read_whole) return Outcome(outcome);
   if (!go_on) {
     if (outcome.ok()) outcome.failure = Failure::Cancelled;
@@ -242,6 +244,37 @@ Outcome ReadRam(Link& link, std::span<std::uint8_t> out, const Progress& progres
   if (!outcome.ok()) outcome.failure = Failure::CncLeftStopped;
   std::copy(scratch.begin(), scratch.end(), out.begin());
   return Outcome(outcome);
+}
+
+}  // namespace
+
+Outcome ReadRam(Link& link, std::span<std::uint8_t> out, const Progress& progress) {
+  if (out.size() != model::Area(model::AreaId::Ram).size) {
+    return Outcome::Failed(Failure::InvalidRequest);
+  }
+  Exchange exchange(link);
+  if (!exchange.OpenApplication()) return exchange.outcome();
+  // The CNC runs again after every read, as it always has.
+  return ReadRamOver(exchange, out, progress, true);
+}
+
+Outcome ReadRamAsFound(Link& link, std::span<std::uint8_t> out, CncFound& found,
+                       const Progress& progress) {
+  found = {};
+  if (out.size() != model::Area(model::AreaId::Ram).size) {
+    return Outcome::Failed(Failure::InvalidRequest);
+  }
+  Exchange exchange(link);
+  if (!exchange.OpenApplication()) return exchange.outcome();
+  std::uint8_t status[8] = {};
+  // Without the run flag there is no knowing whether a start afterwards would set a stopped
+  // machine going: nothing more is sent.
+  if (!exchange.Send(Command(CmdStatus)) || !exchange.Read(status, sizeof status)) {
+    return exchange.outcome();
+  }
+  found.read = true;
+  found.was_running = status[4] != 0;
+  return ReadRamOver(exchange, out, progress, found.was_running);
 }
 
 Outcome WriteRam(Link& link, std::span<const std::uint8_t> data, RamBank bank,

@@ -66,6 +66,20 @@ Outcome WriteFlashArea(Link& link, model::AreaId area, std::span<const std::uint
 // of the CNC was refused, `out` holds the RAM and the outcome is Failure::CncLeftStopped.
 Outcome ReadRam(Link& link, std::span<std::uint8_t> out, const Progress& progress = {});
 
+// The CNC's run state as a RAM read found it.
+struct CncFound {
+  bool read = false;         // the run flag arrived
+  bool was_running = false;  // and said that the CNC ran
+};
+
+// As ReadRam, but leaves the CNC as it was found: reads the run flag first (the status, over the
+// same handle), then stops the CNC and reads, and starts the CNC again only when it was running
+// (whatever became of the read, as ReadRam does). A CNC that was stopped is left stopped. When the
+// run flag does not arrive, nothing else is sent: the CNC is not touched, `found.read` is false
+// and the outcome names the refused report.
+Outcome ReadRamAsFound(Link& link, std::span<std::uint8_t> out, CncFound& found,
+                       const Progress& progress = {});
+
 enum class RamBank { Main, Reserve };
 
 // Writes `data` (16384 bytes) into the module's RAM and has it stored in a non-volatile bank:

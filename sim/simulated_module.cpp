@@ -296,6 +296,9 @@ void SimulatedModule::FinishBlock(std::uint32_t checksum, std::uint32_t address,
   const bool sums = whole && model::ModuleChecksum(stream_data_.data(), length) == checksum;
   if (whole && inside && sums) {
     std::copy(stream_data_.begin(), stream_data_.end(), flash.begin() + (address - kFlashBase));
+    if (weak_flash_cell && *weak_flash_cell >= address && *weak_flash_cell - address < length) {
+      flash[*weak_flash_cell - kFlashBase] ^= 0x01;
+    }
     ++blocks_stored;
   } else {
     ++blocks_rejected;

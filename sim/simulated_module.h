@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,11 @@ class SimulatedModule : public ModuleState {
   std::uint32_t blocks_stored = 0;
   std::uint32_t blocks_rejected = 0;
   std::vector<RegisterWrite> register_writes;
+
+  // Fault switch: a flash cell that does not keep what is written to it. Every block stored over
+  // this module address keeps the byte there with its lowest bit inverted, while the block itself
+  // is taken as good; what was not written stays as it was. Not persisted.
+  std::optional<std::uint32_t> weak_flash_cell;
 
   // Flash bytes at a module address (tests); empty when outside the flash.
   std::vector<std::uint8_t> FlashAt(std::uint32_t address, std::uint32_t length) const;

@@ -158,6 +158,10 @@ TEST(BackupFile, DamagedOrForgedBackupsAreRefused) {
          e.push_back({"../evil", "x"});
        }),
        "not a plain file name"},
+      {"a manifest that puts a part at another address", rebuilt([](auto& e) {
+         Replace(Member(e, "manifest.txt").bytes, "0x08035800 16384", "0x0803B800 16384");
+       }),
+       "part rom.bin: the manifest does not give its address and size"},
       {"a manifest that lies about a size", rebuilt([](auto& e) {
          Replace(Member(e, "manifest.txt").bytes, "0x08035800 16384", "0x08035800 16000");
        }),
@@ -225,6 +229,42 @@ TEST(BackupFile, DigestsInUpperCaseAreTaken) {
   EXPECT_EQ(read.sector, backup.sector);
 }
 
+// Sets the checksum of the header at `at` right after a change, so that only the change is at
+// fault.
+void Reseal(std::string& archive, std::size_t at) {
+  archive.replace(at + 148, 8, "        ");
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) sum += static_cast<unsigned char>(archive[at + i]);
+  char text[8];
+  std::snprintf(text, sizeof text, "%06o", sum);
+  archive.replace(at + 148, 6, text);
+  archive[at + 154] = '\0';
+}
+
+// A member that is not a regular file (a link, a folder, a device, an extended header) is refused
+// by its type flag, whatever its name and bytes, in the first header or a later one.
+TEST(BackupFile, MembersThatAreNotRegularFilesAreRefused) {
+  const std::string good = WriteBackup(SampleBackup(), 1700000000);
+  const std::size_t manifest_blocks = (Members(good)[0].bytes.size() + 511) / 512;
+  const struct {
+    const char* member;
+    std::size_t header;
+  } members[] = {{"manifest.txt", 0}, {"config-sector.bin", 512 * (1 + manifest_blocks)}};
+  for (const auto& m : members) {
+    for (const char flag : {'1', '2', '3', '4', '5', '6', 'x', 'g', 'L'}) {
+      SCOPED_TRACE(std::string(m.member) + " type " + flag);
+      std::string forged = good;
+      ASSERT_EQ(forged[m.header + 156], '0');
+      forged[m.header + 156] = flag;
+      Reseal(forged, m.header);
+      Backup read;
+      std::string why;
+      EXPECT_FALSE(ReadBackup(forged, read, why));
+      EXPECT_EQ(why, "member '" + std::string(m.member) + "': not a regular file");
+    }
+  }
+}
+
 // A header that declares far more than is there, or more than any part may hold, is refused
 // before anything is allocated for it.
 TEST(BackupFile, HugeDeclaredSizesAreRefused) {
@@ -232,14 +272,7 @@ TEST(BackupFile, HugeDeclaredSizesAreRefused) {
   for (const char* size : {"77777777777", "00000200001"}) {  // 8 GiB, and one byte more than 64 KiB
     std::string forged = archive;
     forged.replace(124, 11, size);
-    // Set the header's checksum right, so that only the size is at fault.
-    forged.replace(148, 8, "        ");
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < 512; ++i) sum += static_cast<unsigned char>(forged[i]);
-    char text[8];
-    std::snprintf(text, sizeof text, "%06o", sum);
-    forged.replace(148, 6, text);
-    forged[154] = '\0';
+    Reseal(forged, 0);
     std::vector<TarEntry> entries;
     std::string why;
     EXPECT_FALSE(ReadTar(forged, {8, 64 * 1024}, entries, why));

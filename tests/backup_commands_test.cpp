@@ -139,6 +139,129 @@ TEST_F(BackupCommandsTest, DamagedBackupWritesNothing) {
   }
 }
 
+// A flash cell that does not keep a written byte: the read-back names the first differing
+// address of the part it lies in, the other parts are still written and verified, and the
+// restore fails. Without the read-back, nothing can tell.
+TEST_F(BackupCommandsTest, ReadBackNamesTheFirstAddressAWriteDidNotKeep) {
+  ASSERT_EQ(Ctl({"backup", Path("m.tar")}).code, 0);
+  const struct {
+    std::uint32_t cell;
+    std::vector<std::string> options;
+    int code;
+    const char* out;
+  } cases[] = {
+      {0x08035923, {}, 1,
+       "config, params: written, verified\n"
+       "rom: written, but reads back different at 0x08035923\n"
+       "amt: written, verified\nkvp: written, verified\n"},
+      {0x0803F7FF, {"--only", "kvp"}, 1, "kvp: written, but reads back different at 0x0803F7FF\n"},
+      {0x0803F864, {}, 1,
+       "config, params: written, but reads back different at 0x0803F864\n"
+       "rom: written, verified\namt: written, verified\nkvp: written, verified\n"},
+      {0x0803FC07, {"--only", "params"}, 1,
+       "params: written, but reads back different at 0x0803FC07\n"},
+      {0x08035923, {"--only", "rom", "--no-verify"}, 0, "rom: written, not read back\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    module().weak_flash_cell = c.cell;
+    std::vector<std::string> args = {"restore", Path("m.tar")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CtlResult r = Ctl(args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.code == 0 ? ""
+                                 : "tarvenctl: restore: not every part was restored (see above)\n");
+  }
+}
+
+// A module that does not take the command that starts the CNC.
+class StartRefusingBus final : public sim::SimBackend {
+ public:
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    if (length > 2 && report[1] == 0x55 && report[2] == 16) return false;
+    return SimBackend::SetFeature(handle, report, length);
+  }
+};
+
+// A module whose RAM stream breaks off: the tenth fetch after the command that reads the RAM is
+// refused.
+class RamCuttingBus final : public sim::SimBackend {
+ public:
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    if (length > 2 && report[1] == 0x55 && report[2] == 17) countdown_ = 10;
+    return SimBackend::SetFeature(handle, report, length);
+  }
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override {
+    if (countdown_ > 0 && --countdown_ == 0) return false;
+    return SimBackend::GetFeature(handle, report, length);
+  }
+
+ private:
+  int countdown_ = 0;
+};
+
+// backup, diff against the module and image read ram stop the CNC for the RAM read and leave it
+// as they found it, and say so: a stopped CNC stays stopped, a running one runs again. A refused
+// start is told as the outcome of the read.
+TEST_F(BackupCommandsTest, RamReadsLeaveTheCncAsTheyFoundIt) {
+  ASSERT_EQ(Ctl({"backup", Path("a.tar")}).code, 0);
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+  } commands[] = {
+      {"backup", {"backup", Path("b.tar"), "--force"}},
+      {"diff", {"diff", Path("a.tar")}},
+      {"image read", {"image", "read", "ram", Path("ram.bin"), "--force"}},
+  };
+  for (const auto& c : commands) {
+    for (const bool running : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (running ? ", running" : ", stopped"));
+      module().cnc_running = running;
+      const CtlResult r = Ctl(c.args);
+      EXPECT_EQ(r.code, 0) << r.err;
+      EXPECT_EQ(module().cnc_running, running);
+      EXPECT_EQ(r.err, "tarvenctl: " + std::string(c.what) + ": " +
+                           (running ? "the CNC was running: it was stopped for the RAM read and "
+                                      "started again\n"
+                                    : "the CNC was stopped and is left stopped\n"));
+    }
+  }
+
+  // A RAM read that breaks off fails in one line, which says what became of the CNC.
+  bus_ = std::make_shared<RamCuttingBus>();
+  for (const auto& c : commands) {
+    for (const bool running : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (running ? ", running" : ", stopped") + ", read cut");
+      module().cnc_running = running;
+      const CtlResult r = Ctl(c.args);
+      EXPECT_EQ(r.code, 1);
+      EXPECT_EQ(module().cnc_running, running);
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+      EXPECT_NE(r.err.find(running ? "; the CNC was running and was stopped for the RAM read; it "
+                                     "may still be stopped"
+                                   : "; the CNC was stopped and is left stopped\n"),
+                std::string::npos)
+          << r.err;
+    }
+  }
+
+  bus_ = std::make_shared<StartRefusingBus>();
+  ASSERT_EQ(Ctl({"backup", Path("a.tar"), "--force"}).code, 0);
+  module().cnc_running = true;  // the backup above stopped it and could not start it again
+  for (const auto& c : commands) {
+    SCOPED_TRACE(std::string(c.what) + ", start refused");
+    module().cnc_running = true;
+    const CtlResult r = Ctl(c.args);
+    EXPECT_EQ(r.code, c.what == std::string("image read") ? 1 : 0) << r.err;
+    EXPECT_FALSE(module().cnc_running);
+    EXPECT_NE(r.err.find("the module did not take the command to start"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("started again"), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(BackupCommandsTest, DiffNamesWhatChangedAndOnlyChoosesParts) {
   ASSERT_EQ(Ctl({"backup", Path("a.tar")}).code, 0);
   EXPECT_EQ(Ctl({"diff", Path("a.tar"), Path("a.tar")}).code, 0);

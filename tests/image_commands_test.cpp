@@ -105,16 +105,16 @@ TEST_F(ImageCommandsTest, ReadWritesItsFileOnlyAfterTheWholeRead) {
   EXPECT_FALSE(fs::exists(dir_ / "ram.bin"));
   EXPECT_TRUE(sim_->module().cnc_running) << "the RAM read starts the CNC again";
 
-  // The RAM arrived whole and only the start of the CNC was refused (identify 2, 12, 17, 257
-  // fetches, then 16): the file is written all the same, and the line says the CNC stands.
+  // The RAM arrived whole and only the start of the CNC was refused (identify 2, status 2, 12,
+  // 17, 257 fetches, then 16): the file is written all the same, and the line says the CNC stands.
   sim_->module().ram = Pattern(16384, 12);
-  sim_->ArmFault(2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
+  sim_->ArmFault(2 + 2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
   const std::string ram = (dir_ / "ram.bin").string();
   r = Ctl({"image", "read", "ram", ram});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err,
             "tarvenctl: image read: the CNC was left stopped: the module did not take the command "
-            "to start it again (report 262, send); the RAM was read whole into " +
+            "to start it again (report 264, send); the RAM was read whole into " +
                 ram + "\n");
   EXPECT_EQ(Content(ram), sim_->module().ram);
   EXPECT_FALSE(sim_->module().cnc_running);

@@ -349,6 +349,59 @@ TEST_F(SimTest, RamReadStopsReadsAndStartsTheCncAgain) {
             "again (report 262, send); the CNC was left stopped");
 }
 
+// The RAM read of tarvenctl's commands reads the run flag first, over the same handle, and starts
+// the CNC afterwards only when it ran: a stopped machine stays stopped.
+TEST_F(SimTest, RamReadAsFoundStartsTheCncOnlyWhenItRan) {
+  using C = std::array<std::uint32_t, 3>;
+  for (const bool running : {false, true}) {
+    SCOPED_TRACE(running ? "running" : "stopped");
+    sim_->ClearLog();
+    module().cnc_running = running;
+    module().ram = Pattern(16384);
+    std::vector<std::uint8_t> out(16384, 0);
+    device::CncFound found;
+    const auto outcome = device::ReadRamAsFound(link(), out, found);
+    EXPECT_TRUE(outcome.ok()) << device::Describe(outcome);
+    EXPECT_EQ(out, module().ram);
+    EXPECT_TRUE(found.read);
+    EXPECT_EQ(found.was_running, running);
+    std::vector<C> expected = {{2, 0, 0}, {12, 0, 0}, {17, 0, 16384}};
+    if (running) expected.push_back({16, 0, 0});
+    EXPECT_EQ(CommandsOf(Sent()), expected);
+    EXPECT_EQ(module().cnc_running, running);
+    EXPECT_EQ(sim_->OpenHandleCount(), 0u);
+  }
+
+  // The run flag does not arrive: nothing more is sent, the CNC is not touched, `out` is kept.
+  // Identify (2), status (3), its answer (4).
+  for (const bool running : {false, true}) {
+    sim_->ClearLog();
+    module().cnc_running = running;
+    sim_->ArmFault(4, sim::SimBackend::Fault::Refuse);
+    std::vector<std::uint8_t> kept(16384, 0x5A);
+    device::CncFound found{true, true};
+    const auto outcome = device::ReadRamAsFound(link(), kept, found);
+    EXPECT_EQ(outcome.failure, device::Failure::NotAnswering);
+    EXPECT_EQ(outcome.report, 4u);
+    EXPECT_FALSE(found.read);
+    EXPECT_EQ(CommandsOf(Sent()), (std::vector<C>{{2, 0, 0}}));
+    EXPECT_EQ(module().cnc_running, running);
+    EXPECT_EQ(kept, std::vector<std::uint8_t>(16384, 0x5A));
+  }
+
+  // A running CNC whose start is refused: the RAM is kept and the outcome says the CNC stands, as
+  // for the window's read. Identify (2), status (2), 12, 17, 257 fetches, then 16.
+  module().cnc_running = true;
+  sim_->ArmFault(2 + 2 + 2 + 257 + 1, sim::SimBackend::Fault::Refuse);
+  std::vector<std::uint8_t> out(16384, 0);
+  device::CncFound found;
+  const auto outcome = device::ReadRamAsFound(link(), out, found);
+  EXPECT_EQ(outcome.failure, device::Failure::CncLeftStopped) << device::Describe(outcome);
+  EXPECT_EQ(outcome.report, 264u);
+  EXPECT_EQ(out, module().ram);
+  EXPECT_FALSE(module().cnc_running);
+}
+
 TEST_F(SimTest, RamWriteToEachBank) {
   using C = std::array<std::uint32_t, 3>;
   const auto ram = Pattern(16384);

@@ -50,19 +50,41 @@ TEST(ProgressLine, DrawsOnlyOnATerminalAndAtMostTenTimesASecond) {
   EXPECT_EQ(text.back(), '\n');
 }
 
-TEST(ProgressLine, CtrlCAsksToStopInsteadOfEndingTheProcess) {
-  std::ostringstream err;
+// Ctrl-C, a kill's SIGTERM and a hang-up's SIGHUP all ask to stop; without the request in place
+// each of them would end the test program.
+TEST(ProgressLine, CtrlCTermAndHangUpAskToStopInsteadOfEndingTheProcess) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    std::ostringstream err;
+    {
+      cli::InterruptRequest interrupt;
+      ProgressLine line(err, false, "write", &interrupt);
+      EXPECT_TRUE(line(0, 100));
+      std::raise(signal);
+      EXPECT_TRUE(interrupt.requested());
+      EXPECT_FALSE(line(50, 100));
+    }
+    // Outside the scope the previous disposition is back; a new request starts clear.
+    cli::InterruptRequest again;
+    EXPECT_FALSE(again.requested());
+  }
+}
+
+// A program started under nohup keeps ignoring the hang-up, during a transfer and after it.
+TEST(ProgressLine, AnIgnoredHangUpStaysIgnored) {
+  struct sigaction ignore {};
+  struct sigaction before {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ASSERT_EQ(sigaction(SIGHUP, &ignore, &before), 0);
   {
     cli::InterruptRequest interrupt;
-    ProgressLine line(err, false, "write", &interrupt);
-    EXPECT_TRUE(line(0, 100));
-    std::raise(SIGINT);  // would end the test program without the request in place
-    EXPECT_TRUE(interrupt.requested());
-    EXPECT_FALSE(line(50, 100));
+    std::raise(SIGHUP);
+    EXPECT_FALSE(interrupt.requested());
   }
-  // Outside the scope the previous disposition is back; a new request starts clear.
-  cli::InterruptRequest again;
-  EXPECT_FALSE(again.requested());
+  struct sigaction after {};
+  sigaction(SIGHUP, &before, &after);
+  EXPECT_EQ(after.sa_handler, SIG_IGN);
 }
 
 }  // namespace

@@ -2,14 +2,21 @@
 // through the boot loader by USB location, and --all over a simulated bench.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/progress_line.h"
 #include "cli_fixture.h"
 #include "device/device.h"
 #include "device/device_select.h"
@@ -175,6 +182,89 @@ TEST(AllModules, BackupWritesOneFilePerModule) {
   const CtlResult same = RunCtl({"--simulate", "--all", "backup", (dir / "one.tar").string()}, bus);
   EXPECT_EQ(same.code, 2);
   fs::remove_all(dir);
+}
+
+// A bench of three modules that holds every report from the `at`th on until the test lets it go.
+class HoldingBench final : public sim::SimBackend {
+ public:
+  explicit HoldingBench(std::uint64_t at) : at_(at) {
+    for (int n = 1; n < 3; ++n) AddModule(std::make_shared<sim::SimulatedModule>());
+  }
+  bool SetFeature(hid::Handle handle, const std::uint8_t* report, std::size_t length) override {
+    Hold();
+    return SimBackend::SetFeature(handle, report, length);
+  }
+  bool GetFeature(hid::Handle handle, std::uint8_t* report, std::size_t length) override {
+    Hold();
+    return SimBackend::GetFeature(handle, report, length);
+  }
+  bool Reached() const { return reports_.load() >= at_; }
+  void LetGo() { let_go_.store(true); }
+
+ private:
+  void Hold() {
+    if (++reports_ < at_) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!let_go_.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  std::uint64_t at_;
+  std::atomic<std::uint64_t> reports_{0};
+  std::atomic<bool> let_go_{false};
+};
+
+// Ctrl-C, SIGTERM or SIGHUP during a write to a whole bench: every module stops at a block
+// boundary and says so; no module's image is cut inside a block. The signal comes from outside
+// the modules' threads, to the thread that waits for them, as a kill does: the stop request it
+// sets is read by every module's thread, which ThreadSanitizer checks for a data race (the tsan
+// preset).
+TEST(AllModules, ASignalStopsEveryModuleBetweenBlocks) {
+  const fs::path file =
+      fs::temp_directory_path() / ("tarven-all-signal-" + std::to_string(::getpid()) + ".bin");
+  std::ofstream(file, std::ios::binary) << std::string(16384, '\x5A');
+  const pthread_t waiting = ::pthread_self();
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    auto bus = std::make_shared<HoldingBench>(150);
+    // Outermost, so that the test sees the request that the run's own requests share.
+    const cli::InterruptRequest request;
+    std::thread signaller([&] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!bus->Reached() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ::pthread_kill(waiting, signal);
+      while (!request.requested() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      bus->LetGo();
+    });
+    const CtlResult r =
+        Yes({"--simulate", "--all", "image", "write", "kvp", file.string(), "--yes"}, bus);
+    signaller.join();
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::string location = "sim-" + std::to_string(i + 1);
+      const auto at = r.out.find("\n" + location + " ");
+      ASSERT_NE(at, std::string::npos) << r.out;
+      const std::string summary = r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+      EXPECT_NE(summary.find("failed: image write: stopped on request after "),
+                std::string::npos)
+          << summary;
+      // Whole blocks of 2048 bytes only: the rest of the KVP as it was.
+      const std::vector<std::uint8_t> kvp = ModuleAt(*bus, i).FlashAt(device::kKvpAddress, 16384);
+      const auto written = static_cast<std::size_t>(
+          std::find_if(kvp.begin(), kvp.end(), [](std::uint8_t b) { return b != 0x5A; }) -
+          kvp.begin());
+      EXPECT_EQ(written % 2048, 0u) << location;
+      EXPECT_LT(written, 16384u) << location;
+      EXPECT_TRUE(std::all_of(kvp.begin() + static_cast<std::ptrdiff_t>(written), kvp.end(),
+                              [](std::uint8_t b) { return b == 0xFF; }))
+          << location;
+    }
+  }
+  fs::remove(file);
 }
 
 TEST(AllModules, MisuseIsToldBeforeAnythingRuns) {

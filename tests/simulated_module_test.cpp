@@ -61,6 +61,26 @@ TEST_F(SimulatedModuleTest, BlockWithWrongChecksumOrOutsideTheFlashIsNotStored) 
   EXPECT_EQ(module().FlashAt(device::kAmtRomAddress, 2048), data);
 }
 
+// The weak flash cell changes one byte of every block written over it, and only that byte; a
+// block elsewhere is stored as sent, and the cell keeps what it had until a block covers it.
+TEST_F(SimulatedModuleTest, WeakFlashCellChangesOneByteOfTheBlocksWrittenOverIt) {
+  OpenApplication();
+  const std::uint32_t cell = device::kAmtRomAddress + 2048 + 100;
+  module().weak_flash_cell = cell;
+  const Bytes before = module().FlashAt(cell, 1);
+  const Bytes data(2048, 0x42);
+  ASSERT_TRUE(link().WriteBlock(handle_, data.data(), 2048, device::kAmtRomAddress));
+  EXPECT_EQ(module().FlashAt(device::kAmtRomAddress, 2048), data);
+  EXPECT_EQ(module().FlashAt(cell, 1), before);
+
+  ASSERT_TRUE(link().WriteBlock(handle_, data.data(), 2048, device::kAmtRomAddress + 2048));
+  Bytes expected = data;
+  expected[100] = 0x43;
+  EXPECT_EQ(module().FlashAt(device::kAmtRomAddress + 2048, 2048), expected);
+  EXPECT_EQ(module().blocks_stored, 2u);
+  EXPECT_EQ(module().blocks_rejected, 0u);
+}
+
 TEST_F(SimulatedModuleTest, RamIsWrittenReadAndStoredInItsBanks) {
   OpenApplication();
   Bytes image(16384);
