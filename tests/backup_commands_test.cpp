@@ -329,8 +329,8 @@ TEST_F(BackupCommandsTest, RamReadCutOffSaysTheCncMayStillBeStopped) {
     const CtlResult r = Ctl(c.args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err.rfind(c.begins, 0), 0u) << r.err;
-    EXPECT_NE(r.err.find("; the CNC was stopped for the RAM read and may still be stopped: start "
-                         "it with 'tarvenctl cnc start'\n"),
+    EXPECT_NE(r.err.find("; the CNC was running and was stopped for the RAM read; it may still be "
+                         "stopped ('tarvenctl cnc start' starts it)\n"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
