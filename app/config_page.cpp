@@ -29,7 +29,7 @@ const QString kConfigMismatch = QStringLiteral(
 
 ConfigPage::ConfigPage(QWidget* parent, const PageServices& services, ConfigImage& working_copy)
     : QWidget(parent), services_(services), params_array(working_copy) {
-  setupUi(this);
+  ui_.setupUi(this);
   const auto lists = ConfigLists();
   for (std::size_t row = 0; row < lists.size(); ++row) {
     if (lists[row] == nullptr) continue;
@@ -37,14 +37,15 @@ ConfigPage::ConfigPage(QWidget* parent, const PageServices& services, ConfigImag
     connect(lists[row], &QComboBox::activated, this,
             [this, row](int index) { ConfigListChange(row, index); });
   }
-  connect(Edit2, &QLineEdit::textChanged, this, &ConfigPage::Edit2Change);
-  connect(Button1, &QPushButton::clicked, this, &ConfigPage::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &ConfigPage::Button2Click);
+  connect(ui_.Edit2, &QLineEdit::textChanged, this, &ConfigPage::Edit2Change);
+  connect(ui_.Button1, &QPushButton::clicked, this, &ConfigPage::Button1Click);
+  connect(ui_.Button2, &QPushButton::clicked, this, &ConfigPage::Button2Click);
 }
 
 std::array<QComboBox*, model::kConfigValues> ConfigPage::ConfigLists() const {
   // In byte order; the address edit stands where T is.
-  return {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5, nullptr, ComboBox10, ComboBox7};
+  return {ui_.ComboBox1, ui_.ComboBox2, ui_.ComboBox3,  ui_.ComboBox4,
+          ui_.ComboBox5, nullptr,       ui_.ComboBox10, ui_.ComboBox7};
 }
 
 void ConfigPage::ShowConfig() {
@@ -55,12 +56,13 @@ void ConfigPage::ShowConfig() {
     lists[row]->setCurrentIndex(item ? static_cast<int>(*item) : -1);
   }
   // A different text runs the edit's change handler, which stores the value again when valid.
-  Edit2->setText(QString::number(params_array[model::kNetworkAddressRow]));
+  ui_.Edit2->setText(QString::number(params_array[model::kNetworkAddressRow]));
 }
 
-void ConfigPage::SetModuleControlsEnabled(bool enabled) {
-  Button1->setEnabled(enabled);
-  Button2->setEnabled(enabled);
+void ConfigPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  ui_.Button1->setEnabled(enabled);
+  ui_.Button2->setEnabled(enabled);
 }
 
 void ConfigPage::ConfigListChange(std::size_t row, int index) {
@@ -73,7 +75,7 @@ void ConfigPage::Edit2Change(const QString& text) {
   const bool valid =
       value && *value >= model::kMinNetworkAddress && *value <= model::kMaxNetworkAddress;
   if (valid) params_array[model::kNetworkAddressRow] = static_cast<std::uint8_t>(*value);
-  ShowTextValid(*Edit2, valid);
+  ShowTextValid(*ui_.Edit2, valid);
 }
 
 void ConfigPage::Button1Click() {

@@ -17,8 +17,11 @@ class QComboBox;
 
 namespace tarven::app {
 
-class ConfigPage final : public QWidget, public Ui::TabSheet1Page {
+class ConfigPage final : public QWidget {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet1Page ui_{};  // the page's form
 
  public:
   ConfigPage(QWidget* parent, const PageServices& services, ConfigImage& working_copy);
@@ -31,8 +34,8 @@ class ConfigPage final : public QWidget, public Ui::TabSheet1Page {
   void Edit2Change(const QString& text);
   // The controls from the working copy.
   void ShowConfig();
-  // "Считать" and "Записать" are there to press while a module is.
-  void SetModuleControlsEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
  private:
   std::array<QComboBox*, model::kConfigValues> ConfigLists() const;

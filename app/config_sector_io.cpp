@@ -10,7 +10,7 @@
 namespace tarven::app {
 namespace {
 
-// Where the text leaves the module's silence unspoken, the tool says what happened: a failed
+// A module that does not answer is told as such: a failed
 // read must not pass for a checksum mismatch (whose defaults a later write would store), and a
 // write must not put into the sector bytes that were never read from it.
 const QString kReadFailed = QStringLiteral("Модуль не ответил. Данные не изменены.");

@@ -62,27 +62,27 @@ QTableWidgetItem* FixedCell(const QString& text, const QBrush& background) {
 EaParamsPage::EaParamsPage(QWidget* parent, const PageServices& services,
                            ConfigImage& working_copy)
     : QWidget(parent), services_(services), params_array(working_copy) {
-  setupUi(this);
+  ui_.setupUi(this);
   SetUpParamGrid();
-  StringGrid1->setItemDelegateForColumn(1, new CellEditDelegate(this));
-  connect(Button16, &QPushButton::clicked, this, &EaParamsPage::Button16Click);
-  connect(Button17, &QPushButton::clicked, this, &EaParamsPage::Button17Click);
+  ui_.StringGrid1->setItemDelegateForColumn(1, new CellEditDelegate(this));
+  connect(ui_.Button16, &QPushButton::clicked, this, &EaParamsPage::Button16Click);
+  connect(ui_.Button17, &QPushButton::clicked, this, &EaParamsPage::Button17Click);
 }
 
 void EaParamsPage::SetUpParamGrid() {
   // Rows and columns are added here, after the layout has hidden the headers, so that the grid
   // does not measure header sections that are never shown.
-  StringGrid1->setColumnCount(2);
-  StringGrid1->setRowCount(kParamCount + 1);
-  StringGrid1->setColumnWidth(0, 48);
-  StringGrid1->setColumnWidth(1, 116);
+  ui_.StringGrid1->setColumnCount(2);
+  ui_.StringGrid1->setRowCount(kParamCount + 1);
+  ui_.StringGrid1->setColumnWidth(0, 48);
+  ui_.StringGrid1->setColumnWidth(1, 116);
   const QBrush header = palette().button();
-  StringGrid1->setItem(0, 0, FixedCell(QStringLiteral("№"), header));
-  StringGrid1->setItem(0, 1, FixedCell(QStringLiteral("Значение пераметра"), header));
+  ui_.StringGrid1->setItem(0, 0, FixedCell(QStringLiteral("№"), header));
+  ui_.StringGrid1->setItem(0, 1, FixedCell(QStringLiteral("Значение пераметра"), header));
   // The value caption is wider than its column at the window's font; it wraps onto two lines.
-  StringGrid1->setRowHeight(0, 2 * StringGrid1->fontMetrics().lineSpacing() + 4);
+  ui_.StringGrid1->setRowHeight(0, 2 * ui_.StringGrid1->fontMetrics().lineSpacing() + 4);
   for (int row = 1; row <= kParamCount; ++row) {
-    StringGrid1->setItem(row, 0, FixedCell(QString::number(row), header));
+    ui_.StringGrid1->setItem(row, 0, FixedCell(QString::number(row), header));
   }
 }
 
@@ -90,10 +90,10 @@ void EaParamsPage::ShowEaParams() {
   const model::ConstSector sector(params_array);
   for (std::size_t n = 1; n <= model::kEaParamCount; ++n) {
     const int row = static_cast<int>(n);
-    QTableWidgetItem* cell = StringGrid1->item(row, 1);
+    QTableWidgetItem* cell = ui_.StringGrid1->item(row, 1);
     if (cell == nullptr) {
       cell = new QTableWidgetItem;
-      StringGrid1->setItem(row, 1, cell);
+      ui_.StringGrid1->setItem(row, 1, cell);
     }
     cell->setText(QString::number(model::EaParam(sector, n)));
   }

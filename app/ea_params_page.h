@@ -11,8 +11,11 @@
 
 namespace tarven::app {
 
-class EaParamsPage final : public QWidget, public Ui::TabSheet11Page {
+class EaParamsPage final : public QWidget {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet11Page ui_{};  // the page's form
 
  public:
   EaParamsPage(QWidget* parent, const PageServices& services, ConfigImage& working_copy);

@@ -89,7 +89,8 @@ struct TMainForm::Pages {
   PageSlot<EaControllerPage> ea_controller;
   PageSlot<NetworkPage> network;
 
-  // In the order of their tabs.
+  // Every page after the first, each with its stand-in page of the page control: the one place
+  // that says which page is in which tab. The tabs' order is the layout's alone.
   std::array<AnyPageSlot*, 10> all() {
     return {&ea_params, &main_rom, &amt_rom, &kvp,           &ram,
             &io,        &encoders, &dac,     &ea_controller, &network};
@@ -113,7 +114,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
     config_page_ = new ConfigPage(TabSheet1, services(), params_array);
   }
   PlacePage(*TabSheet1, *config_page_);
-  const auto built = [this] { PageBuilt(); };
+  const auto built = [this](AnyPageSlot& slot) { PageBuilt(slot); };
   pages_.reset(new Pages{
       .ea_params = {*TabSheet11,
                     [this](QWidget& stand_in) {
@@ -189,9 +190,7 @@ void TMainForm::SetUpValueBoxesOnFirstShow() {
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
     // The first page comes with the window; the others are built, if they are not yet, before
     // they are set up.
-    if (index >= 1 && index <= static_cast<int>(pages_->all().size())) {
-      pages_->all()[static_cast<std::size_t>(index - 1)]->Build();
-    }
+    if (AnyPageSlot* slot = SlotAt(index)) slot->Build();
     SetUpValueBoxes(PageControl1->widget(index));
   });
 }
@@ -227,14 +226,43 @@ NetworkPage& TMainForm::Network() {
   return pages_->network.Get();
 }
 
+AnyPageSlot* TMainForm::SlotAt(int index) {
+  const QWidget* stand_in = PageControl1->widget(index);
+  for (AnyPageSlot* slot : pages_->all()) {
+    if (&slot->stand_in() == stand_in) return slot;
+  }
+  return nullptr;
+}
+
+LivePage* TMainForm::LivePageAt(int page) {
+  AnyPageSlot* const slot = SlotAt(page);
+  return slot != nullptr ? qobject_cast<LivePage*>(&slot->Build()) : nullptr;
+}
+
+int TMainForm::DacTab() const {
+  return PageControl1->indexOf(&pages_->dac.stand_in());
+}
+
+int TMainForm::TabOf(const QWidget& page) const {
+  return PageControl1->indexOf(page.parentWidget());
+}
+
 bool TMainForm::PagesBuilt() const {
   const auto page_slots = pages_->all();
   return std::all_of(page_slots.begin(), page_slots.end(),
                      [](const AnyPageSlot* slot) { return slot->built(); });
 }
 
-void TMainForm::PageBuilt() {
+void TMainForm::PageBuilt(AnyPageSlot& slot) {
+  if (pages_told_) slot.ShowModuleState(*pages_told_);
   if (PagesBuilt()) MarkPagesBuiltIfAsked();
+}
+
+void TMainForm::TellPagesModuleState() {
+  if (pages_told_ == module_state_) return;
+  pages_told_ = module_state_;
+  Config().ShowModuleState(module_state_);
+  for (AnyPageSlot* slot : pages_->all()) slot->ShowModuleState(module_state_);
 }
 
 void TMainForm::BuildPages() {
@@ -291,7 +319,9 @@ void TMainForm::ShowFactoryPages(bool visible) {
   // Ctrl+Shift+Tab, Ctrl+PgUp/PgDn) and the bar's wheel and arrow keys still step onto it, showing
   // a page whose tab is not there while its section runs every tick. They pass over a disabled
   // tab. Only the tab is disabled, not its page, whose controls stay as the page leaves them.
-  for (const int page : {kEaControllerPage, kNetworkPage}) {
+  for (const AnyPageSlot* slot : {static_cast<AnyPageSlot*>(&pages_->ea_controller),
+                                  static_cast<AnyPageSlot*>(&pages_->network)}) {
+    const int page = PageControl1->indexOf(&slot->stand_in());
     PageControl1->setTabVisible(page, visible);
     PageControl1->tabBar()->setTabEnabled(page, visible);
   }
@@ -305,7 +335,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::PageControl1Change() {
   // Polling runs only while its page is shown.
   pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
-  if (PageControl1->currentIndex() == kNetworkPage) Network().ListNetworkPortsOnce();
+  if (PageControl1->currentWidget() == &pages_->network.stand_in()) {
+    Network().ListNetworkPortsOnce();
+  }
 }
 
 void TMainForm::FormClose() {

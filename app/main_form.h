@@ -23,6 +23,7 @@
 #include "app/memory_pages.h"
 #include "app/network_page.h"
 #include "app/page_services.h"
+#include "app/page_slot.h"
 #include "app/signal_pages.h"
 #include "comport/comport.h"
 #include "device/device.h"
@@ -43,18 +44,12 @@ class QTimer;
 
 namespace tarven::app {
 
-// Page indexes of the page control; hidden pages keep theirs.
-inline constexpr int kIoPage = 6;
-inline constexpr int kEncoderPage = 7;  // TabSheet8: page components and indexes do not run in step
-inline constexpr int kDacPage = 8;      // TabSheet7
-inline constexpr int kEaControllerPage = 9;
-inline constexpr int kNetworkPage = 10;
-
 // The layout of the window and the status panel is one form; every page is an object of its own
 // (its form, its state, its handlers). The first page is built with the window; every other one
 // into its stand-in page of the page control once the window has been painted for the first time,
 // or at once when something needs it earlier. A page is reached only through its accessor, which
-// builds it.
+// builds it. Which page stands in which tab is said once, where the pages are listed with their
+// stand-ins; a tab's index is the page control's, never written down.
 class TMainForm : public QWidget, public Ui::TMainForm {
   Q_OBJECT
 
@@ -110,16 +105,12 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   // Builds the pages that are not built yet, each running its part of the start-up.
   void BuildPages();
   bool PagesBuilt() const;
+  // The index of the tab that shows `page` (a page of the window, built).
+  int TabOf(const QWidget& page) const;
 
   // The configuration page's controls from the working copy, and the grid's cell-edit handler.
   void ShowConfig();
   bool StringGrid1SetEditText(int column, int row, const QString& text);
-
-  // The 36 output check boxes of "КЭ/БФОС" and "КИП/БОС", and the DAC code edits.
-  void DisableOutputChecks();
-  void EnableOutputChecks();
-  void DisableDacEdits();
-  void EnableDacEdits();
 
   // Firmware update: the image "Обновить" sends (the carried or installed one unless set), and the
   // transfer that the status tick runs when it finds the boot loader while up_flag is set. The
@@ -132,10 +123,14 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void SendFirmwareImage();
 
  public slots:
+  // The status panel's own: the status tick, the run control, the restart, the update, the tabs.
   void Timer1Timer();
   void Button8Click();
   void Button13Click();
   void Button3Click();
+  void PageControl1Change();
+
+  // Forwards to the pages' own handlers, under their names; nothing in the program connects them.
   // Live signal pages: counter reset, outputs, КИП0 bits and DAC codes, the DAC code edits.
   void Button6Click();
   void Button10Click();
@@ -176,7 +171,6 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void ComboBox8Change();
   void ComboBox9Change();
   void Edit1Change();
-  void PageControl1Change();
 
  protected:
   // The live page's part of a status tick, over the tick's open handle, with the flags of this
@@ -200,9 +194,13 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   bool OutputsMayBeSent();
   // The live page at a page index; null for the other pages.
   LivePage* LivePageAt(int page);
+  // The slot of the page in the tab at `index`; null for the first page, built with the window.
+  AnyPageSlot* SlotAt(int index);
+  // The DAC page's tab: the tick switches the external DAC off in its place among the pages.
+  int DacTab() const;
 
   void BuildPagesAfterFirstPaint();
-  void PageBuilt();
+  void PageBuilt(AnyPageSlot& slot);
   PageServices services() { return {*link_, *dialogs_}; }
   template <typename Page>
   std::function<Page*(QWidget&)> MakeSignalPage() {
@@ -219,8 +217,10 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void ShowFactoryPages(bool visible);
 
   void ShowModuleState(device::Presence presence);
-  void SetModuleControlsEnabled(bool enabled);
   void ShowRunState(const device::StatusReading& reading);
+  // Tells every built page the module's state when it differs from what they were last told; a
+  // page built later is told it when it is built.
+  void TellPagesModuleState();
 
   std::shared_ptr<Dialogs> dialogs_;
   std::optional<QFont> fixed_pitch_font_;
@@ -233,8 +233,10 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   void TellModuleBusy(const device::SearchReport::Busy& busy);
   bool in_status_tick_ = false;
   bool busy_told_ = false;
-  // Whether the last tick read the run flag from the application's status answer.
-  bool run_flag_read_ = false;
+  // The module as the last tick found it, and what the pages were last told (nothing before the
+  // first tick: until then every page keeps its controls as it starts them).
+  ModuleState module_state_;
+  std::optional<ModuleState> pages_told_;
   ConfigPage* config_page_ = nullptr;  // owned by its stand-in page
   struct Pages;
   std::unique_ptr<Pages> pages_;  // made with the window's layout

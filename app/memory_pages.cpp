@@ -29,7 +29,7 @@ const QString kFlashQuestion = QStringLiteral("Записать в ППЗУ Та
 const QString kRamQuestion = QStringLiteral("Записать в ОЗУ и энергонезависимую память Тарвен?");
 const QString kOverwriteCaption = QStringLiteral("Внимание!");
 const QString kOverwriteQuestion = QStringLiteral("Файл с таким именем существует\n\rПродолжить?");
-// Where the text says nothing of a failed transfer, the tool does: a read that broke off must not
+// A failed transfer is told as such: a read that broke off must not
 // leave a mixed image behind or be saved as if it were whole, and a refused write is not success.
 const QString kReadFailed = QStringLiteral("Ошибка чтения из модуля. Файл не записан.");
 const QString kWriteFailed = QStringLiteral("Ошибка записи в модуль.");
@@ -207,16 +207,17 @@ void ImagePage::WriteRamImage(device::RamBank bank) {
 
 MainRomPage::MainRomPage(QWidget* parent, const PageServices& services)
     : ImagePage(parent, services, AreaId::MainRom) {
-  setupUi(this);
-  SetUpImage(MAT_array, {ListBox1});
-  connect(BitBtn1, &QPushButton::clicked, this, &MainRomPage::BitBtn1Click);
-  connect(BitBtn2, &QPushButton::clicked, this, &MainRomPage::BitBtn2Click);
-  connect(BitBtn3, &QPushButton::clicked, this, &MainRomPage::BitBtn3Click);
-  connect(BitBtn4, &QPushButton::clicked, this, &MainRomPage::BitBtn4Click);
-  connect(Button5, &QPushButton::clicked, this, &MainRomPage::Button5Click);
+  ui_.setupUi(this);
+  SetUpImage(MAT_array, {ui_.ListBox1});
+  connect(ui_.BitBtn1, &QPushButton::clicked, this, &MainRomPage::BitBtn1Click);
+  connect(ui_.BitBtn2, &QPushButton::clicked, this, &MainRomPage::BitBtn2Click);
+  connect(ui_.BitBtn3, &QPushButton::clicked, this, &MainRomPage::BitBtn3Click);
+  connect(ui_.BitBtn4, &QPushButton::clicked, this, &MainRomPage::BitBtn4Click);
+  connect(ui_.Button5, &QPushButton::clicked, this, &MainRomPage::Button5Click);
 }
-void MainRomPage::SetModuleControlsEnabled(bool enabled) {
-  for (QWidget* control : {BitBtn4, Button5}) control->setEnabled(enabled);
+void MainRomPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  for (QWidget* control : {ui_.BitBtn4, ui_.Button5}) control->setEnabled(enabled);
 }
 void MainRomPage::BitBtn1Click() {
   ImportWholeImage();
@@ -236,18 +237,19 @@ void MainRomPage::Button5Click() {
 
 AmtRomPage::AmtRomPage(QWidget* parent, const PageServices& services)
     : ImagePage(parent, services, AreaId::AmtRom) {
-  setupUi(this);
-  SetUpImage(AMT_array, {ListBox2, ListBox4});
-  connect(BitBtn7, &QPushButton::clicked, this, &AmtRomPage::BitBtn7Click);
-  connect(BitBtn8, &QPushButton::clicked, this, &AmtRomPage::BitBtn8Click);
-  connect(BitBtn10, &QPushButton::clicked, this, &AmtRomPage::BitBtn10Click);
-  connect(BitBtn9, &QPushButton::clicked, this, &AmtRomPage::BitBtn9Click);
-  connect(BitBtn11, &QPushButton::clicked, this, &AmtRomPage::BitBtn11Click);
-  connect(BitBtn5, &QPushButton::clicked, this, &AmtRomPage::BitBtn5Click);
-  connect(Button7, &QPushButton::clicked, this, &AmtRomPage::Button7Click);
+  ui_.setupUi(this);
+  SetUpImage(AMT_array, {ui_.ListBox2, ui_.ListBox4});
+  connect(ui_.BitBtn7, &QPushButton::clicked, this, &AmtRomPage::BitBtn7Click);
+  connect(ui_.BitBtn8, &QPushButton::clicked, this, &AmtRomPage::BitBtn8Click);
+  connect(ui_.BitBtn10, &QPushButton::clicked, this, &AmtRomPage::BitBtn10Click);
+  connect(ui_.BitBtn9, &QPushButton::clicked, this, &AmtRomPage::BitBtn9Click);
+  connect(ui_.BitBtn11, &QPushButton::clicked, this, &AmtRomPage::BitBtn11Click);
+  connect(ui_.BitBtn5, &QPushButton::clicked, this, &AmtRomPage::BitBtn5Click);
+  connect(ui_.Button7, &QPushButton::clicked, this, &AmtRomPage::Button7Click);
 }
-void AmtRomPage::SetModuleControlsEnabled(bool enabled) {
-  for (QWidget* control : {BitBtn5, Button7}) control->setEnabled(enabled);
+void AmtRomPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  for (QWidget* control : {ui_.BitBtn5, ui_.Button7}) control->setEnabled(enabled);
 }
 void AmtRomPage::BitBtn7Click() {
   ImportWholeImage();
@@ -273,14 +275,15 @@ void AmtRomPage::Button7Click() {
 
 KvpPage::KvpPage(QWidget* parent, const PageServices& services)
     : ImagePage(parent, services, AreaId::Kvp) {
-  setupUi(this);
-  SetUpImage(KVP_array, {ListBox3});
-  connect(BitBtn12, &QPushButton::clicked, this, &KvpPage::BitBtn12Click);
-  connect(BitBtn6, &QPushButton::clicked, this, &KvpPage::BitBtn6Click);
-  connect(Button9, &QPushButton::clicked, this, &KvpPage::Button9Click);
+  ui_.setupUi(this);
+  SetUpImage(KVP_array, {ui_.ListBox3});
+  connect(ui_.BitBtn12, &QPushButton::clicked, this, &KvpPage::BitBtn12Click);
+  connect(ui_.BitBtn6, &QPushButton::clicked, this, &KvpPage::BitBtn6Click);
+  connect(ui_.Button9, &QPushButton::clicked, this, &KvpPage::Button9Click);
 }
-void KvpPage::SetModuleControlsEnabled(bool enabled) {
-  for (QWidget* control : {BitBtn6, Button9}) control->setEnabled(enabled);
+void KvpPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  for (QWidget* control : {ui_.BitBtn6, ui_.Button9}) control->setEnabled(enabled);
 }
 void KvpPage::BitBtn12Click() {
   ImportWholeImage();
@@ -294,15 +297,16 @@ void KvpPage::Button9Click() {
 
 RamPage::RamPage(QWidget* parent, const PageServices& services)
     : ImagePage(parent, services, AreaId::Ram) {
-  setupUi(this);
-  SetUpImage(RAM_array, {ListBox5});
-  connect(BitBtn13, &QPushButton::clicked, this, &RamPage::BitBtn13Click);
-  connect(BitBtn14, &QPushButton::clicked, this, &RamPage::BitBtn14Click);
-  connect(Button4, &QPushButton::clicked, this, &RamPage::Button4Click);
-  connect(Button14, &QPushButton::clicked, this, &RamPage::Button14Click);
+  ui_.setupUi(this);
+  SetUpImage(RAM_array, {ui_.ListBox5});
+  connect(ui_.BitBtn13, &QPushButton::clicked, this, &RamPage::BitBtn13Click);
+  connect(ui_.BitBtn14, &QPushButton::clicked, this, &RamPage::BitBtn14Click);
+  connect(ui_.Button4, &QPushButton::clicked, this, &RamPage::Button4Click);
+  connect(ui_.Button14, &QPushButton::clicked, this, &RamPage::Button14Click);
 }
-void RamPage::SetModuleControlsEnabled(bool enabled) {
-  for (QWidget* control : {BitBtn14, Button4, Button14}) control->setEnabled(enabled);
+void RamPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  for (QWidget* control : {ui_.BitBtn14, ui_.Button4, ui_.Button14}) control->setEnabled(enabled);
 }
 void RamPage::BitBtn13Click() {
   ImportWholeImage();

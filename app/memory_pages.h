@@ -57,12 +57,16 @@ class ImagePage : public QWidget {
 };
 
 // "ПЗУ": the main software ROM, importable as a whole or as its two chips' files.
-class MainRomPage final : public ImagePage, public Ui::TabSheet2Page {
+class MainRomPage final : public ImagePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet2Page ui_{};  // the page's form
 
  public:
   MainRomPage(QWidget* parent, const PageServices& services);
-  void SetModuleControlsEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void BitBtn1Click();
   void BitBtn2Click();
@@ -74,12 +78,16 @@ class MainRomPage final : public ImagePage, public Ui::TabSheet2Page {
 };
 
 // "ПЗУ АМТ": the AMT ROM, importable as a whole or as its four chips' files.
-class AmtRomPage final : public ImagePage, public Ui::TabSheet3Page {
+class AmtRomPage final : public ImagePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet3Page ui_{};  // the page's form
 
  public:
   AmtRomPage(QWidget* parent, const PageServices& services);
-  void SetModuleControlsEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void BitBtn7Click();
   void BitBtn8Click();
@@ -93,12 +101,16 @@ class AmtRomPage final : public ImagePage, public Ui::TabSheet3Page {
 };
 
 // "КВПП/ЭА": the KVP image.
-class KvpPage final : public ImagePage, public Ui::TabSheet4Page {
+class KvpPage final : public ImagePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet4Page ui_{};  // the page's form
 
  public:
   KvpPage(QWidget* parent, const PageServices& services);
-  void SetModuleControlsEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void BitBtn12Click();
   void BitBtn6Click();
@@ -108,12 +120,16 @@ class KvpPage final : public ImagePage, public Ui::TabSheet4Page {
 };
 
 // "ОЗУ": the RAM image, written to the main or the reserve bank.
-class RamPage final : public ImagePage, public Ui::TabSheet5Page {
+class RamPage final : public ImagePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet5Page ui_{};  // the page's form
 
  public:
   RamPage(QWidget* parent, const PageServices& services);
-  void SetModuleControlsEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void BitBtn13Click();
   void BitBtn14Click();

@@ -34,15 +34,15 @@ QString StopCaption() {
 
 NetworkPage::NetworkPage(QWidget* parent, const comport::PortSource& port_source)
     : QWidget(parent), net_addr(kDefaultSlave), net_br(kDefaultBaud), port_source_(port_source) {
-  setupUi(this);
+  ui_.setupUi(this);
   // The port selector is filled when the page is first shown (ListNetworkPortsOnce).
   Timer2 = new QTimer(this);
   Timer2->setInterval(comport::kReadDeadlineMs);
   connect(Timer2, &QTimer::timeout, this, &NetworkPage::Timer2Timer);
-  connect(Button15, &QPushButton::clicked, this, &NetworkPage::Button15Click);
-  connect(ComboBox8, &QComboBox::currentIndexChanged, this, &NetworkPage::ComboBox8Change);
-  connect(ComboBox9, &QComboBox::currentIndexChanged, this, &NetworkPage::ComboBox9Change);
-  connect(Edit1, &QLineEdit::textChanged, this, &NetworkPage::Edit1Change);
+  connect(ui_.Button15, &QPushButton::clicked, this, &NetworkPage::Button15Click);
+  connect(ui_.ComboBox8, &QComboBox::currentIndexChanged, this, &NetworkPage::ComboBox8Change);
+  connect(ui_.ComboBox9, &QComboBox::currentIndexChanged, this, &NetworkPage::ComboBox9Change);
+  connect(ui_.Edit1, &QLineEdit::textChanged, this, &NetworkPage::Edit1Change);
 }
 
 NetworkPage::~NetworkPage() {
@@ -62,14 +62,14 @@ void NetworkPage::ListNetworkPortsOnce() {
   network_ports_listed_ = true;
   std::vector<std::string> ports;
   comport::ListComPorts(ports, port_source_);
-  ComboBox8->clear();
-  for (const std::string& port : ports) ComboBox8->addItem(QString::fromStdString(port));
+  ui_.ComboBox8->clear();
+  for (const std::string& port : ports) ui_.ComboBox8->addItem(QString::fromStdString(port));
   if (ports.empty()) {
-    Button15->setEnabled(false);
+    ui_.Button15->setEnabled(false);
   } else {
-    ComboBox8->setCurrentIndex(0);
+    ui_.ComboBox8->setCurrentIndex(0);
   }
-  net_COM = ComboBox8->currentText();
+  net_COM = ui_.ComboBox8->currentText();
 }
 
 void NetworkPage::Button15Click() {
@@ -78,7 +78,7 @@ void NetworkPage::Button15Click() {
     if (!network_port_.OpenComPort(net_COM.toStdString(), net_br)) return;
     SetNetworkSettingsEnabled(false);
     Button15Tag = 1;
-    Button15->setText(StopCaption());
+    ui_.Button15->setText(StopCaption());
     Timer2->start();
   } else {
     StopNetworkPolling();
@@ -89,15 +89,15 @@ void NetworkPage::StopNetworkPolling() {
   network_port_.CloseComPort();
   SetNetworkSettingsEnabled(true);
   Button15Tag = 0;
-  Button15->setText(StartCaption());
+  ui_.Button15->setText(StartCaption());
   Timer2->stop();
   ShowNetworkNotConnected();
 }
 
 void NetworkPage::SetNetworkSettingsEnabled(bool enabled) {
-  Edit1->setEnabled(enabled);
-  ComboBox8->setEnabled(enabled);
-  ComboBox9->setEnabled(enabled);
+  ui_.Edit1->setEnabled(enabled);
+  ui_.ComboBox8->setEnabled(enabled);
+  ui_.ComboBox9->setEnabled(enabled);
 }
 
 void NetworkPage::Timer2Timer() {
@@ -109,33 +109,33 @@ void NetworkPage::Timer2Timer() {
     return;
   }
   const comport::NetworkStatus status = comport::DecodeNetworkStatus(registers);
-  StaticText74->setText(QStringLiteral("подключен"));
-  StaticText69->setText(QString::fromStdString(status.version));
-  StaticText76->setText(QString::number(status.packets));
-  StaticText78->setText(QString::number(status.errors));
+  ui_.StaticText74->setText(QStringLiteral("подключен"));
+  ui_.StaticText69->setText(QString::fromStdString(status.version));
+  ui_.StaticText76->setText(QString::number(status.packets));
+  ui_.StaticText78->setText(QString::number(status.errors));
 }
 
 void NetworkPage::ShowNetworkNotConnected() {
   const QString not_available = QString::fromUtf8(model::kNotAvailable);
-  StaticText74->setText(QStringLiteral("не подключен"));
-  StaticText69->setText(not_available);
-  StaticText76->setText(not_available);
-  StaticText78->setText(not_available);
+  ui_.StaticText74->setText(QStringLiteral("не подключен"));
+  ui_.StaticText69->setText(not_available);
+  ui_.StaticText76->setText(not_available);
+  ui_.StaticText78->setText(not_available);
 }
 
 void NetworkPage::ComboBox8Change() {
-  net_COM = ComboBox8->currentText();
+  net_COM = ui_.ComboBox8->currentText();
 }
 
 void NetworkPage::ComboBox9Change() {
   // The list holds only rates written in digits.
-  net_br = ComboBox9->currentText().toInt();
+  net_br = ui_.ComboBox9->currentText().toInt();
 }
 
 void NetworkPage::Edit1Change() {
-  const auto value = model::ParseInteger(Edit1->text().toStdString());
+  const auto value = model::ParseInteger(ui_.Edit1->text().toStdString());
   if (value) net_addr = *value;
-  ShowTextValid(*Edit1, value.has_value());
+  ShowTextValid(*ui_.Edit1, value.has_value());
 }
 
 }  // namespace tarven::app

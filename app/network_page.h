@@ -13,8 +13,11 @@ class QTimer;
 
 namespace tarven::app {
 
-class NetworkPage final : public QWidget, public Ui::TabSheet10Page {
+class NetworkPage final : public QWidget {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet10Page ui_{};  // the page's form
 
  public:
   // The ports are taken from `port_source` (the window's) when the page is first shown.

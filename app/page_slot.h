@@ -9,9 +9,12 @@
 #include <functional>
 #include <utility>
 
+#include "app/page_services.h"
+
 namespace tarven::app {
 
-// What every slot can do without knowing its page's type: build the page, and tell whether it has.
+// What every slot can do without knowing its page's type: build the page, tell whether it has,
+// name the stand-in page of the page control it is built into, and pass the module's state on.
 class AnyPageSlot {
  public:
   AnyPageSlot() = default;
@@ -21,6 +24,9 @@ class AnyPageSlot {
 
   virtual QWidget& Build() = 0;
   virtual bool built() const = 0;
+  virtual const QWidget& stand_in() const = 0;
+  // Tells a built page the module's state, if the page has controls that follow it.
+  virtual void ShowModuleState(const ModuleState& state) = 0;
 };
 
 // Puts a built page into its stand-in so that it covers it whole.
@@ -47,8 +53,9 @@ class PageSlot final : public AnyPageSlot {
  public:
   // `build` makes the page as a child of the stand-in; `on_built` runs once it is in place.
   using Builder = std::function<Page*(QWidget& stand_in)>;
+  using OnBuilt = std::function<void(AnyPageSlot& slot)>;
 
-  PageSlot(QWidget& stand_in, Builder build, std::function<void()> on_built)
+  PageSlot(QWidget& stand_in, Builder build, OnBuilt on_built)
       : stand_in_(stand_in), build_(std::move(build)), on_built_(std::move(on_built)) {}
 
   Page& Get() {
@@ -58,7 +65,7 @@ class PageSlot final : public AnyPageSlot {
         page_ = build_(stand_in_);
       }
       PlacePage(stand_in_, *page_);
-      if (on_built_) on_built_();
+      if (on_built_) on_built_(*this);
     }
     return *page_;
   }
@@ -70,11 +77,17 @@ class PageSlot final : public AnyPageSlot {
 
   QWidget& Build() override { return Get(); }
   bool built() const override { return page_ != nullptr; }
+  const QWidget& stand_in() const override { return stand_in_; }
+  void ShowModuleState(const ModuleState& state) override {
+    if constexpr (requires(Page & page) { page.ShowModuleState(state); }) {
+      if (page_ != nullptr) page_->ShowModuleState(state);
+    }
+  }
 
  private:
   QWidget& stand_in_;
   Builder build_;
-  std::function<void()> on_built_;
+  OnBuilt on_built_;
   // Owned by the stand-in, as every control is owned by its parent.
   Page* page_ = nullptr;
 };

@@ -55,45 +55,48 @@ void SignalTick::ReadInto(std::uint16_t address, QLabel* bits, QLabel* octal) {
 
 IoPage::IoPage(QWidget* parent, const PageServices& services, MaySendOutputs may_send)
     : LivePage(parent), services_(services), may_send_(std::move(may_send)) {
-  setupUi(this);
-  connect(Button10, &QPushButton::clicked, this, &IoPage::Button10Click);
+  ui_.setupUi(this);
+  connect(ui_.Button10, &QPushButton::clicked, this, &IoPage::Button10Click);
   SetOutputChecksEnabled(false);
 }
 
 void IoPage::Refresh(SignalTick& tick) {
-  tick.ReadInto(dev::kInputRegisters[0], In170461Bits, In170461Octal);
-  tick.ReadInto(dev::kInputRegisters[1], In170463Bits, In170463Octal);
-  tick.ReadInto(dev::kInputRegisters[2], In170465Bits, In170465Octal);
-  tick.ReadInto(dev::kInputRegisters[3], In170467Bits, In170467Octal);
-  tick.ReadInto(dev::kOutputRegisters[0], Out170462Bits, Out170462Octal);
-  tick.ReadInto(dev::kOutputRegisters[1], Out170464Bits, Out170464Octal);
+  tick.ReadInto(dev::kInputRegisters[0], ui_.In170461Bits, ui_.In170461Octal);
+  tick.ReadInto(dev::kInputRegisters[1], ui_.In170463Bits, ui_.In170463Octal);
+  tick.ReadInto(dev::kInputRegisters[2], ui_.In170465Bits, ui_.In170465Octal);
+  tick.ReadInto(dev::kInputRegisters[3], ui_.In170467Bits, ui_.In170467Octal);
+  tick.ReadInto(dev::kOutputRegisters[0], ui_.Out170462Bits, ui_.Out170462Octal);
+  tick.ReadInto(dev::kOutputRegisters[1], ui_.Out170464Bits, ui_.Out170464Octal);
 }
 
-void IoPage::SetModuleControlsEnabled(bool enabled) {
-  Button10->setEnabled(enabled);
+void IoPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  SetOutputChecksEnabled(state.OutputsEnabled());
+  ui_.Button10->setEnabled(enabled);
 }
 
 void IoPage::SetOutputChecksEnabled(bool enabled) {
-  QCheckBox* const boxes[] = {CheckBox1,  CheckBox2,  CheckBox3,  CheckBox4,  CheckBox5,
-                              CheckBox6,  CheckBox7,  CheckBox8,  CheckBox9,  CheckBox10,
-                              CheckBox11, CheckBox12, CheckBox13, CheckBox14, CheckBox15,
-                              CheckBox16, CheckBox17, CheckBox18, CheckBox19, CheckBox20,
-                              CheckBox21, CheckBox22, CheckBox23, CheckBox24, CheckBox25,
-                              CheckBox26, CheckBox27, CheckBox28, CheckBox29, CheckBox30,
-                              CheckBox31, CheckBox32};
+  QCheckBox* const boxes[] = {ui_.CheckBox1,  ui_.CheckBox2,  ui_.CheckBox3,  ui_.CheckBox4,
+                              ui_.CheckBox5,  ui_.CheckBox6,  ui_.CheckBox7,  ui_.CheckBox8,
+                              ui_.CheckBox9,  ui_.CheckBox10, ui_.CheckBox11, ui_.CheckBox12,
+                              ui_.CheckBox13, ui_.CheckBox14, ui_.CheckBox15, ui_.CheckBox16,
+                              ui_.CheckBox17, ui_.CheckBox18, ui_.CheckBox19, ui_.CheckBox20,
+                              ui_.CheckBox21, ui_.CheckBox22, ui_.CheckBox23, ui_.CheckBox24,
+                              ui_.CheckBox25, ui_.CheckBox26, ui_.CheckBox27, ui_.CheckBox28,
+                              ui_.CheckBox29, ui_.CheckBox30, ui_.CheckBox31, ui_.CheckBox32};
   for (QCheckBox* box : boxes) box->setEnabled(enabled);
 }
 
 void IoPage::Button10Click() {
   if (!may_send_()) return;
-  QCheckBox* const first[] = {CheckBox1,  CheckBox2,  CheckBox3,  CheckBox4,
-                              CheckBox5,  CheckBox6,  CheckBox7,  CheckBox8,
-                              CheckBox9,  CheckBox10, CheckBox11, CheckBox12,
-                              CheckBox13, CheckBox14, CheckBox15, CheckBox16};
-  QCheckBox* const second[] = {CheckBox17, CheckBox18, CheckBox19, CheckBox20,
-                               CheckBox21, CheckBox22, CheckBox23, CheckBox24,
-                               CheckBox25, CheckBox26, CheckBox27, CheckBox28,
-                               CheckBox29, CheckBox30, CheckBox31, CheckBox32};
+  QCheckBox* const first[] = {ui_.CheckBox1,  ui_.CheckBox2,  ui_.CheckBox3,  ui_.CheckBox4,
+                              ui_.CheckBox5,  ui_.CheckBox6,  ui_.CheckBox7,  ui_.CheckBox8,
+                              ui_.CheckBox9,  ui_.CheckBox10, ui_.CheckBox11, ui_.CheckBox12,
+                              ui_.CheckBox13, ui_.CheckBox14, ui_.CheckBox15, ui_.CheckBox16};
+  QCheckBox* const second[] = {ui_.CheckBox17, ui_.CheckBox18, ui_.CheckBox19, ui_.CheckBox20,
+                               ui_.CheckBox21, ui_.CheckBox22, ui_.CheckBox23, ui_.CheckBox24,
+                               ui_.CheckBox25, ui_.CheckBox26, ui_.CheckBox27, ui_.CheckBox28,
+                               ui_.CheckBox29, ui_.CheckBox30, ui_.CheckBox31, ui_.CheckBox32};
   const dev::RegisterWrite writes[] = {{dev::kOutputRegisters[0], WordOf(first)},
                                        {dev::kOutputRegisters[1], WordOf(second)}};
   dev::WriteRegisters(services_.link, writes);
@@ -103,18 +106,18 @@ void IoPage::Button10Click() {
 
 EncoderPage::EncoderPage(QWidget* parent, const PageServices& services, MaySendOutputs may_send)
     : LivePage(parent), services_(services), may_send_(std::move(may_send)) {
-  setupUi(this);
-  connect(Button6, &QPushButton::clicked, this, &EncoderPage::Button6Click);
-  connect(Button11, &QPushButton::clicked, this, &EncoderPage::Button11Click);
+  ui_.setupUi(this);
+  connect(ui_.Button6, &QPushButton::clicked, this, &EncoderPage::Button6Click);
+  connect(ui_.Button11, &QPushButton::clicked, this, &EncoderPage::Button11Click);
   SetOutputChecksEnabled(false);
 }
 
 void EncoderPage::Refresh(SignalTick& tick) {
   // While the CNC runs, the encoders' changes are the CNC's: they are not read.
   if (tick.run_flag != 0) return;
-  tick.ReadInto(dev::kKip0Register, Kip0Bits, Kip0Octal);
+  tick.ReadInto(dev::kKip0Register, ui_.Kip0Bits, ui_.Kip0Octal);
   std::int32_t* const counters[] = {&KIP1, &KIP2, &KIP3, &KIP4};
-  QLabel* const boxes[] = {Kip1Count, Kip2Count, Kip3Count, Kip4Count};
+  QLabel* const boxes[] = {ui_.Kip1Count, ui_.Kip2Count, ui_.Kip3Count, ui_.Kip4Count};
   for (std::size_t n = 0; n < 4; ++n) {
     // A counter grows only by a change that arrived: adding what a failed read left in the
     // buffer (another channel's change, or the status) would stay in the count for good.
@@ -126,24 +129,27 @@ void EncoderPage::Refresh(SignalTick& tick) {
   }
 }
 
-void EncoderPage::SetModuleControlsEnabled(bool enabled) {
-  Button11->setEnabled(enabled);
+void EncoderPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  SetOutputChecksEnabled(state.OutputsEnabled());
+  ui_.Button11->setEnabled(enabled);
 }
 
 void EncoderPage::SetOutputChecksEnabled(bool enabled) {
-  for (QCheckBox* box : {CheckBox33, CheckBox34, CheckBox35, CheckBox36}) box->setEnabled(enabled);
+  for (QCheckBox* box : {ui_.CheckBox33, ui_.CheckBox34, ui_.CheckBox35, ui_.CheckBox36})
+    box->setEnabled(enabled);
 }
 
 void EncoderPage::Button6Click() {
   KIP1 = KIP2 = KIP3 = KIP4 = 0;
-  for (QLabel* box : {Kip1Count, Kip2Count, Kip3Count, Kip4Count})
+  for (QLabel* box : {ui_.Kip1Count, ui_.Kip2Count, ui_.Kip3Count, ui_.Kip4Count})
     box->setText(QStringLiteral("0"));
 }
 
 void EncoderPage::Button11Click() {
   if (!may_send_()) return;
   // The four boxes stand under the last four binary digits of КИП0: bits 3..0.
-  QCheckBox* const boxes[] = {CheckBox33, CheckBox34, CheckBox35, CheckBox36};
+  QCheckBox* const boxes[] = {ui_.CheckBox33, ui_.CheckBox34, ui_.CheckBox35, ui_.CheckBox36};
   const dev::RegisterWrite writes[] = {{dev::kKip0Register, WordOf(boxes)}};
   dev::WriteRegisters(services_.link, writes);
 }
@@ -152,20 +158,21 @@ void EncoderPage::Button11Click() {
 
 DacPage::DacPage(QWidget* parent, const PageServices& services, MaySendOutputs may_send)
     : LivePage(parent), services_(services), may_send_(std::move(may_send)) {
-  setupUi(this);
-  connect(Button12, &QPushButton::clicked, this, &DacPage::Button12Click);
-  connect(Edit7, &QLineEdit::textChanged, this, &DacPage::Edit7Change);
-  connect(Edit8, &QLineEdit::textChanged, this, &DacPage::Edit8Change);
-  connect(Edit9, &QLineEdit::textChanged, this, &DacPage::Edit9Change);
-  connect(Edit10, &QLineEdit::textChanged, this, &DacPage::Edit10Change);
+  ui_.setupUi(this);
+  connect(ui_.Button12, &QPushButton::clicked, this, &DacPage::Button12Click);
+  connect(ui_.Edit7, &QLineEdit::textChanged, this, &DacPage::Edit7Change);
+  connect(ui_.Edit8, &QLineEdit::textChanged, this, &DacPage::Edit8Change);
+  connect(ui_.Edit9, &QLineEdit::textChanged, this, &DacPage::Edit9Change);
+  connect(ui_.Edit10, &QLineEdit::textChanged, this, &DacPage::Edit10Change);
   // The layout writes the voltage of code 0 with a point; the user's separator may be a comma.
-  for (QLabel* volts : {Kp1Volts, Kp2Volts, Kp3Volts, Kp4Volts}) volts->setText(DacVolts(0));
+  for (QLabel* volts : {ui_.Kp1Volts, ui_.Kp2Volts, ui_.Kp3Volts, ui_.Kp4Volts})
+    volts->setText(DacVolts(0));
 }
 
 void DacPage::Refresh(SignalTick& tick) {
   if (tick.ext_dac_flag == 0) dev::SendBareCommand(tick.link, tick.handle, dev::CmdExtDacOn);
-  QLabel* const codes[] = {Kp1Code, Kp2Code, Kp3Code, Kp4Code};
-  QLabel* const volts[] = {Kp1Volts, Kp2Volts, Kp3Volts, Kp4Volts};
+  QLabel* const codes[] = {ui_.Kp1Code, ui_.Kp2Code, ui_.Kp3Code, ui_.Kp4Code};
+  QLabel* const volts[] = {ui_.Kp1Volts, ui_.Kp2Volts, ui_.Kp3Volts, ui_.Kp4Volts};
   for (std::size_t n = 0; n < 4; ++n) {
     tick.Read(dev::kDacRegisters[n]);
     codes[n]->setText(FromUtf8(model::FormatOctal(model::RegisterValue(tick.buffer))));
@@ -173,12 +180,14 @@ void DacPage::Refresh(SignalTick& tick) {
   }
 }
 
-void DacPage::SetModuleControlsEnabled(bool enabled) {
-  Button12->setEnabled(enabled);
+void DacPage::ShowModuleState(const ModuleState& state) {
+  const bool enabled = state.ModulePresent();
+  SetCodeEditsEnabled(state.DacEditsEnabled());
+  ui_.Button12->setEnabled(enabled);
 }
 
 void DacPage::SetCodeEditsEnabled(bool enabled) {
-  for (QLineEdit* edit : {Edit7, Edit8, Edit9, Edit10}) edit->setEnabled(enabled);
+  for (QLineEdit* edit : {ui_.Edit7, ui_.Edit8, ui_.Edit9, ui_.Edit10}) edit->setEnabled(enabled);
 }
 
 void DacPage::Button12Click() {
@@ -200,42 +209,43 @@ void DacPage::DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& 
 }
 
 void DacPage::Edit7Change(const QString& text) {
-  DacEditChange(Edit7, KP1, text);
+  DacEditChange(ui_.Edit7, KP1, text);
 }
 void DacPage::Edit8Change(const QString& text) {
-  DacEditChange(Edit8, KP2, text);
+  DacEditChange(ui_.Edit8, KP2, text);
 }
 void DacPage::Edit9Change(const QString& text) {
-  DacEditChange(Edit9, KP3, text);
+  DacEditChange(ui_.Edit9, KP3, text);
 }
 void DacPage::Edit10Change(const QString& text) {
-  DacEditChange(Edit10, KP4, text);
+  DacEditChange(ui_.Edit10, KP4, text);
 }
 
 // --- Контроллер ЭА ------------------------------------------------------------------------------
 
 EaControllerPage::EaControllerPage(QWidget* parent) : LivePage(parent) {
-  setupUi(this);
+  ui_.setupUi(this);
 }
 
 void EaControllerPage::Refresh(SignalTick& tick) {
   dev::ReadEaWordsOver(tick.link, tick.handle, dev::CmdReadEaInputs, tick.buffer);
   const auto inputs = model::EaWords(tick.buffer);
-  QLabel* const input_bits[] = {EaIn170461Bits, EaIn170463Bits, EaIn170465Bits, EaIn170467Bits};
-  QLabel* const input_octal[] = {EaIn170461Octal, EaIn170463Octal, EaIn170465Octal,
-                                 EaIn170467Octal};
+  QLabel* const input_bits[] = {ui_.EaIn170461Bits, ui_.EaIn170463Bits, ui_.EaIn170465Bits,
+                                ui_.EaIn170467Bits};
+  QLabel* const input_octal[] = {ui_.EaIn170461Octal, ui_.EaIn170463Octal, ui_.EaIn170465Octal,
+                                 ui_.EaIn170467Octal};
   for (std::size_t i = 0; i < 4; ++i) {
     ShowBits(input_bits[i], inputs[i]);
     ShowOctalWord(input_octal[i], inputs[i]);
   }
   dev::ReadEaWordsOver(tick.link, tick.handle, dev::CmdReadEaOutputs, tick.buffer);
   const auto outputs = model::EaWords(tick.buffer);
-  ShowBits(EaOut170462Bits, outputs[0]);
-  ShowOctalWord(EaOut170462Octal, outputs[0]);
-  ShowBits(EaOut170464Bits, outputs[1]);
-  ShowOctalWord(EaOut170464Octal, outputs[1]);
-  tick.ReadInto(dev::kOutputRegisters[0], HostOut170462Bits, HostOut170462Octal);
-  tick.ReadInto(dev::kInputRegisters[0], HostIn170461Bits, HostIn170461Octal);
+  ShowBits(ui_.EaOut170462Bits, outputs[0]);
+  ShowOctalWord(ui_.EaOut170462Octal, outputs[0]);
+  ShowBits(ui_.EaOut170464Bits, outputs[1]);
+  ShowOctalWord(ui_.EaOut170464Octal, outputs[1]);
+  tick.ReadInto(dev::kOutputRegisters[0], ui_.HostOut170462Bits, ui_.HostOut170462Octal);
+  tick.ReadInto(dev::kInputRegisters[0], ui_.HostIn170461Bits, ui_.HostIn170461Octal);
 }
 
 }  // namespace tarven::app

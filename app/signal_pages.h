@@ -58,31 +58,39 @@ class LivePage : public QWidget {
 using MaySendOutputs = std::function<bool()>;
 
 // "КЭ/БФОС": the discrete inputs and outputs, and the output words' check boxes.
-class IoPage final : public LivePage, public Ui::TabSheet6Page {
+class IoPage final : public LivePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet6Page ui_{};  // the page's form
 
  public:
   IoPage(QWidget* parent, const PageServices& services, MaySendOutputs may_send);
   void Refresh(SignalTick& tick) override;
-  void SetModuleControlsEnabled(bool enabled);
-  void SetOutputChecksEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void Button10Click();
 
  private:
+  void SetOutputChecksEnabled(bool enabled);
+
   PageServices services_;
   MaySendOutputs may_send_;
 };
 
 // "КИП/БОС": the encoder channels and their accumulated counters, and КИП0's four check boxes.
-class EncoderPage final : public LivePage, public Ui::TabSheet8Page {
+class EncoderPage final : public LivePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet8Page ui_{};  // the page's form
 
  public:
   EncoderPage(QWidget* parent, const PageServices& services, MaySendOutputs may_send);
   void Refresh(SignalTick& tick) override;
-  void SetModuleControlsEnabled(bool enabled);
-  void SetOutputChecksEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void Button6Click();
   void Button11Click();
@@ -93,19 +101,24 @@ class EncoderPage final : public LivePage, public Ui::TabSheet8Page {
   std::int32_t KIP4 = 0;
 
  private:
+  void SetOutputChecksEnabled(bool enabled);
+
   PageServices services_;
   MaySendOutputs may_send_;
 };
 
 // "КП(ЦАП)": the DAC channels' codes and voltages, and the codes to send.
-class DacPage final : public LivePage, public Ui::TabSheet7Page {
+class DacPage final : public LivePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet7Page ui_{};  // the page's form
 
  public:
   DacPage(QWidget* parent, const PageServices& services, MaySendOutputs may_send);
   void Refresh(SignalTick& tick) override;
-  void SetModuleControlsEnabled(bool enabled);
-  void SetCodeEditsEnabled(bool enabled);
+  // Enables the controls that need a module, or a stopped CNC, as `state` says.
+  void ShowModuleState(const ModuleState& state);
 
   void Button12Click();
   void Edit7Change(const QString& text);
@@ -119,6 +132,7 @@ class DacPage final : public LivePage, public Ui::TabSheet7Page {
   std::int32_t KP4 = 0;
 
  private:
+  void SetCodeEditsEnabled(bool enabled);
   void DacEditChange(QLineEdit* edit, std::int32_t& code, const QString& text);
 
   PageServices services_;
@@ -126,8 +140,11 @@ class DacPage final : public LivePage, public Ui::TabSheet7Page {
 };
 
 // "Контроллер ЭА": the inputs and outputs as the module's electroautomatics controller sees them.
-class EaControllerPage final : public LivePage, public Ui::TabSheet9Page {
+class EaControllerPage final : public LivePage {
   Q_OBJECT
+
+ private:
+  Ui::TabSheet9Page ui_{};  // the page's form
 
  public:
   explicit EaControllerPage(QWidget* parent);

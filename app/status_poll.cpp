@@ -48,9 +48,11 @@ void TMainForm::Timer1Timer() {
   if (reading.presence != device::Presence::Absent) RestoreDefaultCursor();
   ShowModuleState(reading.presence);
   ShowRunState(reading);
+  TellPagesModuleState();
 }
 
 void TMainForm::ShowModuleState(device::Presence presence) {
+  module_state_.presence = presence;
   switch (presence) {
     case device::Presence::BootLoader:
       StaticText7->setText(QStringLiteral("загрузчик"));
@@ -61,21 +63,21 @@ void TMainForm::ShowModuleState(device::Presence presence) {
         SendFirmwareImage();
       }
       StaticText8->setText(Text(model::FirmwareVersionText(link_->BootModule.FirmwareVersion)));
-      SetModuleControlsEnabled(true);
+      for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(true);
       break;
     case device::Presence::Application:
       StaticText7->setText(QStringLiteral("подключен"));
       StaticText9->setText(NotAvailable());
       StaticText8->setText(Text(model::FirmwareVersionText(link_->AppModule.FirmwareVersion)));
-      SetModuleControlsEnabled(true);
+      for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(true);
       break;
     case device::Presence::Absent:
       StaticText7->setText(QStringLiteral("не подключен"));
       StaticText8->setText(NotAvailable());
       StaticText9->setText(NotAvailable());
-      SetModuleControlsEnabled(false);
-      DisableOutputChecks();
-      DisableDacEdits();
+      for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(false);
+      // The output controls stay disabled until a run state is shown with a module there.
+      module_state_.run_state_shown = false;
       break;
   }
 }
@@ -88,84 +90,33 @@ void TMainForm::ShowRunState(const device::StatusReading& reading) {
   const bool application = reading.presence == device::Presence::Application;
   const bool returned = application && !application_seen_last_tick_;
   application_seen_last_tick_ = application;
-  run_flag_read_ = application && reading.status_read;
+  module_state_.run_flag_read = application && reading.status_read;
   if (!changed && !returned) return;
   proc_en = reading.run_flag;
   ext_dac_en = reading.ext_dac_flag;
   // Without a module the flags read as 0, but there is nothing to drive: the output controls
   // stay disabled until the application answers.
-  const bool module_present = reading.presence != device::Presence::Absent;
+  module_state_.run_flag = proc_en;
+  module_state_.ext_dac_flag = ext_dac_en;
+  module_state_.run_state_shown = reading.presence != device::Presence::Absent;
   if (proc_en != 0) {
     Button8->setText(QStringLiteral("Остановить УЧПУ"));
     Tag = 0;
-    DisableOutputChecks();
-    DisableDacEdits();
   } else {
     Button8->setText(QStringLiteral("Запустить УЧПУ"));
     Tag = 1;
-    if (module_present) EnableOutputChecks();
-    if (module_present && ext_dac_en != 0) {
-      EnableDacEdits();
-    } else {
-      DisableDacEdits();
-    }
   }
-}
-
-void TMainForm::SetModuleControlsEnabled(bool enabled) {
-  for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(enabled);
-  Config().SetModuleControlsEnabled(enabled);
-  MainRom().SetModuleControlsEnabled(enabled);
-  AmtRom().SetModuleControlsEnabled(enabled);
-  Kvp().SetModuleControlsEnabled(enabled);
-  Ram().SetModuleControlsEnabled(enabled);
-  Io().SetModuleControlsEnabled(enabled);
-  Encoders().SetModuleControlsEnabled(enabled);
-  Dac().SetModuleControlsEnabled(enabled);
-}
-
-void TMainForm::DisableOutputChecks() {
-  Io().SetOutputChecksEnabled(false);
-  Encoders().SetOutputChecksEnabled(false);
-}
-
-void TMainForm::EnableOutputChecks() {
-  Io().SetOutputChecksEnabled(true);
-  Encoders().SetOutputChecksEnabled(true);
-}
-
-void TMainForm::DisableDacEdits() {
-  Dac().SetCodeEditsEnabled(false);
-}
-
-void TMainForm::EnableDacEdits() {
-  Dac().SetCodeEditsEnabled(true);
 }
 
 bool TMainForm::OutputsMayBeSent() {
   if (!link_->AppModule.Found) return false;
   // A lost status answer shows the CNC as stopped (its flag reads 0), so the controls may be
   // enabled while the CNC runs: a send then waits for a tick that has read the flag.
-  if (!run_flag_read_) {
+  if (!module_state_.run_flag_read) {
     dialogs().ShowMessage(this, ApplicationTitle(), kRunStateUnknown);
     return false;
   }
   return proc_en == 0;
-}
-
-LivePage* TMainForm::LivePageAt(int page) {
-  switch (page) {
-    case kIoPage:
-      return &Io();
-    case kEncoderPage:
-      return &Encoders();
-    case kDacPage:
-      return &Dac();
-    case kEaControllerPage:
-      return &EaController();
-    default:
-      return nullptr;
-  }
 }
 
 void TMainForm::RefreshSignalPage(device::Handle handle, int page, std::uint8_t run_flag,
@@ -177,11 +128,12 @@ void TMainForm::RefreshSignalPage(device::Handle handle, int page, std::uint8_t 
   // The external DAC mode follows its page: off again on the first tick after leaving it. The
   // switch-off takes the DAC page's place among the pages, after the pages before it.
   LivePage* const live = LivePageAt(page);
-  if (live != nullptr && page < kDacPage) live->Refresh(tick);
-  if (page != kDacPage && ext_dac_flag == 1) {
+  const int dac_tab = DacTab();
+  if (live != nullptr && page < dac_tab) live->Refresh(tick);
+  if (page != dac_tab && ext_dac_flag == 1) {
     device::SendBareCommand(*link_, handle, device::CmdExtDacOff);
   }
-  if (live != nullptr && page >= kDacPage) live->Refresh(tick);
+  if (live != nullptr && page >= dac_tab) live->Refresh(tick);
 }
 
 void TMainForm::TellModuleBusy(const device::SearchReport::Busy& busy) {

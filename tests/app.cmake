@@ -2,7 +2,7 @@
 # platform against the simulated module; their main creates the QApplication.
 tarven_test(app_tests
   SOURCES app_test_main.cpp main_form_test.cpp status_poll_test.cpp launch_options_test.cpp
-    dialogs_scripted.h dialogs_scripted.cpp dialogs_scripted_test.cpp window_cursor_test.cpp
+    dialogs_scripted.h dialogs_scripted.cpp dialogs_scripted_test.cpp window_cursor_test.cpp pages_alone_test.cpp
     config_page_test.cpp memory_pages_test.cpp signal_pages_test.cpp
   LIBS tarven_app tarven_sim)
 # Keys reach the window as a person's would.

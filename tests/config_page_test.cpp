@@ -29,10 +29,14 @@ QString Shown(const QComboBox* list) {
 }
 
 std::vector<QString> ConfigShown(const TMainForm& form) {
-  return {Shown(form.Config().ComboBox1),  Shown(form.Config().ComboBox2),
-          Shown(form.Config().ComboBox3),  Shown(form.Config().ComboBox4),
-          Shown(form.Config().ComboBox5),  form.Config().Edit2->text(),
-          Shown(form.Config().ComboBox10), Shown(form.Config().ComboBox7)};
+  return {Shown(Child<QComboBox>(form.Config(), "ComboBox1")),
+          Shown(Child<QComboBox>(form.Config(), "ComboBox2")),
+          Shown(Child<QComboBox>(form.Config(), "ComboBox3")),
+          Shown(Child<QComboBox>(form.Config(), "ComboBox4")),
+          Shown(Child<QComboBox>(form.Config(), "ComboBox5")),
+          Child<QLineEdit>(form.Config(), "Edit2")->text(),
+          Shown(Child<QComboBox>(form.Config(), "ComboBox10")),
+          Shown(Child<QComboBox>(form.Config(), "ComboBox7"))};
 }
 
 bool IsRed(const QLineEdit* edit) {
@@ -66,12 +70,16 @@ TEST_F(ConfigPageTest, StartsWithTheDefaultsInByteOrder) {
                                   "1- автоматический", "1", "6 - 57600 бод.", "0- по ~12В"}));
   EXPECT_EQ(Bytes(form_->params_array.begin(), form_->params_array.begin() + 8),
             (Bytes{4, 1, 1, 0, 1, 1, 6, 0}));
-  EXPECT_FALSE(IsRed(form_->Config().Edit2));
+  EXPECT_FALSE(IsRed(Child<QLineEdit>(form_->Config(), "Edit2")));
   // The lists carry the items of the sector's rows, in order.
-  const QComboBox* lists[] = {form_->Config().ComboBox1,  form_->Config().ComboBox2,
-                              form_->Config().ComboBox3,  form_->Config().ComboBox4,
-                              form_->Config().ComboBox5,  nullptr,
-                              form_->Config().ComboBox10, form_->Config().ComboBox7};
+  const QComboBox* lists[] = {Child<QComboBox>(form_->Config(), "ComboBox1"),
+                              Child<QComboBox>(form_->Config(), "ComboBox2"),
+                              Child<QComboBox>(form_->Config(), "ComboBox3"),
+                              Child<QComboBox>(form_->Config(), "ComboBox4"),
+                              Child<QComboBox>(form_->Config(), "ComboBox5"),
+                              nullptr,
+                              Child<QComboBox>(form_->Config(), "ComboBox10"),
+                              Child<QComboBox>(form_->Config(), "ComboBox7")};
   for (std::size_t row = 0; row < 8; ++row) {
     if (lists[row] == nullptr) continue;
     const auto& items = model::ConfigRows()[row].items;
@@ -91,7 +99,7 @@ TEST_F(ConfigPageTest, ReadShowsGoldenSectorsAsTheRulesSay) {
   EXPECT_EQ(ConfigShown(*form_),
             (std::vector<QString>{"4- версия 4", "1- для 16А20Т", "1- ОЗУ", "0- выкл",
                                   "1- автоматический", "0", "6 - 57600 бод.", "0- по ~12В"}));
-  EXPECT_TRUE(IsRed(form_->Config().Edit2));
+  EXPECT_TRUE(IsRed(Child<QLineEdit>(form_->Config(), "Edit2")));
   EXPECT_EQ(Bytes(form_->params_array.begin(), form_->params_array.begin() + 8), Bytes(8, 0));
 
   // An immediate write sends them back unchanged, with checksum 1.
@@ -104,8 +112,8 @@ TEST_F(ConfigPageTest, ReadShowsGoldenSectorsAsTheRulesSay) {
   // X = 1 shows the first item and is written back as 1; F = 7 leaves its list empty.
   PutConfig({1, 1, 1, 0, 1, 5, 6, 7}, 1 + 1 + 1 + 0 + 1 + 5 + 6 + 7);
   form_->Button1Click();
-  EXPECT_EQ(Shown(form_->Config().ComboBox1), "2- версия 2");
-  EXPECT_EQ(Shown(form_->Config().ComboBox7), "<none>");
+  EXPECT_EQ(Shown(Child<QComboBox>(form_->Config(), "ComboBox1")), "2- версия 2");
+  EXPECT_EQ(Shown(Child<QComboBox>(form_->Config(), "ComboBox7")), "<none>");
   EXPECT_EQ(form_->params_array[0], 1);
   EXPECT_EQ(form_->params_array[7], 7);
   dialogs().AnswerYes();
@@ -126,22 +134,26 @@ TEST_F(ConfigPageTest, ChecksumMismatchSaysSoAndRestoresTheDefaults) {
   EXPECT_EQ(Asked()[0].buttons, QStringLiteral("OK"));
   EXPECT_EQ(Bytes(form_->params_array.begin(), form_->params_array.begin() + 8),
             (Bytes{4, 1, 1, 0, 1, 1, 6, 0}));
-  EXPECT_EQ(Shown(form_->Config().ComboBox1), "4- версия 4");
+  EXPECT_EQ(Shown(Child<QComboBox>(form_->Config(), "ComboBox1")), "4- версия 4");
   EXPECT_EQ(Sector(), before) << "the module is not written";
 }
 
 TEST_F(ConfigPageTest, ListsStoreOnlyWhatTheUserPicks) {
-  form_->Config().ComboBox1->setCurrentIndex(4);  // set by the program: stores nothing
+  Child<QComboBox>(form_->Config(), "ComboBox1")
+      ->setCurrentIndex(4);  // set by the program: stores nothing
   EXPECT_EQ(form_->params_array[0], 4);
   const struct {
     QComboBox* list;
     int index;
     std::size_t byte;
     std::uint8_t value;
-  } picks[] = {{form_->Config().ComboBox1, 6, 0, 8}, {form_->Config().ComboBox2, 3, 1, 4},
-               {form_->Config().ComboBox3, 1, 2, 2}, {form_->Config().ComboBox4, 1, 3, 1},
-               {form_->Config().ComboBox5, 2, 4, 3}, {form_->Config().ComboBox10, 9, 6, 10},
-               {form_->Config().ComboBox7, 4, 7, 4}};
+  } picks[] = {{Child<QComboBox>(form_->Config(), "ComboBox1"), 6, 0, 8},
+               {Child<QComboBox>(form_->Config(), "ComboBox2"), 3, 1, 4},
+               {Child<QComboBox>(form_->Config(), "ComboBox3"), 1, 2, 2},
+               {Child<QComboBox>(form_->Config(), "ComboBox4"), 1, 3, 1},
+               {Child<QComboBox>(form_->Config(), "ComboBox5"), 2, 4, 3},
+               {Child<QComboBox>(form_->Config(), "ComboBox10"), 9, 6, 10},
+               {Child<QComboBox>(form_->Config(), "ComboBox7"), 4, 7, 4}};
   for (const auto& pick : picks) {
     pick.list->setCurrentIndex(pick.index);
     emit pick.list->activated(pick.index);  // what a pick by the user signals
@@ -158,8 +170,8 @@ TEST_F(ConfigPageTest, AddressEditTurnsRedAndKeepsTheLastGoodValue) {
                {"12a", false, 248}, {"", false, 248},    {"1", true, 1},
                {"$F8", true, 248},  {"  12", true, 12},  {"-3", false, 12}};
   for (const auto& c : cases) {
-    form_->Config().Edit2->setText(QString::fromUtf8(c.text));
-    EXPECT_EQ(IsRed(form_->Config().Edit2), !c.valid) << c.text;
+    Child<QLineEdit>(form_->Config(), "Edit2")->setText(QString::fromUtf8(c.text));
+    EXPECT_EQ(IsRed(Child<QLineEdit>(form_->Config(), "Edit2")), !c.valid) << c.text;
     EXPECT_EQ(form_->params_array[5], c.stored) << c.text;
   }
 }
@@ -192,7 +204,7 @@ TEST_F(ConfigPageTest, EachWriteChangesOnlyItsOwnPartOfTheSector) {
   // A parameter edited but not written stays out of a configuration write.
   form_->Button16Click();
   form_->StringGrid1SetEditText(1, 1, QStringLiteral("77"));
-  emit form_->Config().ComboBox1->activated(3);  // X = 5
+  emit Child<QComboBox>(form_->Config(), "ComboBox1")->activated(3);  // X = 5
   dialogs().AnswerYes();
   form_->Button2Click();
   Bytes after = Sector();
@@ -233,7 +245,7 @@ TEST_F(ConfigPageTest, ParameterWriteBeforeAnyReadIsRefused) {
   module().SetFlash(kSectorAddress, table);
   dialogs().AcknowledgeMessage();
   form_->Button16Click();
-  EXPECT_EQ(form_->EaParams().StringGrid1->item(1, 1)->text(), "0");
+  EXPECT_EQ(Child<QTableWidget>(form_->EaParams(), "StringGrid1")->item(1, 1)->text(), "0");
   dialogs().AnswerYes();
   form_->Button17Click();
   EXPECT_EQ(Asked().back().text, QStringLiteral("Записать в ППЗУ Тарвен?"));
@@ -251,9 +263,9 @@ TEST_F(ConfigPageTest, ParameterReadShowsTheTableOrZerosAfterAMismatch) {
   model::SealEaTable(std::span<std::uint8_t, 2048>(sector.data(), 2048));
   module().SetFlash(kSectorAddress, sector);
   form_->Button16Click();
-  EXPECT_EQ(form_->EaParams().StringGrid1->item(1, 1)->text(), "-5");
-  EXPECT_EQ(form_->EaParams().StringGrid1->item(2, 1)->text(), "0");
-  EXPECT_EQ(form_->EaParams().StringGrid1->item(255, 1)->text(), "7");
+  EXPECT_EQ(Child<QTableWidget>(form_->EaParams(), "StringGrid1")->item(1, 1)->text(), "-5");
+  EXPECT_EQ(Child<QTableWidget>(form_->EaParams(), "StringGrid1")->item(2, 1)->text(), "0");
+  EXPECT_EQ(Child<QTableWidget>(form_->EaParams(), "StringGrid1")->item(255, 1)->text(), "7");
   EXPECT_TRUE(Asked().empty());
 
   sector[2044] ^= 1;
@@ -264,8 +276,8 @@ TEST_F(ConfigPageTest, ParameterReadShowsTheTableOrZerosAfterAMismatch) {
   EXPECT_EQ(Asked()[0].text,
             QStringLiteral("Не совпала контрольная сумма параметров электроавтоматики.\r"
                            "Восстановлены параметры по умолчанию"));
-  EXPECT_EQ(form_->EaParams().StringGrid1->item(1, 1)->text(), "0");
-  EXPECT_EQ(form_->EaParams().StringGrid1->item(255, 1)->text(), "0");
+  EXPECT_EQ(Child<QTableWidget>(form_->EaParams(), "StringGrid1")->item(1, 1)->text(), "0");
+  EXPECT_EQ(Child<QTableWidget>(form_->EaParams(), "StringGrid1")->item(255, 1)->text(), "0");
   EXPECT_EQ(model::EaParam(std::span<const std::uint8_t, 2048>(form_->params_array), 1), 0);
 }
 
@@ -275,16 +287,17 @@ class GridTyping {
   GridTyping(TMainForm& form, int row) : form_(form), row_(row) {
     form.show();
     form.PageControl1->setCurrentWidget(form.TabSheet11);
-    QTableWidgetItem* cell = form.EaParams().StringGrid1->item(row, 1);
+    QTableWidgetItem* cell = Child<QTableWidget>(form.EaParams(), "StringGrid1")->item(row, 1);
     if (cell == nullptr) {
       cell = new QTableWidgetItem;
-      form.EaParams().StringGrid1->setItem(row, 1, cell);
+      Child<QTableWidget>(form.EaParams(), "StringGrid1")->setItem(row, 1, cell);
     }
-    form.EaParams().StringGrid1->setCurrentItem(cell);
-    form.EaParams().StringGrid1->editItem(cell);
+    Child<QTableWidget>(form.EaParams(), "StringGrid1")->setCurrentItem(cell);
+    Child<QTableWidget>(form.EaParams(), "StringGrid1")->editItem(cell);
     // The editor of the cell before is closed by now; let it go, so that only this one is left.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    editor_ = form.EaParams().StringGrid1->viewport()->findChild<QLineEdit*>();
+    editor_ =
+        Child<QTableWidget>(form.EaParams(), "StringGrid1")->viewport()->findChild<QLineEdit*>();
   }
   QLineEdit* editor() const { return editor_; }
   void Type(const QString& text) {

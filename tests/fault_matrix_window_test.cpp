@@ -91,7 +91,9 @@ const Operation kOperations[] = {
     {"restart", Speech::Silent, Stopped, AsFound, &TMainForm::Button13Click},
     {"configuration read", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button1Click},
     {"configuration write", Speech::Speaks, AsDelivered,
-     [](TMainForm& form) { form.Config().Edit2->setText(QStringLiteral("17")); },
+     [](TMainForm& form) {
+       Child<QLineEdit>(form.Config(), "Edit2")->setText(QStringLiteral("17"));
+     },
      &TMainForm::Button2Click},
     {"parameters read", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button16Click},
     {"parameters write", Speech::Speaks, AsDelivered,
@@ -111,19 +113,19 @@ const Operation kOperations[] = {
     {"write ОЗУ, reserve bank", Speech::Speaks, AsDelivered, AsFound, &TMainForm::Button14Click},
     {"outputs", Speech::Silent, Stopped,
      [](TMainForm& form) {
-       form.Io().CheckBox1->setChecked(true);
-       form.Io().CheckBox32->setChecked(true);
+       Child<QCheckBox>(form.Io(), "CheckBox1")->setChecked(true);
+       Child<QCheckBox>(form.Io(), "CheckBox32")->setChecked(true);
      },
      &TMainForm::Button10Click},
     {"КИП0 bits", Speech::Silent, Stopped,
-     [](TMainForm& form) { form.Encoders().CheckBox33->setChecked(true); },
+     [](TMainForm& form) { Child<QCheckBox>(form.Encoders(), "CheckBox33")->setChecked(true); },
      &TMainForm::Button11Click},
     {"DAC codes", Speech::Silent, Stopped,
      [](TMainForm& form) {
-       form.Dac().Edit7->setText(QStringLiteral("3777"));
-       form.Dac().Edit8->setText(QStringLiteral("1000"));
-       form.Dac().Edit9->setText(QStringLiteral("100000"));
-       form.Dac().Edit10->setText(QStringLiteral("7"));
+       Child<QLineEdit>(form.Dac(), "Edit7")->setText(QStringLiteral("3777"));
+       Child<QLineEdit>(form.Dac(), "Edit8")->setText(QStringLiteral("1000"));
+       Child<QLineEdit>(form.Dac(), "Edit9")->setText(QStringLiteral("100000"));
+       Child<QLineEdit>(form.Dac(), "Edit10")->setText(QStringLiteral("7"));
      },
      &TMainForm::Button12Click},
     {"update request", Speech::Silent, AsDelivered, AsFound, &TMainForm::Button3Click},

@@ -10,6 +10,7 @@
 
 #include "app/main_form.h"
 #include "dialogs_scripted.h"
+#include "page_controls.h"
 #include "sim_fixture.h"
 
 namespace tarven::testing {

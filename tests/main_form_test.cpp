@@ -115,7 +115,8 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   form->Timer1->stop();
   EXPECT_FALSE(form->PagesBuilt());
   EXPECT_EQ(form->findChild<QTableWidget*>(QStringLiteral("StringGrid1")), nullptr);
-  EXPECT_NE(form->Config().Button1, nullptr) << "the first page comes with the window";
+  EXPECT_NE(Child<QPushButton>(form->Config(), "Button1"), nullptr)
+      << "the first page comes with the window";
 
   form->show();
   for (int i = 0; i < 50 && !form->PagesBuilt(); ++i) {
@@ -124,15 +125,15 @@ TEST_F(FormTest, OtherPagesAreBuiltRightAfterTheFirstPaint) {
   ASSERT_TRUE(form->PagesBuilt());
   const auto* grid = form->findChild<QTableWidget*>(QStringLiteral("StringGrid1"));
   ASSERT_NE(grid, nullptr);
-  EXPECT_EQ(grid, form->EaParams().StringGrid1);
+  EXPECT_EQ(grid, Child<QTableWidget>(form->EaParams(), "StringGrid1"));
   EXPECT_EQ(grid->parentWidget(), &form->EaParams());
   EXPECT_EQ(form->EaParams().parentWidget(), form->TabSheet11);
   EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("Значение пераметра"));
   EXPECT_EQ(grid->item(255, 0)->text(), QStringLiteral("255"));
-  EXPECT_FALSE(form->Encoders().CheckBox36->isEnabled());
-  EXPECT_EQ(form->MainRom().ListBox1->parentWidget(), &form->MainRom());
+  EXPECT_FALSE(Child<QCheckBox>(form->Encoders(), "CheckBox36")->isEnabled());
+  EXPECT_EQ(Child<QListWidget>(form->MainRom(), "ListBox1")->parentWidget(), &form->MainRom());
   EXPECT_EQ(form->MainRom().parentWidget(), form->TabSheet2);
-  EXPECT_EQ(form->Network().Button15->parentWidget(), &form->Network());
+  EXPECT_EQ(Child<QPushButton>(form->Network(), "Button15")->parentWidget(), &form->Network());
   EXPECT_EQ(form->Network().parentWidget(), form->TabSheet10);
 }
 
@@ -149,7 +150,7 @@ TEST_F(FormTest, WindowIsFixedAt712By340WithPagesLeftAndPanelRight) {
 
 TEST_F(FormTest, ParameterGridHasHeaderRowAndNumberedRows) {
   auto form = MakeForm();
-  QTableWidget* grid = form->EaParams().StringGrid1;
+  QTableWidget* grid = Child<QTableWidget>(form->EaParams(), "StringGrid1");
   ASSERT_EQ(grid->columnCount(), 2);
   ASSERT_EQ(grid->rowCount(), 256);
   EXPECT_EQ(grid->columnWidth(0), 48);
@@ -191,7 +192,8 @@ TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
     int pixels;
   } fixed[] = {{"ListBox1", 11},     {"ListBox4", 11},  {"ListBox5", 11}, {"Edit10", 11},
                {"In170461Bits", 12}, {"Kip4Count", 12}, {"Kp1Volts", 12}, {"EaOut170464Octal", 12}};
-  const QString family = QFontInfo(form->MainRom().ListBox1->font()).family();
+  const QString family =
+      QFontInfo(Child<QListWidget>(form->MainRom(), "ListBox1")->font()).family();
   for (const auto& [name, pixels] : fixed) {
     SCOPED_TRACE(name);
     const auto* control = form->findChild<QWidget*>(QString::fromUtf8(name));
@@ -209,7 +211,8 @@ TEST_F(FormTest, ValueBoxesShareOneFixedPitchFont) {
   }
   EXPECT_EQ(marked, 51) << "five listings, four DAC edits, 42 value boxes";
   // Captions keep the window's font: not the one the value boxes were given.
-  EXPECT_NE(form->StaticText7->font().family(), form->MainRom().ListBox1->font().family())
+  EXPECT_NE(form->StaticText7->font().family(),
+            Child<QListWidget>(form->MainRom(), "ListBox1")->font().family())
       << "captions stay proportional";
   EXPECT_FALSE(form->StaticText7->property("fixedPitchPixels").isValid());
   EXPECT_EQ(form->StaticText7->font().pixelSize(), 11);

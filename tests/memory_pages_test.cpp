@@ -87,11 +87,11 @@ TEST_F(MemoryPagesTest, StartUpImagesAndPreviews) {
     QListWidget* list;
     const char* byte;
     int per_line;
-  } lists[] = {{form_->MainRom().ListBox1, " FF", 16},
-               {form_->AmtRom().ListBox2, " FF", 8},
-               {form_->AmtRom().ListBox4, " FF", 8},
-               {form_->Kvp().ListBox3, " FF", 16},
-               {form_->Ram().ListBox5, " 00", 16}};
+  } lists[] = {{Child<QListWidget>(form_->MainRom(), "ListBox1"), " FF", 16},
+               {Child<QListWidget>(form_->AmtRom(), "ListBox2"), " FF", 8},
+               {Child<QListWidget>(form_->AmtRom(), "ListBox4"), " FF", 8},
+               {Child<QListWidget>(form_->Kvp(), "ListBox3"), " FF", 16},
+               {Child<QListWidget>(form_->Ram(), "ListBox5"), " 00", 16}};
   for (const auto& l : lists) {
     EXPECT_EQ(Lines(l.list), QStringList(8, Repeat(l.byte, l.per_line)))
         << l.list->objectName().toStdString();
@@ -100,16 +100,20 @@ TEST_F(MemoryPagesTest, StartUpImagesAndPreviews) {
     EXPECT_GE(l.list->height() - 2 * l.list->frameWidth(), 8 * 14)
         << l.list->objectName().toStdString();
   }
-  app::ShowImageListing(form_->MainRom().ListBox1, form_->MainRom().MAT_array, 0, 16);
-  EXPECT_EQ(form_->MainRom().ListBox1->count(), 8) << "drawing twice leaves eight lines";
+  app::ShowImageListing(Child<QListWidget>(form_->MainRom(), "ListBox1"),
+                        form_->MainRom().MAT_array, 0, 16);
+  EXPECT_EQ(Child<QListWidget>(form_->MainRom(), "ListBox1")->count(), 8)
+      << "drawing twice leaves eight lines";
 }
 
 TEST_F(MemoryPagesTest, ImportsTakeFilesAndRedrawOnlyTheirLists) {
   const Bytes hundred = Pattern(100, 1);
   dialogs().ChooseOpenFileName(Write("short.bin", hundred));
   form_->BitBtn1Click();
-  EXPECT_EQ(Bytes(form_->MainRom().MAT_array.begin(), form_->MainRom().MAT_array.begin() + 100), hundred);
-  EXPECT_EQ(Lines(form_->MainRom().ListBox1)[6], Hex(hundred, 96, 100) + Repeat(" FF", 12));
+  EXPECT_EQ(Bytes(form_->MainRom().MAT_array.begin(), form_->MainRom().MAT_array.begin() + 100),
+            hundred);
+  EXPECT_EQ(Lines(Child<QListWidget>(form_->MainRom(), "ListBox1"))[6],
+            Hex(hundred, 96, 100) + Repeat(" FF", 12));
 
   // D83 then D82 interleave the two chips.
   const Bytes low = Pattern(8192, 2), high = Pattern(8192, 3);
@@ -122,11 +126,12 @@ TEST_F(MemoryPagesTest, ImportsTakeFilesAndRedrawOnlyTheirLists) {
   EXPECT_EQ(form_->MainRom().MAT_array[16383], high[8191]);
 
   // A chip of the AMT's second half changes that half's list only.
-  const QStringList first_half = Lines(form_->AmtRom().ListBox2);
+  const QStringList first_half = Lines(Child<QListWidget>(form_->AmtRom(), "ListBox2"));
   dialogs().ChooseOpenFileName(Write("d74.bin", Pattern(2048, 4)));
   form_->BitBtn9Click();
-  EXPECT_EQ(Lines(form_->AmtRom().ListBox2), first_half);
-  EXPECT_EQ(Lines(form_->AmtRom().ListBox4)[0].left(6), Hex(Pattern(2048, 4), 0, 1) + " FF");
+  EXPECT_EQ(Lines(Child<QListWidget>(form_->AmtRom(), "ListBox2")), first_half);
+  EXPECT_EQ(Lines(Child<QListWidget>(form_->AmtRom(), "ListBox4"))[0].left(6),
+            Hex(Pattern(2048, 4), 0, 1) + " FF");
   EXPECT_EQ(form_->AmtRom().AMT_array[4097], 0xFF);
 
   // Cancelling changes nothing.
@@ -169,7 +174,7 @@ TEST_F(MemoryPagesTest, ReadsSendTheirCommandsAndSaveWhatCame) {
   EXPECT_EQ(commands[0], Frame(10, 0x08039800, 8192));
   EXPECT_EQ(Fetches(), 1u + 8192 / 64 + 1);
   EXPECT_EQ(Amt(), amt);
-  EXPECT_EQ(Lines(form_->AmtRom().ListBox4)[0], Hex(amt, 4096, 4104));
+  EXPECT_EQ(Lines(Child<QListWidget>(form_->AmtRom(), "ListBox4"))[0], Hex(amt, 4096, 4104));
   EXPECT_EQ(Read(file), amt);
   EXPECT_EQ(form_->HidHandle, device::kInvalidHandle);
 
@@ -273,7 +278,7 @@ TEST_F(MemoryPagesTest, FailedTransfersAndFilesAreToldAndLoseNothing) {
   using F = sim::SimBackend::Fault;
   const QString existing = Write("old.bin", Bytes{9, 9});
   const Bytes image_before = Mat();
-  const QStringList list_before = Lines(form_->MainRom().ListBox1);
+  const QStringList list_before = Lines(Child<QListWidget>(form_->MainRom(), "ListBox1"));
   sim_->ArmFault(2 + 1 + 40, F::Refuse);  // a data fetch halfway through the read
   dialogs().ChooseSaveFileName(existing);
   dialogs().AnswerYes();
@@ -282,7 +287,7 @@ TEST_F(MemoryPagesTest, FailedTransfersAndFilesAreToldAndLoseNothing) {
   EXPECT_EQ(dialogs().asked().back().text,
             QStringLiteral("Ошибка чтения из модуля. Файл не записан."));
   EXPECT_EQ(Mat(), image_before);
-  EXPECT_EQ(Lines(form_->MainRom().ListBox1), list_before);
+  EXPECT_EQ(Lines(Child<QListWidget>(form_->MainRom(), "ListBox1")), list_before);
   EXPECT_EQ(Read(existing), (Bytes{9, 9}));
 
   // The RAM read that fails still starts the CNC.
@@ -305,7 +310,7 @@ TEST_F(MemoryPagesTest, FailedTransfersAndFilesAreToldAndLoseNothing) {
             QStringLiteral(
                 "ОЗУ считано. УЧПУ осталось остановленным: модуль не ответил на команду запуска."));
   EXPECT_EQ(Bytes(form_->Ram().RAM_array.begin(), form_->Ram().RAM_array.end()), module().ram);
-  EXPECT_EQ(Lines(form_->Ram().ListBox5)[0], Hex(module().ram, 0, 16));
+  EXPECT_EQ(Lines(Child<QListWidget>(form_->Ram(), "ListBox5"))[0], Hex(module().ram, 0, 16));
   EXPECT_EQ(Read(Path("ram.bin")), module().ram);
   EXPECT_FALSE(module().cnc_running);
   fs::remove(dir_ / "ram.bin");

@@ -171,19 +171,26 @@ TEST_F(SignalPagesTest, InputAndOutputWordsShowInBinaryAndOctal) {
     const char* bits_text;
     const char* octal_text;
   } rows[] = {
-      {form->Io().In170461Bits, form->Io().In170461Octal, "1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 ", "100001"},
-      {form->Io().In170463Bits, form->Io().In170463Octal, "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 ", "000001"},
-      {form->Io().In170465Bits, form->Io().In170465Octal, "1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 ", "177777"},
-      {form->Io().In170467Bits, form->Io().In170467Octal, "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ", "000000"},
-      {form->Io().Out170462Bits, form->Io().Out170462Octal, "1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ", "100000"},
-      {form->Io().Out170464Bits, form->Io().Out170464Octal, "0 0 0 0 0 0 0 0 1 0 1 0 0 1 0 1 ", "000245"},
+      {Child<QLabel>(form->Io(), "In170461Bits"), Child<QLabel>(form->Io(), "In170461Octal"),
+       "1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 ", "100001"},
+      {Child<QLabel>(form->Io(), "In170463Bits"), Child<QLabel>(form->Io(), "In170463Octal"),
+       "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 ", "000001"},
+      {Child<QLabel>(form->Io(), "In170465Bits"), Child<QLabel>(form->Io(), "In170465Octal"),
+       "1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 ", "177777"},
+      {Child<QLabel>(form->Io(), "In170467Bits"), Child<QLabel>(form->Io(), "In170467Octal"),
+       "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ", "000000"},
+      {Child<QLabel>(form->Io(), "Out170462Bits"), Child<QLabel>(form->Io(), "Out170462Octal"),
+       "1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ", "100000"},
+      {Child<QLabel>(form->Io(), "Out170464Bits"), Child<QLabel>(form->Io(), "Out170464Octal"),
+       "0 0 0 0 0 0 0 0 1 0 1 0 0 1 0 1 ", "000245"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.bits->text(), Text(row.bits_text)) << row.bits->objectName().toStdString();
     EXPECT_EQ(row.octal->text(), Text(row.octal_text)) << row.octal->objectName().toStdString();
   }
   // The other pages keep what they showed.
-  EXPECT_EQ(form->EaController().EaIn170461Octal->text(), QStringLiteral("000000"));
+  EXPECT_EQ(Child<QLabel>(form->EaController(), "EaIn170461Octal")->text(),
+            QStringLiteral("000000"));
 }
 
 TEST_F(SignalPagesTest, CountersAccumulateEncoderChangesOnlyWhileTheCncIsStopped) {
@@ -194,15 +201,17 @@ TEST_F(SignalPagesTest, CountersAccumulateEncoderChangesOnlyWhileTheCncIsStopped
   module().MoveEncoder(3, 40000);  // more than one read can report
   module().MoveEncoder(4, -32768);
   Tick(*form);
-  EXPECT_EQ(form->Encoders().Kip0Bits->text(), Text("0 0 0 0 0 0 0 0 0 0 0 0 1 0 1 0 "));
-  EXPECT_EQ(form->Encoders().Kip0Octal->text(), QStringLiteral("000012"));
-  EXPECT_EQ((std::vector<std::int32_t>{form->Encoders().KIP1, form->Encoders().KIP2, form->Encoders().KIP3, form->Encoders().KIP4}),
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip0Bits")->text(),
+            Text("0 0 0 0 0 0 0 0 0 0 0 0 1 0 1 0 "));
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip0Octal")->text(), QStringLiteral("000012"));
+  EXPECT_EQ((std::vector<std::int32_t>{form->Encoders().KIP1, form->Encoders().KIP2,
+                                       form->Encoders().KIP3, form->Encoders().KIP4}),
             (std::vector<std::int32_t>{5, -1, 32767, -32768}));
-  EXPECT_EQ(form->Encoders().Kip4Count->text(), QStringLiteral("-32768"));
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip4Count")->text(), QStringLiteral("-32768"));
 
   Tick(*form);
   EXPECT_EQ(form->Encoders().KIP3, 40000);
-  EXPECT_EQ(form->Encoders().Kip3Count->text(), QStringLiteral("40000"));
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip3Count")->text(), QStringLiteral("40000"));
 
   // While the CNC runs the page is not refreshed and the changes stay with the module.
   module().cnc_running = true;
@@ -210,7 +219,7 @@ TEST_F(SignalPagesTest, CountersAccumulateEncoderChangesOnlyWhileTheCncIsStopped
   Tick(*form);
   Tick(*form);
   EXPECT_EQ(form->Encoders().KIP1, 5);
-  EXPECT_EQ(form->Encoders().Kip1Count->text(), QStringLiteral("5"));
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip1Count")->text(), QStringLiteral("5"));
   module().cnc_running = false;
   Tick(*form);
   EXPECT_EQ(form->Encoders().KIP1, 105);
@@ -228,15 +237,19 @@ TEST_F(SignalPagesTest, CountersWrapAroundAndResetWithoutTheModule) {
   module().MoveEncoder(2, 1);
   Tick(*form);
   EXPECT_EQ(form->Encoders().KIP2, INT32_MIN);
-  EXPECT_EQ(form->Encoders().Kip2Count->text(), QStringLiteral("-2147483648"));
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip2Count")->text(), QStringLiteral("-2147483648"));
 
   sim_->Unplug();
   form->Timer1Timer();
   sim_->ClearLog();
-  form->Encoders().Button6->click();
-  EXPECT_EQ((std::vector<std::int32_t>{form->Encoders().KIP1, form->Encoders().KIP2, form->Encoders().KIP3, form->Encoders().KIP4}),
+  Child<QPushButton>(form->Encoders(), "Button6")->click();
+  EXPECT_EQ((std::vector<std::int32_t>{form->Encoders().KIP1, form->Encoders().KIP2,
+                                       form->Encoders().KIP3, form->Encoders().KIP4}),
             (std::vector<std::int32_t>{0, 0, 0, 0}));
-  for (const QLabel* box : {form->Encoders().Kip1Count, form->Encoders().Kip2Count, form->Encoders().Kip3Count, form->Encoders().Kip4Count}) {
+  for (const QLabel* box :
+       {Child<QLabel>(form->Encoders(), "Kip1Count"), Child<QLabel>(form->Encoders(), "Kip2Count"),
+        Child<QLabel>(form->Encoders(), "Kip3Count"),
+        Child<QLabel>(form->Encoders(), "Kip4Count")}) {
     EXPECT_EQ(box->text(), QStringLiteral("0"));
   }
   EXPECT_TRUE(sim_->log().empty()) << "the reset does not talk to the module";
@@ -268,10 +281,15 @@ TEST_F(SignalPagesTest, DacCodesAndVoltsInTheUsersDecimalSeparator) {
     SCOPED_TRACE(locale);
     QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
     auto form = MakeFormOnPage(8);
-    QLabel* const codes[] = {form->Dac().Kp1Code, form->Dac().Kp2Code, form->Dac().Kp3Code, form->Dac().Kp4Code};
-    QLabel* const volts[] = {form->Dac().Kp1Volts, form->Dac().Kp2Volts, form->Dac().Kp3Volts, form->Dac().Kp4Volts};
+    QLabel* const codes[] = {
+        Child<QLabel>(form->Dac(), "Kp1Code"), Child<QLabel>(form->Dac(), "Kp2Code"),
+        Child<QLabel>(form->Dac(), "Kp3Code"), Child<QLabel>(form->Dac(), "Kp4Code")};
+    QLabel* const volts[] = {
+        Child<QLabel>(form->Dac(), "Kp1Volts"), Child<QLabel>(form->Dac(), "Kp2Volts"),
+        Child<QLabel>(form->Dac(), "Kp3Volts"), Child<QLabel>(form->Dac(), "Kp4Volts")};
     const QString comma = QString::fromLatin1(locale) == "ru_RU" ? "," : ".";
-    EXPECT_EQ(form->Dac().Kp1Volts->text(), QStringLiteral("0") + comma + QStringLiteral("000"));
+    EXPECT_EQ(Child<QLabel>(form->Dac(), "Kp1Volts")->text(),
+              QStringLiteral("0") + comma + QStringLiteral("000"));
     for (std::size_t first = 0; first < std::size(cases); first += 4) {
       for (std::size_t n = 0; n < 4 && first + n < std::size(cases); ++n) {
         module().registers[static_cast<std::uint16_t>(0xF140 + n)] = cases[first + n].code;
@@ -297,10 +315,10 @@ TEST_F(SignalPagesTest, ExternalDacFollowsThePageOneTickLate) {
   EXPECT_EQ(sent(Tick(*form), kExtDacOn), 1);
   EXPECT_TRUE(module().ext_dac);
   EXPECT_EQ(form->ext_dac_en, 0u);
-  EXPECT_FALSE(form->Dac().Edit7->isEnabled());
+  EXPECT_FALSE(Child<QLineEdit>(form->Dac(), "Edit7")->isEnabled());
   EXPECT_EQ(sent(Tick(*form), kExtDacOn), 0);
   EXPECT_EQ(form->ext_dac_en, 1u);
-  EXPECT_TRUE(form->Dac().Edit7->isEnabled());
+  EXPECT_TRUE(Child<QLineEdit>(form->Dac(), "Edit7")->isEnabled());
 
   // Left: switched off at the next tick, seen off one tick later.
   form->PageControl1->setCurrentIndex(6);
@@ -309,7 +327,7 @@ TEST_F(SignalPagesTest, ExternalDacFollowsThePageOneTickLate) {
   EXPECT_EQ(form->ext_dac_en, 1u);
   EXPECT_EQ(sent(Tick(*form), kExtDacOff), 0);
   EXPECT_EQ(form->ext_dac_en, 0u);
-  EXPECT_FALSE(form->Dac().Edit7->isEnabled());
+  EXPECT_FALSE(Child<QLineEdit>(form->Dac(), "Edit7")->isEnabled());
 }
 
 TEST_F(SignalPagesTest, EaControllerPageShowsTheControllersWordsAndTheHostRegisters) {
@@ -320,16 +338,22 @@ TEST_F(SignalPagesTest, EaControllerPageShowsTheControllersWordsAndTheHostRegist
   module().registers[0xF131] = 0x0200;
   Tick(*form);
   const std::pair<QLabel*, const char*> octal[] = {
-      {form->EaController().EaIn170461Octal, "100001"},    {form->EaController().EaIn170463Octal, "000002"},
-      {form->EaController().EaIn170465Octal, "000004"},    {form->EaController().EaIn170467Octal, "177777"},
-      {form->EaController().EaOut170462Octal, "000020"},   {form->EaController().EaOut170464Octal, "000040"},
-      {form->EaController().HostOut170462Octal, "000400"}, {form->EaController().HostIn170461Octal, "001000"},
+      {Child<QLabel>(form->EaController(), "EaIn170461Octal"), "100001"},
+      {Child<QLabel>(form->EaController(), "EaIn170463Octal"), "000002"},
+      {Child<QLabel>(form->EaController(), "EaIn170465Octal"), "000004"},
+      {Child<QLabel>(form->EaController(), "EaIn170467Octal"), "177777"},
+      {Child<QLabel>(form->EaController(), "EaOut170462Octal"), "000020"},
+      {Child<QLabel>(form->EaController(), "EaOut170464Octal"), "000040"},
+      {Child<QLabel>(form->EaController(), "HostOut170462Octal"), "000400"},
+      {Child<QLabel>(form->EaController(), "HostIn170461Octal"), "001000"},
   };
   for (const auto& [box, text] : octal) {
     EXPECT_EQ(box->text(), Text(text)) << box->objectName().toStdString();
   }
-  EXPECT_EQ(form->EaController().EaIn170461Bits->text(), Text("1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 "));
-  EXPECT_EQ(form->EaController().HostIn170461Bits->text(), Text("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 "));
+  EXPECT_EQ(Child<QLabel>(form->EaController(), "EaIn170461Bits")->text(),
+            Text("1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 "));
+  EXPECT_EQ(Child<QLabel>(form->EaController(), "HostIn170461Bits")->text(),
+            Text("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 "));
 }
 
 TEST_F(SignalPagesTest, OutputWordsFromTheTickedBoxesAppearOnThePageAtTheNextTick) {
@@ -358,12 +382,12 @@ TEST_F(SignalPagesTest, OutputWordsFromTheTickedBoxesAppearOnThePageAtTheNextTic
                         std::find(c.ticked.begin(), c.ticked.end(), int(i) + 1) != c.ticked.end();
       boxes[i]->setChecked(tick);
     }
-    EXPECT_EQ(WritesOf([&] { form->Io().Button10->click(); }),
+    EXPECT_EQ(WritesOf([&] { Child<QPushButton>(form->Io(), "Button10")->click(); }),
               (std::vector<sim::RegisterWrite>{{0xF132, c.first}, {0xF134, c.second}}));
     Tick(*form);
-    EXPECT_EQ(form->Io().Out170462Octal->text(),
+    EXPECT_EQ(Child<QLabel>(form->Io(), "Out170462Octal")->text(),
               QString::number(c.first, 8).rightJustified(6, QLatin1Char('0')));
-    EXPECT_EQ(form->Io().Out170464Octal->text(),
+    EXPECT_EQ(Child<QLabel>(form->Io(), "Out170464Octal")->text(),
               QString::number(c.second, 8).rightJustified(6, QLatin1Char('0')));
   }
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
@@ -373,8 +397,10 @@ TEST_F(SignalPagesTest, OutputWordsFromTheTickedBoxesAppearOnThePageAtTheNextTic
 TEST_F(SignalPagesTest, Kip0BitsGoToTheLowFourBits) {
   auto form = MakeFormOnPage(7);
   Tick(*form);
-  QCheckBox* const boxes[] = {form->Encoders().CheckBox33, form->Encoders().CheckBox34, form->Encoders().CheckBox35,
-                              form->Encoders().CheckBox36};
+  QCheckBox* const boxes[] = {Child<QCheckBox>(form->Encoders(), "CheckBox33"),
+                              Child<QCheckBox>(form->Encoders(), "CheckBox34"),
+                              Child<QCheckBox>(form->Encoders(), "CheckBox35"),
+                              Child<QCheckBox>(form->Encoders(), "CheckBox36")};
   const struct {
     std::vector<bool> ticked;
     std::uint32_t word;
@@ -386,7 +412,7 @@ TEST_F(SignalPagesTest, Kip0BitsGoToTheLowFourBits) {
   };
   for (const auto& c : cases) {
     for (std::size_t i = 0; i < 4; ++i) boxes[i]->setChecked(c.ticked[i]);
-    EXPECT_EQ(WritesOf([&] { form->Encoders().Button11->click(); }),
+    EXPECT_EQ(WritesOf([&] { Child<QPushButton>(form->Encoders(), "Button11")->click(); }),
               (std::vector<sim::RegisterWrite>{{0xF150, c.word}}));
   }
 }
@@ -406,15 +432,17 @@ TEST_F(SignalPagesTest, CodeEditsKeepTheLastValidCodeAndShowInvalidTextInRed) {
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(std::string("\"") + step.text + "\"");
-    form->Dac().Edit7->setText(Text(step.text));
+    Child<QLineEdit>(form->Dac(), "Edit7")->setText(Text(step.text));
     EXPECT_EQ(form->Dac().KP1, step.code);
-    EXPECT_EQ(form->Dac().Edit7->palette().color(QPalette::Text) == red, !step.valid);
+    EXPECT_EQ(Child<QLineEdit>(form->Dac(), "Edit7")->palette().color(QPalette::Text) == red,
+              !step.valid);
   }
   // Each edit feeds its own code.
-  form->Dac().Edit8->setText(QStringLiteral("1"));
-  form->Dac().Edit9->setText(QStringLiteral("2"));
-  form->Dac().Edit10->setText(QStringLiteral("3"));
-  EXPECT_EQ((std::vector<std::int32_t>{form->Dac().KP1, form->Dac().KP2, form->Dac().KP3, form->Dac().KP4}),
+  Child<QLineEdit>(form->Dac(), "Edit8")->setText(QStringLiteral("1"));
+  Child<QLineEdit>(form->Dac(), "Edit9")->setText(QStringLiteral("2"));
+  Child<QLineEdit>(form->Dac(), "Edit10")->setText(QStringLiteral("3"));
+  EXPECT_EQ((std::vector<std::int32_t>{form->Dac().KP1, form->Dac().KP2, form->Dac().KP3,
+                                       form->Dac().KP4}),
             (std::vector<std::int32_t>{0, 1, 2, 3}));
 }
 
@@ -422,20 +450,21 @@ TEST_F(SignalPagesTest, DacCodesAreSentInChannelOrderAndShownAtTheNextTick) {
   auto form = MakeFormOnPage(8);
   Tick(*form);
   Tick(*form);
-  ASSERT_TRUE(form->Dac().Edit7->isEnabled());
-  form->Dac().Edit7->setText(QStringLiteral("3777"));
-  form->Dac().Edit8->setText(QStringLiteral("100000"));
-  form->Dac().Edit9->setText(QStringLiteral("1"));
-  form->Dac().Edit9->setText(QStringLiteral("8"));  // red: the last valid code goes
-  form->Dac().Edit10->setText(QStringLiteral("103777"));
-  EXPECT_EQ(WritesOf([&] { form->Dac().Button12->click(); }),
+  ASSERT_TRUE(Child<QLineEdit>(form->Dac(), "Edit7")->isEnabled());
+  Child<QLineEdit>(form->Dac(), "Edit7")->setText(QStringLiteral("3777"));
+  Child<QLineEdit>(form->Dac(), "Edit8")->setText(QStringLiteral("100000"));
+  Child<QLineEdit>(form->Dac(), "Edit9")->setText(QStringLiteral("1"));
+  Child<QLineEdit>(form->Dac(), "Edit9")
+      ->setText(QStringLiteral("8"));  // red: the last valid code goes
+  Child<QLineEdit>(form->Dac(), "Edit10")->setText(QStringLiteral("103777"));
+  EXPECT_EQ(WritesOf([&] { Child<QPushButton>(form->Dac(), "Button12")->click(); }),
             (std::vector<sim::RegisterWrite>{
                 {0xF140, 0x7FF}, {0xF141, 0x8000}, {0xF142, 1}, {0xF143, 0x87FF}}));
   Tick(*form);
-  EXPECT_EQ(form->Dac().Kp1Code->text(), QStringLiteral("3777"));
-  EXPECT_EQ(form->Dac().Kp1Volts->text(), QStringLiteral("10.000"));
-  EXPECT_EQ(form->Dac().Kp2Volts->text(), QStringLiteral("-10.005"));
-  EXPECT_EQ(form->Dac().Kp4Volts->text(), QStringLiteral("-0.005"));
+  EXPECT_EQ(Child<QLabel>(form->Dac(), "Kp1Code")->text(), QStringLiteral("3777"));
+  EXPECT_EQ(Child<QLabel>(form->Dac(), "Kp1Volts")->text(), QStringLiteral("10.000"));
+  EXPECT_EQ(Child<QLabel>(form->Dac(), "Kp2Volts")->text(), QStringLiteral("-10.005"));
+  EXPECT_EQ(Child<QLabel>(form->Dac(), "Kp4Volts")->text(), QStringLiteral("-0.005"));
 }
 
 TEST_F(SignalPagesTest, NoButtonSendsAnythingWhileTheCncRunsOrWithoutAModule) {
@@ -443,7 +472,7 @@ TEST_F(SignalPagesTest, NoButtonSendsAnythingWhileTheCncRunsOrWithoutAModule) {
   for (int i = 1; i <= 36; ++i) {
     form->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(i))->setChecked(true);
   }
-  form->Dac().Edit7->setText(QStringLiteral("3777"));
+  Child<QLineEdit>(form->Dac(), "Edit7")->setText(QStringLiteral("3777"));
   const auto click_all = [&] {
     sim_->ClearLog();
     form->Button10Click();
@@ -460,7 +489,7 @@ TEST_F(SignalPagesTest, NoButtonSendsAnythingWhileTheCncRunsOrWithoutAModule) {
   ASSERT_EQ(form->proc_en, 1u);
   click_all();
   EXPECT_TRUE(sim_->log().empty()) << "the CNC runs";
-  EXPECT_FALSE(form->Io().CheckBox1->isEnabled());
+  EXPECT_FALSE(Child<QCheckBox>(form->Io(), "CheckBox1")->isEnabled());
 
   module().cnc_running = false;
   Tick(*form);
@@ -476,9 +505,9 @@ TEST_F(SignalPagesTest, NoButtonSendsAnythingWhileTheCncRunsOrWithoutAModule) {
 // and tell the user why nothing went.
 TEST_F(SignalPagesTest, SendsWaitForATickThatReadTheRunFlag) {
   auto form = MakeFormOnPage(6);
-  form->Io().CheckBox1->setChecked(true);
-  form->Encoders().CheckBox36->setChecked(true);
-  form->Dac().Edit7->setText(QStringLiteral("3777"));
+  Child<QCheckBox>(form->Io(), "CheckBox1")->setChecked(true);
+  Child<QCheckBox>(form->Encoders(), "CheckBox36")->setChecked(true);
+  Child<QLineEdit>(form->Dac(), "Edit7")->setText(QStringLiteral("3777"));
   module().cnc_running = true;
   Tick(*form);
   ASSERT_EQ(form->proc_en, 1u);
@@ -488,7 +517,7 @@ TEST_F(SignalPagesTest, SendsWaitForATickThatReadTheRunFlag) {
   ASSERT_EQ(form->StaticText7->text(), QStringLiteral("подключен"));
   EXPECT_EQ(form->proc_en, 0u);
   EXPECT_EQ(form->Button8->text(), QStringLiteral("Запустить УЧПУ"));
-  EXPECT_TRUE(form->Io().CheckBox1->isEnabled());
+  EXPECT_TRUE(Child<QCheckBox>(form->Io(), "CheckBox1")->isEnabled());
 
   const QString unknown = QStringLiteral("Состояние УЧПУ неизвестно: команда не отправлена.");
   const struct {
@@ -496,9 +525,11 @@ TEST_F(SignalPagesTest, SendsWaitForATickThatReadTheRunFlag) {
     QPushButton* button;
     std::vector<sim::RegisterWrite> writes;  // once the run flag was read with the CNC stopped
   } sends[] = {
-      {"outputs", form->Io().Button10, {{0xF132, 0x8000}, {0xF134, 0}}},
-      {"КИП0", form->Encoders().Button11, {{0xF150, 1}}},
-      {"DAC codes", form->Dac().Button12, {{0xF140, 0x7FF}, {0xF141, 0}, {0xF142, 0}, {0xF143, 0}}},
+      {"outputs", Child<QPushButton>(form->Io(), "Button10"), {{0xF132, 0x8000}, {0xF134, 0}}},
+      {"КИП0", Child<QPushButton>(form->Encoders(), "Button11"), {{0xF150, 1}}},
+      {"DAC codes",
+       Child<QPushButton>(form->Dac(), "Button12"),
+       {{0xF140, 0x7FF}, {0xF141, 0}, {0xF142, 0}, {0xF143, 0}}},
   };
   for (const auto& send : sends) {
     SCOPED_TRACE(send.name);
@@ -527,33 +558,36 @@ TEST_F(SignalPagesTest, SendsWaitForATickThatReadTheRunFlag) {
 TEST_F(SignalPagesTest, RowLabelsReadAsOnTheController) {
   auto form = MakeForm({"-f"});
   const std::pair<QLabel*, const char*> labels[] = {
-      {form->Io().In170461Label, "170461"},
-      {form->Io().Out170464Label, "170464"},
-      {form->Encoders().Kip0Label, "Канал КИП0  170520"},
-      {form->Encoders().Kip1Label, "Канал КИП1 (X) 170521"},
-      {form->Encoders().Kip2Label, "Канал КИП2 (Z) 170522"},
-      {form->Encoders().Kip3Label, "Канал КИП3 (S) 170523"},
-      {form->Encoders().Kip4Label, "Канал КИП4 (M) 170524"},
-      {form->Encoders().CountersHeading, "Счетчики (дес)"},
-      {form->Dac().Kp1Label, "Канал КП1 (X) 170500"},
-      {form->Dac().Kp2Label, "Канал КП2 (Z) 170501"},
-      {form->Dac().Kp3Label, "Канал КП3  170502"},
-      {form->Dac().Kp4Label, "Канал КП4 (S) 170503"},
-      {form->Dac().DacCodeHeading, "oct"},
-      {form->Dac().Kp1Unit, "В"},
-      {form->EaController().HostOut170462Label, "Выход"},
-      {form->EaController().HostIn170461Label, "Вход"},
+      {Child<QLabel>(form->Io(), "In170461Label"), "170461"},
+      {Child<QLabel>(form->Io(), "Out170464Label"), "170464"},
+      {Child<QLabel>(form->Encoders(), "Kip0Label"), "Канал КИП0  170520"},
+      {Child<QLabel>(form->Encoders(), "Kip1Label"), "Канал КИП1 (X) 170521"},
+      {Child<QLabel>(form->Encoders(), "Kip2Label"), "Канал КИП2 (Z) 170522"},
+      {Child<QLabel>(form->Encoders(), "Kip3Label"), "Канал КИП3 (S) 170523"},
+      {Child<QLabel>(form->Encoders(), "Kip4Label"), "Канал КИП4 (M) 170524"},
+      {Child<QLabel>(form->Encoders(), "CountersHeading"), "Счетчики (дес)"},
+      {Child<QLabel>(form->Dac(), "Kp1Label"), "Канал КП1 (X) 170500"},
+      {Child<QLabel>(form->Dac(), "Kp2Label"), "Канал КП2 (Z) 170501"},
+      {Child<QLabel>(form->Dac(), "Kp3Label"), "Канал КП3  170502"},
+      {Child<QLabel>(form->Dac(), "Kp4Label"), "Канал КП4 (S) 170503"},
+      {Child<QLabel>(form->Dac(), "DacCodeHeading"), "oct"},
+      {Child<QLabel>(form->Dac(), "Kp1Unit"), "В"},
+      {Child<QLabel>(form->EaController(), "HostOut170462Label"), "Выход"},
+      {Child<QLabel>(form->EaController(), "HostIn170461Label"), "Вход"},
   };
   for (const auto& [label, text] : labels) {
     EXPECT_EQ(label->text(), Text(text)) << label->objectName().toStdString();
   }
-  EXPECT_EQ(form->EaController().EaHostGroup->title(), Text("НЦ-31"));
-  EXPECT_EQ(form->Encoders().Button6->text(), Text("Сбросить счетчики"));
-  for (const QLineEdit* edit : {form->Dac().Edit7, form->Dac().Edit8, form->Dac().Edit9, form->Dac().Edit10}) {
+  EXPECT_EQ(Child<QGroupBox>(form->EaController(), "EaHostGroup")->title(), Text("НЦ-31"));
+  EXPECT_EQ(Child<QPushButton>(form->Encoders(), "Button6")->text(), Text("Сбросить счетчики"));
+  for (const QLineEdit* edit :
+       {Child<QLineEdit>(form->Dac(), "Edit7"), Child<QLineEdit>(form->Dac(), "Edit8"),
+        Child<QLineEdit>(form->Dac(), "Edit9"), Child<QLineEdit>(form->Dac(), "Edit10")}) {
     EXPECT_EQ(edit->text(), QStringLiteral("0"));
   }
-  EXPECT_EQ(form->Io().In170461Bits->text(), Text("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
-  EXPECT_EQ(form->Encoders().Kip1Count->text(), QStringLiteral("0"));
+  EXPECT_EQ(Child<QLabel>(form->Io(), "In170461Bits")->text(),
+            Text("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+  EXPECT_EQ(Child<QLabel>(form->Encoders(), "Kip1Count")->text(), QStringLiteral("0"));
 }
 
 }  // namespace

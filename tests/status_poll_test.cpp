@@ -54,7 +54,8 @@ int OutputChecksEnabled(const TMainForm& form) {
 
 int DacEditsEnabled(TMainForm& form) {
   const app::DacPage& page = form.Dac();
-  const QLineEdit* edits[] = {page.Edit7, page.Edit8, page.Edit9, page.Edit10};
+  const QLineEdit* edits[] = {Child<QLineEdit>(page, "Edit7"), Child<QLineEdit>(page, "Edit8"),
+                              Child<QLineEdit>(page, "Edit9"), Child<QLineEdit>(page, "Edit10")};
   const int enabled = edits[0]->isEnabled() ? 1 : 0;
   for (const QLineEdit* edit : edits) {
     if ((edit->isEnabled() ? 1 : 0) != enabled) return -1;
@@ -80,8 +81,14 @@ class ModuleStateTest : public FormTest, public ::testing::WithParamInterface<St
 TEST_P(ModuleStateTest, TickShowsStateVersionsAndModuleControls) {
   const StateCase& c = GetParam();
   auto form = MakeForm();
-  form->EnableOutputChecks();
-  form->EnableDacEdits();
+  // Outputs and DAC codes enabled first: a stopped CNC in the external DAC mode.
+  module().cnc_running = false;
+  module().ext_dac = true;
+  form->Timer1Timer();
+  ASSERT_EQ(OutputChecksEnabled(*form), 1);
+  ASSERT_EQ(DacEditsEnabled(*form), 1);
+  module().cnc_running = true;
+  module().ext_dac = false;
   c.arrange(*sim_);
   const bool present = std::string(c.status) != "не подключен";
   QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
