@@ -190,31 +190,46 @@ class ModuleLine final : public ProgressBoard {
 
 }  // namespace
 
-bool ServesAllModules(const std::vector<std::string>& command) {
-  if (command.empty()) return false;
-  const std::string& name = command[0];
-  if (name == "status" || name == "update" || name == "cnc" || name == "restart" ||
-      name == "backup") {
-    return true;
-  }
-  if (command.size() < 2) return false;
-  const std::string& verb = command[1];
-  if (name == "config") return verb == "show" || verb == "set" || verb == "export";
-  if (name == "params") {
-    return verb == "get" || verb == "set" || verb == "import" || verb == "export";
-  }
-  if (name == "image") return verb == "read" || verb == "write";
-  return false;
+namespace {
+
+// The commands a run over all modules serves, each with the verbs it serves ("" for a command
+// that takes none): the one list that the check and its message are made from.
+struct Served {
+  std::string_view name;
+  std::vector<std::string_view> verbs;
+};
+const std::vector<Served>& ServedCommands() {
+  static const std::vector<Served> kServed = {
+      {"status", {}},  {"cnc", {}},    {"restart", {}},
+      {"update", {}},  {"backup", {}}, {"config", {"show", "set", "export"}},
+      {"params", {"get", "set", "import", "export"}},
+      {"image", {"read", "write"}},
+  };
+  return kServed;
 }
 
-int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err) {
-  const std::string shown = run.command.empty() ? std::string() : run.command.front();
-  if (!ServesAllModules(run.command)) {
-    err << "tarvenctl: --all serves status, cnc, restart, update, backup, config "
-           "show|set|export, params get|set|import|export and image read|write, not '"
-        << Shorten(shown) << "'\n";
-    return kExitUsage;
+// "status, cnc, ..., config show|set|export, ... and image read|write".
+std::string ServedList() {
+  std::string list;
+  const auto& served = ServedCommands();
+  for (std::size_t i = 0; i < served.size(); ++i) {
+    if (i > 0) list += i + 1 == served.size() ? " and " : ", ";
+    list += served[i].name;
+    for (std::size_t v = 0; v < served[i].verbs.size(); ++v) {
+      list += v == 0 ? " " : "|";
+      list += served[i].verbs[v];
+    }
   }
+  return list;
+}
+
+using Runs = std::vector<std::unique_ptr<ModuleRun>>;
+
+// Probes the bench (sending nothing to a module another program holds) and makes a run of each
+// module that answers as its application, or is in use (its run waits for it); the others are
+// left alone. Each run's words are parsed into its action. The exit status when the run ends here.
+std::optional<int> Plan(const AllModules& run, Runs& runs, std::vector<dev::DeviceProbe>& left_alone,
+                        std::ostream& out, std::ostream& err) {
   std::vector<dev::DeviceProbe> probes;
   {
     dev::LinkOptions probe_options;
@@ -226,10 +241,7 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
       return kExitFailed;
     }
   }
-  std::vector<std::unique_ptr<ModuleRun>> runs;
-  std::vector<dev::DeviceProbe> left_alone;
   for (dev::DeviceProbe& probe : probes) {
-    // A module another program holds was not asked what it runs; its own run waits for it.
     if (probe.personality != dev::Personality::Application && !probe.busy) {
       left_alone.push_back(std::move(probe));
       continue;
@@ -261,68 +273,83 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
       return *status;
     }
   }
+  return std::nullopt;
+}
 
-  // One question for all modules, asked by whichever module asks first; the others wait for it.
-  Confirm confirm;
-  if (run.confirm) {
-    struct Once {
-      std::mutex mutex;
-      std::optional<bool> answer;
-    };
-    auto once = std::make_shared<Once>();
-    const std::string count = std::to_string(runs.size()) + " modules";
-    confirm = [once, ask = run.confirm, count](std::string_view question) {
-      const std::lock_guard lock(once->mutex);
-      if (!once->answer) once->answer = ask(std::string(question) + " (" + count + ")");
-      return *once->answer;
-    };
-  }
+// One question for all modules, asked by whichever module asks first; the others wait for it.
+Confirm AskOnceFor(const Confirm& ask, std::size_t modules) {
+  if (!ask) return {};
+  struct Once {
+    std::mutex mutex;
+    std::optional<bool> answer;
+  };
+  auto once = std::make_shared<Once>();
+  const std::string count = std::to_string(modules) + " modules";
+  return [once, ask, count](std::string_view question) {
+    const std::lock_guard lock(once->mutex);
+    if (!once->answer) once->answer = ask(std::string(question) + " (" + count + ")");
+    return *once->answer;
+  };
+}
 
-  // Ctrl-C: every module's transfer sees it and stops at its next safe point.
-  const InterruptRequest interrupt;
-  std::unique_ptr<TerminalBoard> board;
-  if (IsTerminal(err)) {
-    std::vector<std::string> names;
-    std::size_t width = 0;
-    for (const auto& module : runs) {
-      names.push_back(OrDash(module->device.info.usb_location));
-      width = std::max(width, names.back().size());
-    }
-    for (std::string& name : names) name.resize(width, ' ');
-    board = std::make_unique<TerminalBoard>(err, names);
+// A line per module on a terminal, named by location; null elsewhere.
+std::unique_ptr<TerminalBoard> BoardFor(const Runs& runs, std::ostream& err) {
+  if (!IsTerminal(err)) return nullptr;
+  std::vector<std::string> names;
+  std::size_t width = 0;
+  for (const auto& module : runs) {
+    names.push_back(OrDash(module->device.info.usb_location));
+    width = std::max(width, names.back().size());
   }
-  std::vector<std::thread> threads;
-  threads.reserve(runs.size());
-  for (std::size_t index = 0; index < runs.size(); ++index) {
-    threads.emplace_back([&, index, module = runs[index].get()] {
-      const auto start = std::chrono::steady_clock::now();
-      std::optional<ModuleLine> line;
-      if (board) {
-        line.emplace(*board, index);
-        SetThreadProgressBoard(&*line);
-        board->Set(index, "running");
-      }
-      dev::LinkOptions options = run.link_options;
-      options.trace = run.trace ? &module->err : nullptr;
-      const std::unique_ptr<dev::Link> link = dev::MakeLink(options);
-      link->Pin(dev::PinFor(module->device.info));
-      Context context{module->out, module->err, *link, confirm};
-      context.simulated = run.simulated;
-      context.command_hold.emplace(*link);
-      module->status = module->action(context);
-      module->ran = true;
-      module->seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (board) {
-        SetThreadProgressBoard(nullptr);
-        board->Set(index,
-                   (module->status == kExitOk ? "done, " : "failed, ") + Seconds(module->seconds),
-                   /*now=*/true);
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  for (std::string& name : names) name.resize(width, ' ');
+  return std::make_unique<TerminalBoard>(err, names);
+}
 
+// One module's run, on its own thread: a link of its own held to the module for the whole
+// command, its output kept in its block.
+void RunModule(const AllModules& run, ModuleRun& module, std::size_t index, TerminalBoard* board,
+               const Confirm& confirm) {
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<ModuleLine> line;
+  if (board != nullptr) {
+    line.emplace(*board, index);
+    SetThreadProgressBoard(&*line);
+    board->Set(index, "running");
+  }
+  dev::LinkOptions options = run.link_options;
+  options.trace = run.trace ? &module.err : nullptr;
+  const std::unique_ptr<dev::Link> link = dev::MakeLink(options);
+  link->Pin(dev::PinFor(module.device.info));
+  Context context{module.out, module.err, *link, confirm};
+  context.simulated = run.simulated;
+  context.command_hold.emplace(*link);
+  module.status = module.action(context);
+  module.ran = true;
+  module.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (board != nullptr) {
+    SetThreadProgressBoard(nullptr);
+    board->Set(index, (module.status == kExitOk ? "done, " : "failed, ") + Seconds(module.seconds),
+               /*now=*/true);
+  }
+}
+
+nlohmann::ordered_json LeftAloneJson(const dev::DeviceProbe& device) {
+  const auto or_null = [](const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+  };
+  nlohmann::ordered_json object;
+  object["location"] = or_null(device.info.usb_location);
+  object["serial"] = or_null(device.info.serial_number);
+  object["path"] = device.info.path;
+  object["result"] = "left alone";
+  object["answer"] = dev::DescribeAnswer(device);
+  return object;
+}
+
+// Every module's block and the summary (or one JSON array), then what failed; the highest exit
+// status of any module.
+int Report(const AllModules& run, const Runs& runs, const std::vector<dev::DeviceProbe>& left_alone,
+           bool stopped, std::ostream& out, std::ostream& err) {
   int status = kExitOk;
   std::size_t failed = 0;
   for (const auto& module : runs) {
@@ -332,19 +359,7 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
   if (run.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const auto& module : runs) list.push_back(Json(*module));
-    for (const dev::DeviceProbe& device : left_alone) {
-      nlohmann::ordered_json object;
-      object["location"] = device.info.usb_location.empty()
-                               ? nlohmann::ordered_json(nullptr)
-                               : nlohmann::ordered_json(device.info.usb_location);
-      object["serial"] = device.info.serial_number.empty()
-                             ? nlohmann::ordered_json(nullptr)
-                             : nlohmann::ordered_json(device.info.serial_number);
-      object["path"] = device.info.path;
-      object["result"] = "left alone";
-      object["answer"] = dev::DescribeAnswer(device);
-      list.push_back(std::move(object));
-    }
+    for (const dev::DeviceProbe& device : left_alone) list.push_back(LeftAloneJson(device));
     out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   } else {
     for (const auto& module : runs) {
@@ -357,13 +372,50 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
     PrintSummary(runs, left_alone, out);
   }
   if (failed > 0) {
-    err << "tarvenctl: " << shown << ": failed on " << failed << " of " << runs.size()
-        << " modules\n";
+    err << "tarvenctl: " << Shorten(run.command.front()) << ": failed on " << failed << " of "
+        << runs.size() << " modules\n";
   }
-  if (interrupt.requested()) {
-    err << "tarvenctl: stopped by Ctrl-C; each module's block says where it stands\n";
+  if (stopped) {
+    err << "tarvenctl: stopped on request; each module's block says where it stands\n";
   }
   return status;
+}
+
+}  // namespace
+
+bool ServesAllModules(const std::vector<std::string>& command) {
+  if (command.empty()) return false;
+  for (const Served& served : ServedCommands()) {
+    if (command[0] != served.name) continue;
+    if (served.verbs.empty()) return true;
+    return command.size() >= 2 && std::find(served.verbs.begin(), served.verbs.end(),
+                                            command[1]) != served.verbs.end();
+  }
+  return false;
+}
+
+int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err) {
+  if (!ServesAllModules(run.command)) {
+    const std::string shown = run.command.empty() ? std::string() : run.command.front();
+    err << "tarvenctl: --all serves " << ServedList() << ", not '" << Shorten(shown) << "'\n";
+    return kExitUsage;
+  }
+  Runs runs;
+  std::vector<dev::DeviceProbe> left_alone;
+  if (const auto status = Plan(run, runs, left_alone, out, err)) return *status;
+
+  const Confirm confirm = AskOnceFor(run.confirm, runs.size());
+  // Ctrl-C (or a request to end): every module's transfer stops at its next safe point.
+  const InterruptRequest interrupt;
+  const std::unique_ptr<TerminalBoard> board = BoardFor(runs, err);
+  std::vector<std::thread> threads;
+  threads.reserve(runs.size());
+  for (std::size_t index = 0; index < runs.size(); ++index) {
+    threads.emplace_back(
+        [&, index] { RunModule(run, *runs[index], index, board.get(), confirm); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return Report(run, runs, left_alone, interrupt.requested(), out, err);
 }
 
 }  // namespace tarven::cli
