@@ -107,4 +107,10 @@ bool ComPort::ReadHoldingRegisters(std::uint8_t slave, std::uint16_t first, std:
   return true;
 }
 
+int ComPort::QuietMs() const {
+  constexpr int kBitsPerCharacter = 10;
+  constexpr int kQuietCharacters = 4;
+  return std::max(5, kQuietCharacters * kBitsPerCharacter * 1000 / std::max(baud_, 1) + 1);
+}
+
 }  // namespace tarven::comport

@@ -109,6 +109,10 @@ class ComPort {
   std::size_t ReadWithDeadline(std::span<std::uint8_t> into);
   // Takes and drops what the line brings until it has been quiet for a few character times.
   void DiscardUntilQuiet();
+  // The rule DiscardUntilQuiet keeps on every platform: quiet means no byte for four character
+  // times (ten bits each) at the port's baud rate, at least 5 ms; it gives up after 100 ms.
+  static constexpr int kLongestDiscardMs = 100;
+  int QuietMs() const;
 
   Handle handle_ = kInvalidComHandle;
   int baud_ = 0;

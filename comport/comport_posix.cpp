@@ -220,12 +220,8 @@ std::size_t ComPort::ReadWithDeadline(std::span<std::uint8_t> into) {
 }
 
 void ComPort::DiscardUntilQuiet() {
-  constexpr int kBitsPerCharacter = 10;
-  constexpr int kQuietCharacters = 4;
-  constexpr int kLongestDiscardMs = 100;
   const int fd = Descriptor(handle_);
-  const int quiet_ms =
-      std::max(5, kQuietCharacters * kBitsPerCharacter * 1000 / std::max(baud_, 1) + 1);
+  const int quiet_ms = QuietMs();
   const auto give_up = Clock::now() + std::chrono::milliseconds(kLongestDiscardMs);
   std::array<std::uint8_t, 256> dropped{};
   do {

@@ -182,12 +182,8 @@ std::size_t ComPort::ReadWithDeadline(std::span<std::uint8_t> into) {
 }
 
 void ComPort::DiscardUntilQuiet() {
-  constexpr int kBitsPerCharacter = 10;
-  constexpr int kQuietCharacters = 4;
-  constexpr int kLongestDiscardMs = 100;
   const HANDLE port = Native(handle_);
-  const auto quiet_ms = static_cast<DWORD>(
-      std::max(5, kQuietCharacters * kBitsPerCharacter * 1000 / std::max(baud_, 1) + 1));
+  const auto quiet_ms = static_cast<DWORD>(QuietMs());
   // A read returns what is there at once, or waits up to quiet_ms for the next byte.
   SetReadTimeouts(port, MAXDWORD, MAXDWORD, quiet_ms);
   const auto give_up = Clock::now() + std::chrono::milliseconds(kLongestDiscardMs);

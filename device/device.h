@@ -169,8 +169,6 @@ class Link {
   // passes, as it does by default.
   void Pin(std::optional<DevicePin> pin) { pin_ = std::move(pin); }
   const std::optional<DevicePin>& pin() const { return pin_; }
-  // The path of the device the last search opened; empty when it found none.
-  const std::string& LastOpenedPath() const { return last_opened_path_; }
   // Pins the link to the device its last search opened, by its USB location where the platform
   // tells one and by its path otherwise. False when there is none to pin to. Sends no report.
   bool PinToLastOpened();

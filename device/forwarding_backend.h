@@ -41,7 +41,6 @@ class ForwardingBackend : public Backend {
   }
 
   Backend& inner() { return *inner_; }
-  const std::shared_ptr<Backend>& inner_shared() const { return inner_; }
 
  private:
   std::shared_ptr<Backend> inner_;

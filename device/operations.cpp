@@ -77,7 +77,8 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
     link.BootModule.Found = false;
     std::uint8_t answer[8] = {};
     // A status that does not arrive leaves the answer zero, as the window shows it. The read
-    // follows the command whatever became of it, as the poll always has.
+    // follows the command whatever became of it: a module that took the command but refused
+    // to say so still answers.
     const bool sent = exchange.Send(Command(CmdStatus));
     const bool read = exchange.Read(answer, sizeof answer);
     reading.status_read = sent && read;
@@ -254,7 +255,7 @@ Outcome ReadRam(Link& link, std::span<std::uint8_t> out, const Progress& progres
   }
   Exchange exchange(link);
   if (!exchange.OpenApplication()) return exchange.outcome();
-  // The CNC runs again after every read, as it always has.
+  // The window's read: the CNC is started again after every read, whatever it was doing before.
   return ReadRamOver(exchange, out, progress, true);
 }
 

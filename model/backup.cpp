@@ -1,5 +1,6 @@
 #include "model/backup.h"
 
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
@@ -81,10 +82,13 @@ const std::vector<std::uint8_t>& ImageOf(const Backup& backup, AreaId area) {
     case AreaId::Kvp:
       return backup.kvp;
     case AreaId::Ram:
+      return backup.ram;
     case AreaId::ConfigSector:
       break;
   }
-  return backup.ram;
+  // The configuration sector is no image (its bytes are `sector`): asking for it is a fault of
+  // the caller, not of any file, and must not be answered with another part's bytes.
+  std::abort();
 }
 
 std::vector<std::uint8_t>& ImageOf(Backup& backup, AreaId area) {

@@ -38,7 +38,8 @@ std::string WriteBackup(const Backup& backup, std::int64_t mtime);
 // ConfigChecksumMatches and EaChecksumMatches.
 bool ReadBackup(std::string_view archive, Backup& backup, std::string& why);
 
-// The bytes of an image part, and its area.
+// The bytes of an image part: the main ROM, AMT, KVP or RAM (the configuration sector is
+// `sector`; asking ImageOf for it ends the program).
 const std::vector<std::uint8_t>& ImageOf(const Backup& backup, AreaId area);
 std::vector<std::uint8_t>& ImageOf(Backup& backup, AreaId area);
 
