@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -199,17 +201,48 @@ bool ChooseParts(const RestoreOptions& options, std::set<BackupPart>& parts, std
   return true;
 }
 
-int Restore(Context& context, const RestoreOptions& options) {
-  std::set<BackupPart> parts;
-  std::string why;
-  if (!ChooseParts(options, parts, why)) {
-    context.err << "tarvenctl: restore: " << why << '\n';
-    return kExitUsage;
+// What a restore did, part by part: one line each, and whether every part was done.
+struct RestoreReport {
+  std::vector<std::string> lines;
+  bool all_done = true;
+
+  // A line for a write; false when it failed.
+  bool Written(const std::string& part, const dev::Outcome& outcome,
+               const std::string& when_done) {
+    if (outcome.ok()) {
+      lines.push_back(part + ": " + when_done);
+      return true;
+    }
+    all_done = false;
+    lines.push_back(part + ": failed: " + dev::Describe(outcome));
+    return false;
   }
-  Backup backup;
-  if (const auto failed = LoadBackup(context, "restore", options.file, backup)) return *failed;
-  // A sector part that would seal damaged bytes under a fresh checksum is refused before
-  // anything is written.
+  // The written part's line, after reading it back: `read` is the read-back's outcome, `wanted`
+  // and `back` what was meant and what came back, at module address `address`.
+  void ReadBack(const std::string& part, const dev::Outcome& read,
+                std::span<const std::uint8_t> wanted, std::span<const std::uint8_t> back,
+                std::uint32_t address) {
+    if (!read.ok()) {
+      // The write went whole; only the check after it did not: one line says both.
+      all_done = false;
+      lines.back() = part + ": written whole, but reading it back failed: " + dev::Describe(read);
+      return;
+    }
+    const auto differ = std::mismatch(wanted.begin(), wanted.end(), back.begin());
+    if (differ.first == wanted.end()) {
+      lines.back() = part + ": written, verified";
+      return;
+    }
+    all_done = false;
+    const auto offset = static_cast<std::uint32_t>(differ.first - wanted.begin());
+    lines.back() = part + ": written, but reads back different at " + Hex32(address + offset);
+  }
+};
+
+// A sector part that would seal damaged bytes under a fresh checksum is refused before anything
+// is written; the exit status then.
+std::optional<int> RefuseDamagedSector(Context& context, const std::set<BackupPart>& parts,
+                                       const Backup& backup) {
   if (parts.count(BackupPart::Config) != 0 && !model::ConfigChecksumMatches(backup.sector)) {
     return context.Fail("restore",
                         "the backup's configuration block fails its checksum; "
@@ -220,6 +253,61 @@ int Restore(Context& context, const RestoreOptions& options) {
                         "the backup's parameter table fails its checksum; nothing "
                         "was written (leave it out with --only)");
   }
+  return std::nullopt;
+}
+
+// The configuration block, the parameter table or both, in one write of the sector.
+void RestoreSector(Context& context, const Backup& backup, bool config, bool params, bool verify,
+                   RestoreReport& report) {
+  const std::string name = config && params ? "config, params" : config ? "config" : "params";
+  // Both: the whole sector, byte for byte; one: only its own bytes, the rest as the module has it.
+  const auto copy = [&](model::Sector sector) {
+    const auto range = [&](std::size_t from, std::size_t to) {
+      std::copy(backup.sector.begin() + static_cast<std::ptrdiff_t>(from),
+                backup.sector.begin() + static_cast<std::ptrdiff_t>(to),
+                sector.begin() + static_cast<std::ptrdiff_t>(from));
+    };
+    if (config && params) {
+      range(0, model::kSectorSize);
+    } else if (config) {
+      range(0, model::kConfigChecksumOffset + 4);
+    } else {
+      range(model::kEaTableOffset, model::kSectorSize);
+    }
+    return dev::Outcome::Done();
+  };
+  const dev::Outcome written = dev::UpdateConfigSector(context.link, copy);
+  if (!report.Written(name, written, verify ? "written" : "written, not read back") || !verify) {
+    return;
+  }
+  std::array<std::uint8_t, model::kSectorSize> back{};
+  const dev::Outcome read = dev::ReadFlashArea(context.link, AreaId::ConfigSector, back);
+  std::array<std::uint8_t, model::kSectorSize> wanted = back;
+  if (read.ok()) copy(wanted);
+  report.ReadBack(name, read, wanted, back, *model::Area(AreaId::ConfigSector).address);
+}
+
+// One flash image, stopped between blocks on request.
+void RestoreImage(Context& context, const Backup& backup, const ImagePart& image, bool verify,
+                  const dev::Progress& go_on, RestoreReport& report) {
+  const std::vector<std::uint8_t>& bytes = model::ImageOf(backup, image.area);
+  const dev::Outcome written = dev::WriteFlashArea(context.link, image.area, bytes, go_on);
+  if (!report.Written(image.word, written, "written, not read back") || !verify) return;
+  std::vector<std::uint8_t> back(bytes.size());
+  const dev::Outcome read = dev::ReadFlashArea(context.link, image.area, back);
+  report.ReadBack(image.word, read, bytes, back, *model::Area(image.area).address);
+}
+
+int Restore(Context& context, const RestoreOptions& options) {
+  std::set<BackupPart> parts;
+  std::string why;
+  if (!ChooseParts(options, parts, why)) {
+    context.err << "tarvenctl: restore: " << why << '\n';
+    return kExitUsage;
+  }
+  Backup backup;
+  if (const auto failed = LoadBackup(context, "restore", options.file, backup)) return *failed;
+  if (const auto refused = RefuseDamagedSector(context, parts, backup)) return *refused;
   if (auto refused = context.RefuseUnconfirmed("restore", kWriteQuestion, options.yes)) {
     return *refused;
   }
@@ -227,107 +315,31 @@ int Restore(Context& context, const RestoreOptions& options) {
   const InterruptRequest interrupt;
   const auto go_on = [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); };
   const bool verify = !options.no_verify;
-  std::vector<std::string> report;
-  bool all_done = true;
-  const auto note = [&](const std::string& part, const dev::Outcome& outcome,
-                        const std::string& when_done) {
-    if (outcome.ok()) {
-      report.push_back(part + ": " + when_done);
-      return true;
-    }
-    all_done = false;
-    report.push_back(part + ": failed: " + dev::Describe(outcome));
-    return false;
-  };
-  // The write went whole; only the check after it did not: one line says both.
-  const auto read_back_failed = [&](const std::string& part, const dev::Outcome& outcome) {
-    all_done = false;
-    report.back() = part + ": written whole, but reading it back failed: " + dev::Describe(outcome);
-  };
-  const auto stopped = [&] {
-    if (!interrupt.requested()) return false;
-    all_done = false;
-    return true;
-  };
-
+  RestoreReport report;
   const bool config = parts.count(BackupPart::Config) != 0;
   const bool params = parts.count(BackupPart::Params) != 0;
-  if ((config || params) && !stopped()) {
-    const std::string name = config && params ? "config, params" : config ? "config" : "params";
-    // Both: the whole sector, byte for byte; one: only its own bytes, the rest as the module has
-    // it.
-    const auto copy = [&](model::Sector sector) {
-      const auto range = [&](std::size_t from, std::size_t to) {
-        std::copy(backup.sector.begin() + static_cast<std::ptrdiff_t>(from),
-                  backup.sector.begin() + static_cast<std::ptrdiff_t>(to),
-                  sector.begin() + static_cast<std::ptrdiff_t>(from));
-      };
-      if (config && params) {
-        range(0, model::kSectorSize);
-      } else if (config) {
-        range(0, model::kConfigChecksumOffset + 4);
-      } else {
-        range(model::kEaTableOffset, model::kSectorSize);
-      }
-      return dev::Outcome::Done();
-    };
-    const dev::Outcome written = dev::UpdateConfigSector(context.link, copy);
-    if (note(name, written, verify ? "written" : "written, not read back") && verify) {
-      std::array<std::uint8_t, model::kSectorSize> back{};
-      const dev::Outcome read = dev::ReadFlashArea(context.link, AreaId::ConfigSector, back);
-      std::array<std::uint8_t, model::kSectorSize> wanted = back;
-      if (read.ok()) copy(wanted);
-      if (!read.ok()) {
-        read_back_failed(name, read);
-      } else if (back != wanted) {
-        all_done = false;
-        const auto differ = std::mismatch(wanted.begin(), wanted.end(), back.begin());
-        const auto offset = static_cast<std::uint32_t>(differ.first - wanted.begin());
-        report.back() = name + ": written, but reads back different at " +
-                        Hex32(*model::Area(AreaId::ConfigSector).address + offset);
-      } else {
-        report.back() = name + ": written, verified";
-      }
-    }
+  if ((config || params) && !interrupt.requested()) {
+    RestoreSector(context, backup, config, params, verify, report);
   }
   for (const ImagePart& image : kImages) {
     if (parts.count(image.part) == 0) continue;
-    if (stopped()) break;
-    const std::vector<std::uint8_t>& bytes = model::ImageOf(backup, image.area);
-    const dev::Outcome written = dev::WriteFlashArea(context.link, image.area, bytes, go_on);
-    if (!note(image.word, written, "written, not read back") || !verify) continue;
-    std::vector<std::uint8_t> back(bytes.size());
-    const dev::Outcome read = dev::ReadFlashArea(context.link, image.area, back);
-    if (!read.ok()) {
-      read_back_failed(image.word, read);
-      continue;
-    }
-    const auto differ = std::mismatch(bytes.begin(), bytes.end(), back.begin());
-    if (differ.first != bytes.end()) {
-      all_done = false;
-      const auto offset = static_cast<std::uint32_t>(differ.first - bytes.begin());
-      report.back() = std::string(image.word) + ": written, but reads back different at " +
-                      Hex32(*model::Area(image.area).address + offset);
-    } else {
-      report.back() = std::string(image.word) + ": written, verified";
-    }
+    if (interrupt.requested()) break;
+    RestoreImage(context, backup, image, verify, go_on, report);
   }
-  if (parts.count(BackupPart::Ram) != 0 && !stopped()) {
+  if (parts.count(BackupPart::Ram) != 0 && !interrupt.requested()) {
     const dev::RamBank bank =
         options.ram_bank == "reserve" ? dev::RamBank::Reserve : dev::RamBank::Main;
-    const dev::Outcome written = dev::WriteRam(context.link, backup.ram, bank);
-    note("ram", written,
-         "written to the " + options.ram_bank +
-             " bank (the module restarts; "
-             "the RAM is not read back)");
+    report.Written("ram", dev::WriteRam(context.link, backup.ram, bank),
+                   "written to the " + options.ram_bank +
+                       " bank (the module restarts; the RAM is not read back)");
   }
-  for (const std::string& line : report) context.out << line << '\n';
+  for (const std::string& line : report.lines) context.out << line << '\n';
   if (interrupt.requested()) {
     context.err << "tarvenctl: restore: stopped on request; the parts above are all that was "
                    "written\n";
     return kExitFailed;
   }
-  if (!all_done) return context.Fail("restore", "not every part was restored (see above)");
+  if (!report.all_done) return context.Fail("restore", "not every part was restored (see above)");
   return kExitOk;
 }
 
