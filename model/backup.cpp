@@ -151,43 +151,30 @@ std::string WriteBackup(const Backup& backup, std::int64_t mtime) {
   return WriteTar(entries, mtime);
 }
 
-bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
-  backup = Backup{};
-  if (archive.size() > kMaxBackupSize) {
-    why = "larger than any backup (" + std::to_string(archive.size()) + " bytes)";
-    return false;
-  }
-  std::vector<TarEntry> entries;
-  TarLimits limits;
-  // Room for a few members too many, so that an extra one is named rather than counted.
-  limits.max_entries = 16;
-  limits.max_entry_size = 64 * 1024;
-  if (!ReadTar(archive, limits, entries, why)) return false;
-  std::map<std::string, const std::string*> members;
-  for (const TarEntry& entry : entries) members[entry.name] = &entry.bytes;
-  const auto member = [&](std::string_view name) -> const std::string* {
-    const auto found = members.find(std::string(name));
-    return found == members.end() ? nullptr : found->second;
-  };
-  const std::string* manifest = member(kManifestName);
-  if (manifest == nullptr) {
-    why = "no manifest.txt: not a backup of this tool";
-    return false;
-  }
+namespace {
 
+using Members = std::map<std::string, const std::string*>;
+// A part's or a text's name in the manifest: its words ("rom.bin 0x08035800 16384 DIGEST").
+using Listed = std::map<std::string, std::vector<std::string>>;
+
+const std::string* MemberOf(const Members& members, std::string_view name) {
+  const auto found = members.find(std::string(name));
+  return found == members.end() ? nullptr : found->second;
+}
+
+// The manifest, line by line: every key known, every part and text once, of this format and
+// kind of module. Its fields go into `backup`, its parts and texts into `listed`.
+bool ReadManifest(const std::string& manifest, Backup& backup, Listed& listed, std::string& why) {
   // A manifest saved by an editor that ends its lines in CR LF: the CR cannot be seen in a message
   // that quotes the line, so it is named.
-  if (manifest->find('\r') != std::string::npos) {
+  if (manifest.find('\r') != std::string::npos) {
     why =
         "manifest.txt ends its lines in CR LF (a carriage return before each line feed, as some "
         "editors save a file); a backup's manifest ends them in LF alone";
     return false;
   }
-
-  // The manifest, line by line: every key known, every part and text once.
   std::map<std::string, std::string> fields;
-  std::map<std::string, std::vector<std::string>> listed;  // part or text name: its words
-  std::istringstream lines(*manifest);
+  std::istringstream lines(manifest);
   std::string line;
   std::size_t number = 0;
   while (std::getline(lines, line)) {
@@ -229,8 +216,12 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
   backup.firmware = fields["firmware"];
   backup.bootloader = fields["bootloader"];
   backup.created = fields["created"];
+  return true;
+}
 
-  // Exactly the members the manifest and the format name, nothing more.
+// Exactly the members the manifest and the format name, nothing more.
+bool CheckMemberList(const std::vector<TarEntry>& entries, const Listed& listed,
+                     std::string& why) {
   std::set<std::string> expected = {std::string(kManifestName), std::string(kConfigTextName),
                                     std::string(kParamsTextName)};
   for (const PartFile& part : kParts) expected.insert(std::string(part.name));
@@ -245,9 +236,15 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
           std::to_string(kParts.size() + 2);
     return false;
   }
+  return true;
+}
+
+// Each part at its area's address and size on this module, with the manifest's SHA-256, into
+// `backup`.
+bool ReadParts(const Members& members, const Listed& listed, Backup& backup, std::string& why) {
   for (const PartFile& part : kParts) {
     const std::string name(part.name);
-    const std::string* bytes = member(name);
+    const std::string* bytes = MemberOf(members, name);
     const auto entry = listed.find(name);
     if (bytes == nullptr || entry == listed.end()) {
       why = "part " + name + " is missing";
@@ -276,8 +273,14 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
       ImageOf(backup, part.area).assign(bytes->begin(), bytes->end());
     }
   }
+  return true;
+}
+
+// The text copies whole, and saying what the sector holds.
+bool CheckTextCopies(const Members& members, const Listed& listed, const Backup& backup,
+                     std::string& why) {
   for (const std::string_view name : {kConfigTextName, kParamsTextName}) {
-    const std::string* bytes = member(name);
+    const std::string* bytes = MemberOf(members, name);
     const auto entry = listed.find(std::string(name));
     if (bytes == nullptr || entry == listed.end() || entry->second.size() != 2) {
       why = "part " + std::string(name) + " is missing";
@@ -288,12 +291,39 @@ bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
       return false;
     }
   }
-  if (*member(kConfigTextName) != ConfigText(ReadConfig(backup.sector)) ||
-      *member(kParamsTextName) != ParamsText(backup.sector)) {
+  if (*MemberOf(members, kConfigTextName) != ConfigText(ReadConfig(backup.sector)) ||
+      *MemberOf(members, kParamsTextName) != ParamsText(backup.sector)) {
     why = "the text copies do not match the configuration sector";
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadBackup(std::string_view archive, Backup& backup, std::string& why) {
+  backup = Backup{};
+  if (archive.size() > kMaxBackupSize) {
+    why = "larger than any backup (" + std::to_string(archive.size()) + " bytes)";
+    return false;
+  }
+  std::vector<TarEntry> entries;
+  TarLimits limits;
+  // Room for a few members too many, so that an extra one is named rather than counted.
+  limits.max_entries = 16;
+  limits.max_entry_size = 64 * 1024;
+  if (!ReadTar(archive, limits, entries, why)) return false;
+  Members members;
+  for (const TarEntry& entry : entries) members[entry.name] = &entry.bytes;
+  const std::string* manifest = MemberOf(members, kManifestName);
+  if (manifest == nullptr) {
+    why = "no manifest.txt: not a backup of this tool";
+    return false;
+  }
+  Listed listed;
+  return ReadManifest(*manifest, backup, listed, why) && CheckMemberList(entries, listed, why) &&
+         ReadParts(members, listed, backup, why) &&
+         CheckTextCopies(members, listed, backup, why);
 }
 
 }  // namespace tarven::model
