@@ -16,6 +16,8 @@
 #include "app/toolkit_translation.h"
 #include "comport/comport.h"
 #include "firmware/firmware_image.h"
+#include "journal/recorder.h"
+#include "journal/user_place.h"
 #include "model/printable_text.h"
 #include "startup/workbench.h"
 
@@ -79,6 +81,14 @@ int main(int argc, char** argv) {
       std::cerr << "tarven: --device: " << tarven::model::PrintableLines(error);
       return 1;
     }
+    // Every change the window makes is journalled as it is made: the window reads nothing more
+    // than its own sequence does (the configuration sector it reads first is kept).
+    auto recorder = std::make_shared<tarven::journal::Recorder>(
+        tarven::journal::DefaultJournalPath(),
+        tarven::journal::Origin{"tarven", TARVEN_TOOL_VERSION,
+                                "tarven " + tarven::journal::CommandLine(args)},
+        false);
+    link->SetChangeRecorder(recorder);
     tarven::app::TMainForm form(arguments, link);
     if (options.firmware_file.empty()) {
       form.FindFirmwareImageWhenNeeded(bench->simulated());
@@ -88,6 +98,9 @@ int main(int argc, char** argv) {
     form.SetPortSource(bench->SerialPorts(std::cerr, "tarven"));
     form.show();
     status = QApplication::exec();
+    for (const std::string& notice : recorder->TakeNotices()) {
+      std::cerr << "tarven: warning: " << tarven::model::Printable(notice) << '\n';
+    }
   }
   if (!bench->Finish(error)) {
     std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';

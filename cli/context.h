@@ -40,6 +40,8 @@ struct Context {
   // Keeps the module locked against other programs for the command's whole length. A command
   // that runs until Ctrl-C lets go of it and locks the module per exchange instead.
   std::optional<device::Link::Hold> command_hold{};
+  // The journal that `journal` and `undo` read; empty with --no-journal.
+  std::string journal_file{};
 
   // Whether a write may go ahead: `yes` (the command's --yes), or the user's yes to `question`.
   // Otherwise says why on standard error and gives the exit status: kExitFailed when the answer
@@ -75,6 +77,7 @@ void RegisterModbusCommands(CLI::App& app, Action& action);
 void RegisterIoCommands(CLI::App& app, Action& action);
 void RegisterUpdateCommands(CLI::App& app, Action& action);
 void RegisterBackupCommands(CLI::App& app, Action& action);
+void RegisterJournalCommands(CLI::App& app, Action& action);
 
 // What a RAM read that leaves the CNC as it found it (device::ReadRamAsFound) did with the CNC,
 // in words for standard error ("the CNC was stopped and is left stopped"); empty when the outcome

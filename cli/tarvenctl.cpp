@@ -13,6 +13,8 @@
 #include "cli/all_modules.h"
 #include "cli/number_option.h"
 #include "firmware/firmware_image.h"
+#include "journal/recorder.h"
+#include "journal/user_place.h"
 #include "model/printable_text.h"
 #include "startup/workbench.h"
 
@@ -38,12 +40,15 @@ struct GlobalOptions {
   std::string device;
   bool all = false;
   bool json = false;
+  std::string journal;  // empty for the default file
+  bool no_journal = false;
+  bool no_undo = false;
 };
 
 // Global options that take the next word as their value.
 bool TakesValue(std::string_view word) {
   return word == "--sim-state" || word == "--device" || word == "--sim-wire-time" ||
-         word == "--wait";
+         word == "--wait" || word == "--journal";
 }
 
 // The first word of `args` that no command or option took, as CLI11 left it after a failed parse.
@@ -100,7 +105,8 @@ void (*GroupOf(const std::vector<std::string>& args))(CLI::App&, Action&) {
       {"ports", RegisterModbusCommands},   {"io", RegisterIoCommands},
       {"reg", RegisterIoCommands},         {"dac", RegisterIoCommands},
       {"update", RegisterUpdateCommands},  {"backup", RegisterBackupCommands},
-      {"restore", RegisterBackupCommands}, {"diff", RegisterBackupCommands}};
+      {"restore", RegisterBackupCommands}, {"diff", RegisterBackupCommands},
+      {"journal", RegisterJournalCommands}, {"undo", RegisterJournalCommands}};
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
     if (TakesValue(word)) {
@@ -187,6 +193,17 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
     app.add_flag("--all", options->all,
                  "run the command on every module at once, one block and a summary line each");
     app.add_flag("--json", options->json, "with --all: one JSON array, an object per module");
+    app.add_option("--journal", options->journal,
+                   "record this run's changes to modules in FILE instead of the user's journal "
+                   "($XDG_DATA_HOME/tarven/journal.sqlite)")
+        ->type_name("FILE")
+        ->check(NotEmpty("the file name"));
+    app.add_flag("--no-journal", options->no_journal, "record nothing in the journal");
+    app.add_flag("--no-undo", options->no_undo,
+                 "write without first reading what the write replaces (before a write to a "
+                 "flash area, the configuration sector or the RAM, tarvenctl reads it and keeps "
+                 "it in the journal, which costs that read's time on the wire; 'undo' cannot "
+                 "put back a write made without it)");
     app.add_flag("-V,--version", version,
                  "print the version and the firmware image the tool carries, and exit");
   }
@@ -196,7 +213,8 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
   using Register = void (*)(CLI::App&, Action&);
   const Register groups[] = {RegisterStatusCommands, RegisterDeviceCommands, RegisterConfigCommands,
                              RegisterImageCommands,  RegisterModbusCommands, RegisterIoCommands,
-                             RegisterUpdateCommands, RegisterBackupCommands};
+                             RegisterUpdateCommands, RegisterBackupCommands,
+                             RegisterJournalCommands};
   if (const Register group = GroupOf(args)) {
     group(app, action);
   } else {
@@ -246,6 +264,9 @@ std::optional<std::string> CheckGlobalOptions(const GlobalOptions& options) {
   if (options.sim_wire_ms > 0 && options.simulate == 0) return "--sim-wire-time needs --simulate";
   if (options.all && !options.device.empty()) return "--all and --device exclude each other";
   if (options.json && !options.all) return "--json before the command goes with --all";
+  if (options.no_journal && !options.journal.empty()) {
+    return "--journal and --no-journal exclude each other";
+  }
   return std::nullopt;
 }
 
@@ -295,11 +316,20 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
     confirm = AskOnTerminal;
   }
+  const std::string journal_file =
+      options.no_journal ? std::string()
+                         : (options.journal.empty() ? journal::DefaultJournalPath() : options.journal);
+  std::shared_ptr<journal::Recorder> recorder;
+  if (!options.no_journal) {
+    journal::Origin origin{"tarvenctl", TARVEN_TOOL_VERSION, "tarvenctl " + journal::CommandLine(args)};
+    recorder = std::make_shared<journal::Recorder>(journal_file, std::move(origin), !options.no_undo);
+  }
   int result = kExitOk;
   if (options.all) {
     AllModules all;
     all.command = CommandWords(args);
     all.link_options = bench->link_options();
+    all.link_options.recorder = recorder;
     all.simulated = bench->simulated();
     all.json = options.json;
     all.trace = options.trace;
@@ -315,11 +345,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       err << "tarvenctl: --device: " << model::PrintableLines(error);
       return kExitFailed;
     }
+    link->SetChangeRecorder(recorder);
     Context context{out, err, *link, std::move(confirm)};
+    context.journal_file = journal_file;
     context.simulated = bench->simulated();
     context.serial_ports = std::move(serial_ports);
     context.command_hold.emplace(*link);
     result = action(context);
+  }
+  if (recorder) {
+    for (const std::string& notice : recorder->TakeNotices()) {
+      err << "tarvenctl: warning: " << model::Printable(notice) << '\n';
+    }
   }
   if (!bench->Finish(error)) {
     err << "tarvenctl: " << model::Printable(error) << '\n';

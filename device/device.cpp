@@ -161,6 +161,7 @@ Handle Link::OpenModule(TModuleId& module) {
   module.Found = false;
   last_search_ = SearchReport{};
   last_opened_path_.clear();
+  last_opened_ = hid::DeviceInfo{};
   if (!backend_) return kInvalidHandle;
   std::vector<hid::DeviceInfo> devices;
   if (!Candidates(module, devices)) return kInvalidHandle;
@@ -182,6 +183,7 @@ Handle Link::OpenModule(TModuleId& module) {
     } else if (IsPersonality(handle, module)) {
       module.Found = true;
       last_opened_path_ = device.path;
+      last_opened_ = device;
       return handle;
     } else {
       backend_->Close(handle);

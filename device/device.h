@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "device/change_journal.h"
 #include "device/hid.h"
 #include "device/module_lock.h"
 #include "model/memory_areas.h"
@@ -164,6 +165,14 @@ class Link {
   Handle OpenModule(TModuleId& module);
 
   const SearchReport& LastSearch() const { return last_search_; }
+  // The device the last search opened (empty when it opened none).
+  const hid::DeviceInfo& LastOpened() const { return last_opened_; }
+
+  // Where the operations that change the module note what they did; null for nowhere.
+  void SetChangeRecorder(std::shared_ptr<ChangeRecorder> recorder) {
+    recorder_ = std::move(recorder);
+  }
+  ChangeRecorder* change_recorder() const { return recorder_.get(); }
 
   // Holds every later search to one device, or (with nothing) lets it take the first that
   // passes, as it does by default.
@@ -266,6 +275,8 @@ class Link {
   int hold_depth_ = 0;
   std::optional<DevicePin> pin_;
   std::string last_opened_path_;
+  hid::DeviceInfo last_opened_;
+  std::shared_ptr<ChangeRecorder> recorder_;
   SearchReport last_search_;
   std::uint64_t reports_exchanged_ = 0;
 };
@@ -281,6 +292,8 @@ struct LinkOptions {
   // a module another program holds.
   std::shared_ptr<ModuleLocks> locks;
   std::chrono::milliseconds lock_wait{0};
+  // Where the link's changes to the module are noted (see SetChangeRecorder).
+  std::shared_ptr<ChangeRecorder> recorder;
 };
 // A link as the options ask. Where the platform's HID access cannot be had, the link finds no
 // module.

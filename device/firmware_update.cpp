@@ -35,13 +35,36 @@ Outcome RequestBootLoader(Link& link, std::optional<FollowFoundModule>* follow) 
   return exchange.outcome();
 }
 
+namespace {
+
+Outcome StreamFirmware(Exchange& exchange, std::span<const std::uint8_t> image,
+                       const Progress& progress);
+
+}  // namespace
+
 Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image, const Progress& progress) {
   if (image.empty() || image.size() > std::numeric_limits<std::uint32_t>::max()) {
     return Outcome::Failed(Failure::InvalidRequest);
   }
-  const auto size = static_cast<std::uint32_t>(image.size());
   Exchange exchange(link);
   if (!exchange.OpenBootLoader()) return exchange.outcome();
+  const Outcome outcome = StreamFirmware(exchange, image, progress);
+  if (ChangeRecorder* recorder = link.change_recorder()) {
+    ChangeNote note = NoteFor(link, "firmware update");
+    note.parts.push_back(
+        {"firmware", std::nullopt, std::vector<std::uint8_t>(image.begin(), image.end()), {}});
+    note.outcome = outcome;
+    recorder->Record(note);
+  }
+  return outcome;
+}
+
+namespace {
+
+Outcome StreamFirmware(Exchange& exchange, std::span<const std::uint8_t> image,
+                       const Progress& progress) {
+  Link& link = exchange.link();
+  const auto size = static_cast<std::uint32_t>(image.size());
   Outcome outcome;
   outcome.total = size;
   if (!Report(progress, 0, size)) {
@@ -81,6 +104,8 @@ Outcome SendFirmware(Link& link, std::span<const std::uint8_t> image, const Prog
   }
   return outcome;
 }
+
+}  // namespace
 
 FollowFoundModule::FollowFoundModule(Link& link) : link_(link), before_(link.pin()) {
   if (!before_) link_.PinToLastOpened();

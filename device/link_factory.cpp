@@ -14,6 +14,7 @@ std::unique_ptr<Link> MakeLink(const LinkOptions& options) {
   auto link = std::make_unique<Link>(std::move(backend));
   link->SetModuleLocks(options.locks);
   link->SetLockWait(options.lock_wait);
+  link->SetChangeRecorder(options.recorder);
   return link;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "device/exchange.h"
@@ -110,7 +112,15 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
 
 Outcome SendApplicationCommand(Link& link, std::uint8_t code) {
   Exchange exchange(link);
-  if (exchange.OpenApplication()) exchange.Send(Command(code));
+  if (!exchange.OpenApplication()) return exchange.outcome();
+  exchange.Send(Command(code));
+  if (ChangeRecorder* recorder = link.change_recorder()) {
+    if (std::string operation = CommandOperation(code); !operation.empty()) {
+      ChangeNote note = NoteFor(link, std::move(operation));
+      note.outcome = exchange.outcome();
+      recorder->Record(note);
+    }
+  }
   return exchange.outcome();
 }
 
@@ -185,6 +195,26 @@ bool FitsFlashArea(const model::MemoryArea& area, std::size_t size) {
   return area.address.has_value() && size == area.size;
 }
 
+// Notes a write of one part on the link's recorder.
+void NotePartWritten(Link& link, std::string operation, const model::MemoryArea& area,
+                     std::span<const std::uint8_t> written,
+                     std::optional<std::vector<std::uint8_t>> before, const Outcome& outcome,
+                     std::string detail = {}) {
+  ChangeRecorder* recorder = link.change_recorder();
+  if (recorder == nullptr) return;
+  ChangeNote note = NoteFor(link, std::move(operation));
+  note.detail = std::move(detail);
+  note.parts.push_back({std::string(area.word), area.address,
+                        std::vector<std::uint8_t>(written.begin(), written.end()),
+                        std::move(before)});
+  note.outcome = outcome;
+  recorder->Record(note);
+}
+
+bool ReadsBeforeState(const Link& link) {
+  return link.change_recorder() != nullptr && link.change_recorder()->ReadsBeforeState();
+}
+
 }  // namespace
 
 Outcome ReadFlashArea(Link& link, model::AreaId id, std::span<std::uint8_t> out,
@@ -202,7 +232,22 @@ Outcome WriteFlashArea(Link& link, model::AreaId id, std::span<const std::uint8_
   if (!FitsFlashArea(area, data.size())) return Outcome::Failed(Failure::InvalidRequest);
   Exchange exchange(link);
   if (!exchange.OpenApplication()) return exchange.outcome();
-  return WriteAreaOver(exchange, area, data, progress);
+  std::optional<std::vector<std::uint8_t>> before;
+  if (ReadsBeforeState(link)) {
+    // What the write replaces, kept so that it can be put back. A read cut short leaves the link
+    // out of step with the module's stream, and the area unkept: nothing is written then.
+    std::vector<std::uint8_t> replaced(area.size);
+    Outcome read = ReadAreaOver(exchange, area, replaced, {});
+    if (!read.ok()) {
+      read.failure = Failure::ReadBeforeWrite;
+      return read;
+    }
+    before = std::move(replaced);
+  }
+  const Outcome outcome = WriteAreaOver(exchange, area, data, progress);
+  NotePartWritten(link, id == model::AreaId::ConfigSector ? "config write" : "image write", area,
+                  data, std::move(before), outcome);
+  return outcome;
 }
 
 namespace {
@@ -286,6 +331,20 @@ Outcome WriteRam(Link& link, std::span<const std::uint8_t> data, RamBank bank,
   if (!exchange.OpenApplication()) return exchange.outcome();
   Outcome& outcome = exchange.outcome();
   exchange.Send(Command(CmdStopCnc));
+  std::optional<std::vector<std::uint8_t>> replaced_ram;
+  if (ReadsBeforeState(link)) {
+    // What the write replaces, read with the CNC stopped, as every RAM read is. When it does not
+    // arrive nothing is written, and the CNC is started again, as the write would have left it.
+    std::vector<std::uint8_t> replaced(size);
+    if (!exchange.Send(Command(CmdReadRam, 0, size)) ||
+        !exchange.Read(replaced.data(), size)) {
+      Outcome failed = outcome;
+      failed.failure = Failure::ReadBeforeWrite;
+      exchange.Send(Command(CmdStartCnc));
+      return failed;
+    }
+    replaced_ram = std::move(replaced);
+  }
   exchange.Send(Command(CmdWriteRam, 0, size));
   Report(progress, 0, size);
   // One stream, as announced, told in pieces of 2048 bytes; a refused report ends the stream.
@@ -308,6 +367,8 @@ Outcome WriteRam(Link& link, std::span<const std::uint8_t> data, RamBank bank,
   exchange.Send(Command(CmdRestart));
   outcome.done = done;
   outcome.total = size;
+  NotePartWritten(link, "ram write", model::Area(model::AreaId::Ram), data,
+                  std::move(replaced_ram), outcome, bank == RamBank::Main ? "bank main" : "bank reserve");
   return Outcome(outcome);
 }
 
@@ -322,6 +383,8 @@ Outcome UpdateConfigSector(Link& link, const SectorChange& change, const Progres
     outcome.failure = Failure::ReadBeforeWrite;
     return outcome;
   }
+  const std::optional<std::vector<std::uint8_t>> before(std::in_place, sector.begin(),
+                                                         sector.end());
   if (Outcome changed = change(sector); !changed.ok()) return changed;
   // The read stream always runs to its end; a stop asked for meanwhile is honoured now, before
   // anything is written. The write is one block, which is never cut.
@@ -331,7 +394,10 @@ Outcome UpdateConfigSector(Link& link, const SectorChange& change, const Progres
     outcome.total = area.size;
     return outcome;
   }
-  return WriteAreaOver(exchange, area, sector, {});
+  const Outcome written = WriteAreaOver(exchange, area, sector, {});
+  // The sector read first is what the write replaced: kept without a read of its own.
+  NotePartWritten(link, "config write", area, sector, before, written);
+  return written;
 }
 
 }  // namespace tarven::device

@@ -1,5 +1,8 @@
 #include "device/register_operations.h"
 
+#include <cstdio>
+#include <string>
+
 #include <algorithm>
 
 #include "device/exchange.h"
@@ -57,12 +60,39 @@ bool SendBareCommand(Link& link, Handle handle, std::uint8_t code) {
   return link.SendCommand(handle, Command(code));
 }
 
+namespace {
+
+// "170462=177777 170464=0": the registers and values in octal, as tarvenctl takes them.
+std::string WritesText(std::span<const RegisterWrite> writes) {
+  std::string text;
+  for (const RegisterWrite& write : writes) {
+    char word[32];
+    std::snprintf(word, sizeof word, "%s%o=%o", text.empty() ? "" : " ",
+                  static_cast<unsigned>(write.address), static_cast<unsigned>(write.value));
+    text += word;
+  }
+  return text;
+}
+
+void NoteRegisterWrites(Link& link, std::span<const RegisterWrite> writes, bool switched_dac_on,
+                        const Outcome& outcome) {
+  ChangeRecorder* recorder = link.change_recorder();
+  if (recorder == nullptr) return;
+  ChangeNote note = NoteFor(link, "register write");
+  note.detail = (switched_dac_on ? "ext-dac on " : "") + WritesText(writes);
+  note.outcome = outcome;
+  recorder->Record(note);
+}
+
+}  // namespace
+
 Outcome WriteRegisters(Link& link, std::span<const RegisterWrite> writes) {
   Exchange exchange(link);
   if (!exchange.OpenApplication()) return exchange.outcome();
   for (const RegisterWrite& write : writes) {
     exchange.Send(Command(CmdWriteRegister, write.address, write.value));
   }
+  NoteRegisterWrites(link, writes, false, exchange.outcome());
   return exchange.outcome();
 }
 
@@ -93,6 +123,7 @@ GuardedWrite WriteRegistersWhenStopped(Link& link, std::span<const RegisterWrite
         exchange.Send(Command(CmdWriteRegister, write.address, write.value)));
   }
   result.outcome = exchange.outcome();
+  NoteRegisterWrites(link, writes, result.switched_dac_on, result.outcome);
   return result;
 }
 

@@ -1,0 +1,482 @@
+#include "journal/journal.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "journal/user_place.h"
+
+namespace tarven::journal {
+namespace {
+
+// How long a write waits for another program's transaction on the same file.
+constexpr int kBusyTimeoutMs = 30000;
+// The journal's own mark in the file's header, so that another program's database is told apart.
+constexpr int kApplicationId = 0x54524A31;
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS records(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  time TEXT NOT NULL, user TEXT NOT NULL, computer TEXT NOT NULL, program TEXT NOT NULL,
+  version TEXT NOT NULL, serial TEXT NOT NULL, location TEXT NOT NULL, path TEXT NOT NULL,
+  firmware TEXT NOT NULL, operation TEXT NOT NULL, detail TEXT NOT NULL, arguments TEXT NOT NULL,
+  run TEXT NOT NULL, result TEXT NOT NULL, result_detail TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS records_serial ON records(serial);
+CREATE INDEX IF NOT EXISTS records_run ON records(run);
+CREATE TABLE IF NOT EXISTS parts(
+  record INTEGER NOT NULL, seq INTEGER NOT NULL, name TEXT NOT NULL, address INTEGER,
+  size INTEGER NOT NULL, sha256 TEXT NOT NULL, before_sha256 TEXT NOT NULL,
+  PRIMARY KEY(record, seq));
+CREATE TABLE IF NOT EXISTS before_states(
+  record INTEGER NOT NULL, seq INTEGER NOT NULL, size INTEGER NOT NULL, bytes BLOB NOT NULL,
+  PRIMARY KEY(record, seq));
+)sql";
+
+std::string Message(sqlite3* db, int code) {
+  const char* text = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  return text != nullptr ? text : "unknown error";
+}
+
+bool IsDamage(int code) {
+  const int primary = code & 0xFF;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// A prepared statement that is finalised on every way out.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { code_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool ok() const { return code_ == SQLITE_OK; }
+  int code() const { return code_; }
+  sqlite3_stmt* get() const { return stmt_; }
+  void Text(int index, const std::string& text) {
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  }
+  void Int(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  void Null(int index) { sqlite3_bind_null(stmt_, index); }
+  void Blob(int index, const std::vector<std::uint8_t>& bytes) {
+    sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+  }
+  int Step() { return code_ = sqlite3_step(stmt_); }
+  std::string ColumnText(int column) const {
+    const auto* text = sqlite3_column_text(stmt_, column);
+    return text != nullptr
+               ? std::string(reinterpret_cast<const char*>(text),
+                             static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+               : std::string();
+  }
+  std::int64_t ColumnInt(int column) const { return sqlite3_column_int64(stmt_, column); }
+  bool ColumnNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  int code_ = SQLITE_OK;
+};
+
+int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+// An integer a pragma answers, or the error code as a negative number.
+std::int64_t PragmaInt(sqlite3* db, const char* sql, int& code) {
+  Statement statement(db, sql);
+  if (!statement.ok()) {
+    code = statement.code();
+    return 0;
+  }
+  code = statement.Step();
+  if (code == SQLITE_ROW) {
+    code = SQLITE_OK;
+    return statement.ColumnInt(0);
+  }
+  if (code == SQLITE_DONE) code = SQLITE_OK;
+  return 0;
+}
+
+enum class Setup { Ready, Damaged, Failed };
+
+// Makes the file a journal: write-ahead log, the tables, its marks. Damaged: the file is not a
+// database SQLite can read, or not ours.
+Setup SetUp(sqlite3* db, std::string& error) {
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // Nothing is changed in the file before it is known to be a journal, or new.
+  int code = SQLITE_OK;
+  {
+    // Pages a database cannot have (a damaged file's) are found here, before anything is added.
+    Statement check(db, "PRAGMA quick_check(1)");
+    code = check.code();
+    if (check.ok()) {
+      code = check.Step();
+      if (code == SQLITE_ROW && check.ColumnText(0) != "ok") {
+        error = "its check found: " + check.ColumnText(0);
+        return Setup::Damaged;
+      }
+      if (code == SQLITE_ROW) code = SQLITE_OK;
+    }
+  }
+  std::int64_t application = 0;
+  if (code == SQLITE_OK) application = PragmaInt(db, "PRAGMA application_id", code);
+  std::int64_t tables = 0;
+  if (code == SQLITE_OK) {
+    tables = PragmaInt(db, "SELECT count(*) FROM sqlite_schema", code);
+  }
+  if (IsDamage(code)) {
+    error = Message(db, code);
+    return Setup::Damaged;
+  }
+  if (code != SQLITE_OK) {
+    error = Message(db, code);
+    return Setup::Failed;
+  }
+  if (application != kApplicationId && (application != 0 || tables != 0)) {
+    error = "it is another program's database";
+    return Setup::Damaged;
+  }
+  code = Exec(db, "PRAGMA journal_mode=WAL");
+  if (code == SQLITE_OK) code = Exec(db, "BEGIN IMMEDIATE");
+  if (code == SQLITE_OK) code = Exec(db, kSchema);
+  if (code == SQLITE_OK) {
+    const std::string marks = "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                              "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    code = Exec(db, marks.c_str());
+  }
+  if (code == SQLITE_OK) code = Exec(db, "COMMIT");
+  if (code != SQLITE_OK) {
+    error = Message(db, code);
+    Exec(db, "ROLLBACK");
+    return IsDamage(code) ? Setup::Damaged : Setup::Failed;
+  }
+  return Setup::Ready;
+}
+
+std::string CompactUtcNow() {
+  std::string text = UtcNow();
+  std::string compact;
+  for (const char c : text) {
+    if (c != '-' && c != ':') compact += c;
+  }
+  return compact;
+}
+
+// Moves a damaged file (and its write-ahead log) out of the way under a name of its own.
+bool MoveAside(const std::string& path, std::string& moved, std::string& error) {
+  const std::string base = path + ".damaged-" + CompactUtcNow();
+  moved = base;
+  for (int n = 2; std::filesystem::exists(moved); ++n) moved = base + "-" + std::to_string(n);
+  std::error_code ec;
+  std::filesystem::rename(path, moved, ec);
+  if (ec) {
+    error = "cannot move it aside: " + ec.message();
+    return false;
+  }
+  std::filesystem::rename(path + "-wal", moved + "-wal", ec);
+  std::filesystem::remove(path + "-shm", ec);
+  return true;
+}
+
+sqlite3* OpenFile(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  const int code = sqlite3_open_v2(path.c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                       SQLITE_OPEN_FULLMUTEX,
+                                   nullptr);
+  if (code != SQLITE_OK) {
+    error = Message(db, code);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  return db;
+}
+
+void ReadParts(sqlite3* db, Record& record) {
+  Statement parts(db,
+                  "SELECT p.name, p.address, p.size, p.sha256, p.before_sha256, "
+                  "(SELECT count(*) FROM before_states b WHERE b.record = p.record AND "
+                  "b.seq = p.seq) FROM parts p WHERE p.record = ? ORDER BY p.seq");
+  parts.Int(1, record.id);
+  while (parts.Step() == SQLITE_ROW) {
+    Part part;
+    part.name = parts.ColumnText(0);
+    if (!parts.ColumnNull(1)) part.address = static_cast<std::uint32_t>(parts.ColumnInt(1));
+    part.size = static_cast<std::uint64_t>(parts.ColumnInt(2));
+    part.sha256 = parts.ColumnText(3);
+    part.before_sha256 = parts.ColumnText(4);
+    part.before_kept = parts.ColumnInt(5) > 0;
+    record.parts.push_back(std::move(part));
+  }
+}
+
+}  // namespace
+
+std::string UtcNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::optional<std::string> SinceText(const std::string& text) {
+  // YYYY-MM-DD, then optionally T or a blank, HH:MM, :SS, Z.
+  static constexpr const char* kShape = "dddd-dd-ddTdd:dd:ddZ";
+  std::string normal;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i >= 20) return std::nullopt;
+    const char want = kShape[i];
+    const char c = text[i];
+    if (want == 'd') {
+      if (std::isdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
+    } else if (want == 'T') {
+      if (c != 'T' && c != ' ') return std::nullopt;
+      normal += 'T';
+      continue;
+    } else if (c != want) {
+      return std::nullopt;
+    }
+    normal += c;
+  }
+  const std::size_t n = normal.size();
+  // Whole fields only: the date, the minutes, the seconds, the zone.
+  if (n != 10 && n != 16 && n != 19 && n != 20) return std::nullopt;
+  const int month = std::stoi(normal.substr(5, 2));
+  const int day = std::stoi(normal.substr(8, 2));
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  if (n >= 16 && (std::stoi(normal.substr(11, 2)) > 23 || std::stoi(normal.substr(14, 2)) > 59)) {
+    return std::nullopt;
+  }
+  if (n >= 19 && std::stoi(normal.substr(17, 2)) > 60) return std::nullopt;
+  return normal;
+}
+
+std::string DefaultJournalPath() {
+  const std::string folder = UserDataFolder();
+  if (folder.empty()) return {};
+  return folder + "/tarven/journal.sqlite";
+}
+
+Journal::Opened Journal::Open(const std::string& path, std::uint64_t before_state_limit) {
+  Opened opened;
+  std::error_code ec;
+  const std::filesystem::path file(path);
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::string error;
+    sqlite3* db = OpenFile(path, error);
+    if (db == nullptr) {
+      opened.error = "cannot open the journal " + path + ": " + error;
+      return opened;
+    }
+    const Setup setup = SetUp(db, error);
+    if (setup == Setup::Ready) {
+      opened.journal.reset(new Journal(path, db, before_state_limit));
+      return opened;
+    }
+    sqlite3_close(db);
+    if (setup == Setup::Failed || attempt > 0) {
+      opened.error = "cannot use the journal " + path + ": " + error;
+      return opened;
+    }
+    std::string why;
+    if (!MoveAside(path, opened.moved_aside, why)) {
+      opened.error = "the journal " + path + " is damaged (" + error + ") and " + why;
+      opened.moved_aside.clear();
+      return opened;
+    }
+  }
+  return opened;
+}
+
+Journal::Journal(std::string path, sqlite3* db, std::uint64_t limit)
+    : path_(std::move(path)), db_(db), limit_(limit) {}
+
+Journal::~Journal() { sqlite3_close(db_); }
+
+bool Journal::Append(Record& record,
+                     const std::vector<std::optional<std::vector<std::uint8_t>>>& before,
+                     std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  record.time = UtcNow();
+  int code = Exec(db_, "BEGIN IMMEDIATE");
+  auto fail = [&](int failed) {
+    error = Message(db_, failed);
+    Exec(db_, "ROLLBACK");
+    return false;
+  };
+  if (code != SQLITE_OK) return fail(code);
+  {
+    Statement insert(db_,
+                     "INSERT INTO records(time, user, computer, program, version, serial, "
+                     "location, path, firmware, operation, detail, arguments, run, result, "
+                     "result_detail) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    if (!insert.ok()) return fail(insert.code());
+    const std::string* fields[] = {&record.time,     &record.user,      &record.computer,
+                                   &record.program,  &record.version,   &record.serial,
+                                   &record.location, &record.path,      &record.firmware,
+                                   &record.operation, &record.detail,   &record.arguments,
+                                   &record.run,      &record.result,    &record.result_detail};
+    int index = 1;
+    for (const std::string* field : fields) insert.Text(index++, *field);
+    if (insert.Step() != SQLITE_DONE) return fail(insert.code());
+  }
+  record.id = sqlite3_last_insert_rowid(db_);
+  std::uint64_t added = 0;
+  for (std::size_t i = 0; i < record.parts.size(); ++i) {
+    Part& part = record.parts[i];
+    Statement insert(db_,
+                     "INSERT INTO parts(record, seq, name, address, size, sha256, before_sha256) "
+                     "VALUES(?,?,?,?,?,?,?)");
+    if (!insert.ok()) return fail(insert.code());
+    insert.Int(1, record.id);
+    insert.Int(2, static_cast<std::int64_t>(i));
+    insert.Text(3, part.name);
+    if (part.address) {
+      insert.Int(4, *part.address);
+    } else {
+      insert.Null(4);
+    }
+    insert.Int(5, static_cast<std::int64_t>(part.size));
+    insert.Text(6, part.sha256);
+    insert.Text(7, part.before_sha256);
+    if (insert.Step() != SQLITE_DONE) return fail(insert.code());
+    if (i < before.size() && before[i]) {
+      Statement keep(db_, "INSERT INTO before_states(record, seq, size, bytes) VALUES(?,?,?,?)");
+      if (!keep.ok()) return fail(keep.code());
+      keep.Int(1, record.id);
+      keep.Int(2, static_cast<std::int64_t>(i));
+      keep.Int(3, static_cast<std::int64_t>(before[i]->size()));
+      keep.Blob(4, *before[i]);
+      if (keep.Step() != SQLITE_DONE) return fail(keep.code());
+      part.before_kept = true;
+      added += before[i]->size();
+    }
+  }
+  if (added > 0) {
+    // The kept states are bounded: the oldest go first, the records stay.
+    Statement total(db_, "SELECT COALESCE(SUM(size), 0) FROM before_states");
+    if (!total.ok() || total.Step() != SQLITE_ROW) return fail(total.code());
+    auto bytes = static_cast<std::uint64_t>(total.ColumnInt(0));
+    while (bytes > limit_) {
+      Statement oldest(db_,
+                       "SELECT record, seq, size FROM before_states ORDER BY record, seq LIMIT 1");
+      if (!oldest.ok() || oldest.Step() != SQLITE_ROW) return fail(oldest.code());
+      const std::int64_t id = oldest.ColumnInt(0);
+      const std::int64_t seq = oldest.ColumnInt(1);
+      bytes -= static_cast<std::uint64_t>(oldest.ColumnInt(2));
+      Statement drop(db_, "DELETE FROM before_states WHERE record = ? AND seq = ?");
+      drop.Int(1, id);
+      drop.Int(2, seq);
+      if (drop.Step() != SQLITE_DONE) return fail(drop.code());
+      if (id == record.id) record.parts[static_cast<std::size_t>(seq)].before_kept = false;
+    }
+  }
+  code = Exec(db_, "COMMIT");
+  if (code != SQLITE_OK) return fail(code);
+  return true;
+}
+
+bool Journal::Query(const std::string& where, const std::vector<std::string>& values,
+                    std::vector<Record>& records, std::string& error) {
+  const std::string sql =
+      "SELECT id, time, user, computer, program, version, serial, location, path, firmware, "
+      "operation, detail, arguments, run, result, result_detail FROM records" +
+      where + " ORDER BY id";
+  Statement query(db_, sql.c_str());
+  if (!query.ok()) {
+    error = Message(db_, query.code());
+    return false;
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) query.Text(static_cast<int>(i + 1), values[i]);
+  int code = SQLITE_ROW;
+  while ((code = query.Step()) == SQLITE_ROW) {
+    Record record;
+    record.id = query.ColumnInt(0);
+    std::string* fields[] = {&record.time,      &record.user,     &record.computer,
+                             &record.program,   &record.version,  &record.serial,
+                             &record.location,  &record.path,     &record.firmware,
+                             &record.operation, &record.detail,   &record.arguments,
+                             &record.run,       &record.result,   &record.result_detail};
+    int column = 1;
+    for (std::string* field : fields) *field = query.ColumnText(column++);
+    records.push_back(std::move(record));
+  }
+  if (code != SQLITE_DONE) {
+    error = Message(db_, code);
+    return false;
+  }
+  for (Record& record : records) ReadParts(db_, record);
+  return true;
+}
+
+bool Journal::List(const Filter& filter, std::vector<Record>& records, std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::string where;
+  std::vector<std::string> values;
+  if (!filter.device.empty()) {
+    where += " WHERE (serial = ?1 OR location = ?1 OR path = ?1)";
+    values.push_back(filter.device);
+  }
+  if (!filter.since.empty()) {
+    where += where.empty() ? " WHERE" : " AND";
+    where += " time >= ?" + std::to_string(values.size() + 1);
+    values.push_back(filter.since);
+  }
+  return Query(where, values, records, error);
+}
+
+std::optional<Record> Journal::Get(std::int64_t id, std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Record> records;
+  error.clear();
+  if (!Query(" WHERE id = " + std::to_string(id), {}, records, error) || records.empty()) {
+    return std::nullopt;
+  }
+  return std::move(records.front());
+}
+
+bool Journal::RunRecords(const Record& of, std::vector<Record>& records, std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return Query(" WHERE run = ?1 AND serial = ?2 AND location = ?3 AND path = ?4",
+               {of.run, of.serial, of.location, of.path}, records, error);
+}
+
+std::optional<std::vector<std::uint8_t>> Journal::BeforeState(std::int64_t id, std::size_t index,
+                                                              std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT bytes FROM before_states WHERE record = ? AND seq = ?");
+  query.Int(1, id);
+  query.Int(2, static_cast<std::int64_t>(index));
+  const int code = query.Step();
+  if (code != SQLITE_ROW) {
+    if (code != SQLITE_DONE) error = Message(db_, code);
+    return std::nullopt;
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(query.get(), 0));
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(query.get(), 0));
+  if (bytes == nullptr) return std::vector<std::uint8_t>();
+  return std::vector<std::uint8_t>(bytes, bytes + size);
+}
+
+std::uint64_t Journal::BeforeStateBytes(std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Statement total(db_, "SELECT COALESCE(SUM(size), 0) FROM before_states");
+  if (!total.ok() || total.Step() != SQLITE_ROW) {
+    error = Message(db_, total.code());
+    return 0;
+  }
+  return static_cast<std::uint64_t>(total.ColumnInt(0));
+}
+
+}  // namespace tarven::journal

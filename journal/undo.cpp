@@ -1,0 +1,187 @@
+#include "journal/undo.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "device/operations.h"
+#include "model/memory_areas.h"
+#include "model/sha256.h"
+
+namespace tarven::journal {
+namespace {
+
+// One part to put back: where it lives, what the command wrote, what was there before.
+struct Step {
+  const model::MemoryArea* area = nullptr;
+  device::RamBank bank = device::RamBank::Main;
+  std::string written_sha256;
+  std::vector<std::uint8_t> before;
+};
+
+const model::MemoryArea* AreaOf(const std::string& name) {
+  return model::AreaByWord(name);
+}
+
+device::Outcome ReadPart(device::Link& link, const Step& step, std::vector<std::uint8_t>& bytes) {
+  bytes.assign(step.area->size, 0);
+  if (step.area->id == model::AreaId::Ram) {
+    // The CNC is left as it was found.
+    device::CncFound found;
+    return device::ReadRamAsFound(link, bytes, found);
+  }
+  return device::ReadFlashArea(link, step.area->id, bytes);
+}
+
+device::Outcome WritePart(device::Link& link, const Step& step) {
+  switch (step.area->id) {
+    case model::AreaId::Ram:
+      return device::WriteRam(link, step.before, step.bank);
+    case model::AreaId::ConfigSector:
+      return device::UpdateConfigSector(link, [&step](model::Sector sector) {
+        std::copy(step.before.begin(), step.before.end(), sector.begin());
+        return device::Outcome::Done();
+      });
+    default:
+      return device::WriteFlashArea(link, step.area->id, step.before);
+  }
+}
+
+UndoResult Status(UndoStatus status, std::string part = {}, std::string detail = {},
+                  device::Outcome outcome = {}) {
+  UndoResult result;
+  result.status = status;
+  result.part = std::move(part);
+  result.detail = std::move(detail);
+  result.outcome = std::move(outcome);
+  return result;
+}
+
+bool Undoable(const Record& record) {
+  return std::any_of(record.parts.begin(), record.parts.end(), [](const Part& part) {
+    return part.before_kept && AreaOf(part.name) != nullptr;
+  });
+}
+
+}  // namespace
+
+UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool force) {
+  std::string error;
+  const std::optional<Record> record = journal.Get(id, error);
+  if (!record) {
+    if (!error.empty()) return Status(UndoStatus::JournalError, {}, error);
+    return Status(UndoStatus::NoSuchRecord, {}, "the journal has no record " + std::to_string(id));
+  }
+  std::vector<Record> run;
+  if (!journal.RunRecords(*record, run, error)) return Status(UndoStatus::JournalError, {}, error);
+  // The command's changes are taken back newest first, so that a part written twice ends as it
+  // was before the first write.
+  std::vector<Step> steps;
+  for (auto each = run.rbegin(); each != run.rend(); ++each) {
+    for (std::size_t i = each->parts.size(); i-- > 0;) {
+      const Part& part = each->parts[i];
+      const model::MemoryArea* area = AreaOf(part.name);
+      if (!part.before_kept || area == nullptr) continue;
+      auto before = journal.BeforeState(each->id, i, error);
+      if (!before) {
+        if (!error.empty()) return Status(UndoStatus::JournalError, {}, error);
+        continue;
+      }
+      if (before->size() != area->size) {
+        return Status(UndoStatus::JournalError, part.name,
+                      "the kept bytes of " + part.name + " are not of its size");
+      }
+      Step step;
+      step.area = area;
+      step.bank = each->detail == "bank reserve" ? device::RamBank::Reserve : device::RamBank::Main;
+      step.written_sha256 = part.sha256;
+      step.before = std::move(*before);
+      steps.push_back(std::move(step));
+    }
+  }
+  if (steps.empty()) {
+    return Status(UndoStatus::NothingKept, {},
+                  "record " + std::to_string(id) + " has no kept before-state to put back");
+  }
+  const device::Link::Hold hold(link);
+  if (!force) {
+    // Only the module the record names, still holding what the command left there: for a part
+    // written twice, the newest write, which comes first.
+    std::vector<const model::MemoryArea*> checked;
+    for (const Step& step : steps) {
+      if (std::find(checked.begin(), checked.end(), step.area) != checked.end()) continue;
+      checked.push_back(step.area);
+      const std::string name(step.area->word);
+      std::vector<std::uint8_t> now;
+      const device::Outcome read = ReadPart(link, step, now);
+      if (!read.ok() && read.failure != device::Failure::CncLeftStopped) {
+        return Status(UndoStatus::Failed, name, "reading " + name + " failed", read);
+      }
+      if (checked.size() == 1 && link.LastOpened().serial_number != record->serial) {
+        return Status(UndoStatus::OtherModule, {},
+                      "the module reached has serial number '" +
+                          link.LastOpened().serial_number + "', the record's is '" +
+                          record->serial + "'; --force writes to it all the same");
+      }
+      if (model::Sha256Hex(now) != step.written_sha256) {
+        return Status(UndoStatus::Changed, name,
+                      name + " no longer holds what record " + std::to_string(id) +
+                          "'s command wrote; --force puts the old bytes back all the same");
+      }
+    }
+  }
+  UndoResult result;
+  for (const Step& step : steps) {
+    const std::string name(step.area->word);
+    const device::Outcome written = WritePart(link, step);
+    if (!written.ok()) {
+      UndoResult failed = Status(UndoStatus::Failed, name, "writing " + name + " failed", written);
+      failed.restored = result.restored;
+      return failed;
+    }
+    result.restored.push_back(name);
+  }
+  // The last step written to a part decides what it holds.
+  for (std::size_t i = steps.size(); i-- > 0;) {
+    const Step& step = steps[i];
+    const std::string name(step.area->word);
+    bool later = false;
+    for (std::size_t j = i + 1; j < steps.size(); ++j) later = later || steps[j].area == step.area;
+    if (later) continue;
+    std::vector<std::uint8_t> now;
+    const device::Outcome read = ReadPart(link, step, now);
+    if (!read.ok() && read.failure != device::Failure::CncLeftStopped) {
+      return Status(UndoStatus::Failed, name, "reading back " + name + " failed", read);
+    }
+    if (now != step.before) {
+      UndoResult differs = Status(UndoStatus::NotVerified, name,
+                                  name + " reads back different from what was put back");
+      differs.restored = result.restored;
+      return differs;
+    }
+  }
+  return result;
+}
+
+std::int64_t LastUndoable(Journal& journal, const std::string& serial, std::string& error) {
+  Filter filter;
+  filter.device = serial;
+  std::vector<Record> records;
+  if (!journal.List(filter, records, error)) return 0;
+  for (auto record = records.rbegin(); record != records.rend(); ++record) {
+    if (Undoable(*record)) return record->id;
+  }
+  return 0;
+}
+
+std::string Describe(const UndoResult& result) {
+  if (result.status == UndoStatus::Done) {
+    std::string parts;
+    for (const std::string& part : result.restored) parts += (parts.empty() ? "" : ", ") + part;
+    return "put back " + parts + "; each read back as it was";
+  }
+  std::string text = result.detail;
+  if (!result.outcome.ok()) text += ": " + device::Describe(result.outcome);
+  return text;
+}
+
+}  // namespace tarven::journal
