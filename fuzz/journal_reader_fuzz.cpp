@@ -20,12 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path Folder() {
-  static const fs::path folder = [] {
-    fs::path made = fs::temp_directory_path() / ("journal-fuzz-" + std::to_string(::getpid()));
-    fs::create_directories(made);
+  // Never destroyed, so that the exit handler that removes it can still name it.
+  static const fs::path* const folder = [] {
+    auto* made =
+        new fs::path(fs::temp_directory_path() / ("journal-fuzz-" + std::to_string(::getpid())));
+    fs::create_directories(*made);
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(Folder(), ec);
+    });
     return made;
   }();
-  return folder;
+  return *folder;
 }
 
 }  // namespace

@@ -70,13 +70,19 @@ complete_line() {
 }
 
 files="dir params.csv ram.bin rom.bin"
-commands="backup cnc config dac devices diff image io modbus params ports reg restart restore status update"
+commands="backup cnc config dac devices diff image io journal modbus params ports reg restart restore status undo update"
 
 # mode | line | expected candidates ("both": the same with and without '=' as a word break)
 cases=(
     "both|tarvenctl |$commands"
-    "both|tarvenctl --|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version --wait"
-    "both|tarvenctl -|--all --device --help --json --sim-state --sim-wire-time --simulate --trace --version --wait -V"
+    "both|tarvenctl --|--all --device --help --journal --json --no-journal --no-undo --sim-state --sim-wire-time --simulate --trace --version --wait"
+    "both|tarvenctl -|--all --device --help --journal --json --no-journal --no-undo --sim-state --sim-wire-time --simulate --trace --version --wait -V"
+    "both|tarvenctl --journal r|ram.bin rom.bin"
+    "both|tarvenctl journal |export show"
+    "both|tarvenctl journal --|--csv --device --help --json --since"
+    "both|tarvenctl journal --since |"
+    "both|tarvenctl journal export r|ram.bin rom.bin"
+    "both|tarvenctl undo 12 --|--force --help --yes"
     "both|tarvenctl --device |/dev/hidraw3 /dev/hidraw5 1-2.3 T0042"
     "both|tarvenctl --device T|T0042"
     "both|tarvenctl --simulate=2 --device |SIM00001 SIM00002 sim-1 sim-2"
