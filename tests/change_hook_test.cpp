@@ -128,5 +128,33 @@ TEST(ChangeHook, ReadsAndAbsentModulesAreNotNoted) {
   EXPECT_TRUE(keeper->notes.empty());
 }
 
+TEST(ChangeHook, AReadBeforeTheWriteThatFailsWritesNothing) {
+  struct Case {
+    const char* name;
+    std::function<device::Outcome(device::Link&)> run;
+    std::function<std::vector<std::uint8_t>(sim::SimulatedModule&)> held;
+  };
+  const Case cases[] = {
+      {"rom", kChanges[0].run, kChanges[0].held},
+      {"ram", kChanges[1].run, kChanges[1].held},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bus = std::make_shared<sim::SimBackend>();
+    bus->module().ram.assign(bus->module().ram.size(), 0x21);
+    const std::vector<std::uint8_t> held = c.held(bus->module());
+    auto keeper = std::make_shared<NoteKeeper>(true);
+    device::Link link(bus);
+    link.SetChangeRecorder(keeper);
+    // The first fetch answers the identify command; the second is the read's first data.
+    bus->RefuseNthFetch(2);
+    EXPECT_EQ(c.run(link).failure, device::Failure::ReadBeforeWrite);
+    EXPECT_EQ(c.held(bus->module()), held);
+    // A RAM write stops the CNC and would have restarted the module: it runs again.
+    EXPECT_TRUE(bus->module().cnc_running);
+    EXPECT_TRUE(keeper->notes.empty());
+  }
+}
+
 }  // namespace
 }  // namespace tarven::testing

@@ -367,6 +367,24 @@ INSTANTIATE_TEST_SUITE_P(
                }}),
     [](const ::testing::TestParamInfo<Damage>& p) { return std::string(p.param.name); });
 
+TEST_F(JournalTest, AnExportRunsNoFormulaAndKeepsCommasAndQuotes) {
+  {
+    auto opened = journal::Journal::Open(journal_);
+    ASSERT_TRUE(opened.journal) << opened.error;
+    journal::Record record;
+    record.serial = "=HYPERLINK(\"http://x\")";  // a serial number is the device's own text
+    record.detail = "a, \"b\"";
+    record.operation = "cnc stop";
+    std::string error;
+    ASSERT_TRUE(opened.journal->Append(record, {}, error)) << error;
+  }
+  ASSERT_EQ(Ctl({"journal", "export", Path("out.csv")}).code, 0);
+  const std::string csv = Contents(Path("out.csv"));
+  EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",\"a, \"\"b\"\"\","), std::string::npos) << csv;
+  EXPECT_EQ(csv.find(",=HYPERLINK"), std::string::npos) << csv;
+}
+
 TEST_F(JournalTest, BeforeStatesAreBoundedOldestFirstAndRecordsStay) {
   auto opened = journal::Journal::Open(journal_, 5000);
   ASSERT_TRUE(opened.journal) << opened.error;
