@@ -74,7 +74,7 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
   }
   backup.tool_version = std::string(firmware::ToolVersion());
   backup.firmware = status.status_read
-                        ? model::FirmwareVersionText(context.link.AppModule.FirmwareVersion)
+                        ? model::FirmwareVersionText(context.link.AppModule().FirmwareVersion)
                         : std::string(model::kNotAvailable);
   backup.bootloader = std::string(model::kNotAvailable);  // the application does not tell it
   backup.created = UtcNow();

@@ -173,8 +173,8 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
         ->type_name("MS")
         ->check(DecimalNumber(0, 1000));
     app.add_option("--wait", options->wait_seconds,
-                   "wait up to SECONDS (0 to 3600, 5 by default) for a module another program is "
-                   "using, then give up naming it")
+                   "wait up to SECONDS (0 to 3600, 5 by default) for a module (or a simulated "
+                   "bench's state file) another program is using, then give up naming it")
         ->type_name("SECONDS")
         ->check(DecimalNumber(0, kMaxWaitSeconds));
     app.add_flag("--trace", options->trace,
