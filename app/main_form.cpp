@@ -103,7 +103,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
       link_(std::move(link)),
-      HidHandle(link_->HidHandle),
+      HidHandle(link_->HidHandle()),
       dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
   QFont base = font();
   base.setPixelSize(kFontPixels);
@@ -345,7 +345,7 @@ void TMainForm::FormClose() {
   Timer1->stop();
   // Nor go on polling the network: the port is released with the window.
   pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
-  link_->CloseModule(HidHandle);
+  link_->CloseModule();
 }
 
 }  // namespace tarven::app

@@ -346,37 +346,19 @@ std::optional<std::uint64_t> PositiveCount(const std::string& text) {
   return value;
 }
 
-int Io(Context& context, IoOptions options) {
-  if (options.count_text) {
-    const auto count = PositiveCount(*options.count_text);
-    if (!count) {
-      context.err << "tarvenctl: io: --count '" << Shorten(*options.count_text)
-                  << "' is not a positive count of snapshots\n";
-      return kExitUsage;
-    }
-    options.count = *count;
-  }
-  if (!options.watch) {
-    const Snapshot s = TakeSnapshot(context.link);
-    if (options.json) {
-      context.out << ToJson(s).dump() << '\n';
-    } else {
-      PrintText(context.out, s);
-    }
-    return context.Finish("io", s.outcome);
-  }
-
+// Snapshots once a second until the count is reached or a stop is asked, each printed and logged.
+int Watch(Context& context, const IoOptions& options) {
   CsvLog log;
   std::string why;
   if (!options.csv.empty() && !log.Open(options.csv, why)) return context.Fail("io", why);
-  const InterruptRequest interrupt;
+  const StopOnSignals signals(context.stop);
   // Other programs may use the module between snapshots: each holds it only while it is taken.
   context.command_hold.reset();
   std::array<std::int64_t, 4> totals{};
   std::uint64_t taken = 0, incomplete = 0;
   std::string last_failure;
   auto next = std::chrono::steady_clock::now();
-  while (!interrupt.requested() && (options.count == 0 || taken < options.count)) {
+  while (!context.stop.requested() && (options.count == 0 || taken < options.count)) {
     Snapshot s = [&context] {
       const dev::Link::Hold hold(context.link);
       return TakeSnapshot(context.link);
@@ -405,7 +387,7 @@ int Io(Context& context, IoOptions options) {
     last_failure = failure;
     if (options.count != 0 && taken >= options.count) break;
     next += std::chrono::seconds(1);
-    while (!interrupt.requested() && std::chrono::steady_clock::now() < next) {
+    while (!context.stop.requested() && std::chrono::steady_clock::now() < next) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
@@ -414,6 +396,26 @@ int Io(Context& context, IoOptions options) {
                                   " snapshots were incomplete");
   }
   return kExitOk;
+}
+
+int Io(Context& context, IoOptions options) {
+  if (options.count_text) {
+    const auto count = PositiveCount(*options.count_text);
+    if (!count) {
+      context.err << "tarvenctl: io: --count '" << Shorten(*options.count_text)
+                  << "' is not a positive count of snapshots\n";
+      return kExitUsage;
+    }
+    options.count = *count;
+  }
+  if (options.watch) return Watch(context, options);
+  const Snapshot s = TakeSnapshot(context.link);
+  if (options.json) {
+    context.out << ToJson(s).dump() << '\n';
+  } else {
+    PrintText(context.out, s);
+  }
+  return context.Finish("io", s.outcome);
 }
 
 // Register numbers and values are octal texts of at most 16 bits.

@@ -9,7 +9,7 @@ ChangeNote NoteFor(const Link& link, std::string operation) {
   note.operation = std::move(operation);
   note.device = link.LastOpened();
   note.firmware_version =
-      link.AppModule.Found ? link.AppModule.FirmwareVersion : link.BootModule.FirmwareVersion;
+      link.AppModule().Found ? link.AppModule().FirmwareVersion : link.BootModule().FirmwareVersion;
   return note;
 }
 
