@@ -246,9 +246,14 @@ TEST_P(UnwritableJournalTest, TheChangeIsDoneAndTheJournalsFaultToldOnce) {
   const std::string journal = c.prepare(*this, dir_.string());
   const std::vector<std::uint8_t> before = Sector();
   auto change = [&]() {
-    // Three modules, so that three records fail to be written.
-    auto bus = Bench(3);
-    CtlResult r = Ctl({"--simulate=3", "--all", "params", "set", "1=77", "--yes"}, bus, journal);
+    // Three modules, so that three records fail to be written; one in a child process, which
+    // starts no thread of its own (a thread sanitizer does not follow threads past a fork).
+    const int modules = c.as_other_user ? 1 : 3;
+    auto bus = Bench(modules);
+    CtlResult r = modules == 1
+                      ? Ctl({"params", "set", "1=77", "--yes"}, bus, journal)
+                      : Ctl({"--simulate=3", "--all", "params", "set", "1=77", "--yes"}, bus,
+                            journal);
     bool changed = true;
     for (const auto& device : bus->devices()) {
       changed = changed && device.module->FlashAt(kSector, 2048)[kParamTable] == 77;
