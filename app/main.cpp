@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
       form.SetFirmwareImage(std::move(firmware_image), bench->simulated());
     }
     form.SetPortSource(bench->SerialPorts(std::cerr, "tarven"));
+    // The page "Сервис" works on a thread of its own, over a link of its own to the same bench.
+    form.SetLinkMaker([&bench] { return tarven::device::MakeLink(bench->link_options()); });
     form.show();
     status = QApplication::exec();
   }
