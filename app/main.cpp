@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   // The window holds the simulated module's state file for its whole run, and its run is long:
   // a file that could not be saved at the end is refused now, not after an hour of work.
   tarven::startup::WorkbenchOptions bench_options;
-  bench_options.simulated_modules = options.simulate ? 1 : 0;
+  bench_options.simulated_modules = options.simulate ? options.simulated_modules : 0;
   bench_options.sim_state_path = options.sim_state_path;
   bench_options.check_state_writable = true;
   bench_options.program = "tarven";
