@@ -83,8 +83,8 @@ std::string Hex32(std::uint32_t value) {
 // there is nothing to say), for the command to tell once it is done.
 std::optional<int> ReadModule(Context& context, const char* what, Backup& backup,
                               std::string& cnc_note) {
-  const InterruptRequest interrupt;
-  ProgressLine line(context.err, IsTerminal(context.err), what, &interrupt);
+  const StopOnSignals signals(context.stop);
+  ProgressLine line = context.Progress(what);
   const service::ModuleReading reading = service::ReadModule(
       context.link, backup, [&line](std::uint64_t done, std::uint64_t total) {
         return line(done, total);
@@ -237,7 +237,7 @@ int Restore(Context& context, const RestoreOptions& options) {
     return *refused;
   }
 
-  const InterruptRequest interrupt;
+  const StopOnSignals signals(context.stop);
   service::RestoreRequest request;
   request.parts = parts;
   if (!options.ram_bank.empty()) {
@@ -246,11 +246,11 @@ int Restore(Context& context, const RestoreOptions& options) {
   request.verify = !options.no_verify;
   const service::RestoreReport report =
       service::Restore(context.link, backup, request,
-                       [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+                       [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); });
   for (const service::PartResult& part : report.parts) {
     context.out << PartLine(part, options.ram_bank) << '\n';
   }
-  if (interrupt.requested()) {
+  if (context.stop.requested()) {
     context.err << "tarvenctl: restore: stopped on request; the parts above are all that was "
                    "written\n";
     return kExitFailed;

@@ -41,14 +41,14 @@ dev::Outcome ReadSector(dev::Link& link, Sector& sector) {
 // that the module is never left inside a data stream.
 int UpdateSector(Context& context, const char* what, service::SectorTable table,
                  const service::TableValues& values) {
-  const InterruptRequest interrupt;
+  const StopOnSignals signals(context.stop);
   const dev::Outcome outcome = service::WriteTable(
       context.link, table, values,
-      [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+      [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); });
   if (outcome.failure == dev::Failure::Cancelled) {
     return context.Fail(what, "stopped on request before the write; nothing was written");
   }
-  if (outcome.ok() && interrupt.requested()) {
+  if (outcome.ok() && context.stop.requested()) {
     context.err << "tarvenctl: " << what
                 << ": stopped on request once the sector was written whole\n";
   }
