@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -171,6 +172,17 @@ TEST_F(ServicePageTest, ListsEveryModuleAndTheStatusPanelFollowsTheOneChosen) {
   EXPECT_TRUE(Form().StaticText7->toolTip().contains(QStringLiteral("выбранным модулем: sim-3")))
       << Form().StaticText7->toolTip().toStdString();
   EXPECT_TRUE(Child<QLabel>(page, "ModuleChoiceLabel")->text().contains(QStringLiteral("SIM00003")));
+
+  // The buttons that need the module follow it; two backups are compared without one.
+  page.ChooseModule(0);
+  EXPECT_TRUE(Child<QPushButton>(page, "BackupButton")->isEnabled());
+  sim_->Unplug();
+  Form().Timer1Timer();
+  for (const char* button : {"BackupButton", "RestoreButton", "CompareModuleButton",
+                             "ConfigExportButton", "ParamsImportButton", "CancelButton"}) {
+    EXPECT_FALSE(Child<QPushButton>(page, button)->isEnabled()) << button;
+  }
+  EXPECT_TRUE(Child<QPushButton>(page, "CompareFilesButton")->isEnabled());
 }
 
 TEST_F(ServicePageTest, BackupProposesANameAndRestoresTheModuleByteForByte) {
@@ -313,10 +325,17 @@ TEST_F(ServicePageTest, ACancelledRestoreStopsBetweenBlocksAndSaysWhere) {
   dialogs().ChooseOpenFileName(QString::fromStdString(path));
   dialogs().AnswerYes();
   dialogs().AcknowledgeMessage();
+  dialogs().AcknowledgeMessage();
   Child<QPushButton>(page, "RestoreButton")->click();
   gate->WaitUntilHeld();
   EXPECT_TRUE(Child<QPushButton>(page, "CancelButton")->isEnabled());
   EXPECT_FALSE(Child<QPushButton>(page, "RestoreButton")->isEnabled());
+  // A button of another page meanwhile sends nothing and says who holds the module.
+  Form().Button1Click();
+  QApplication::processEvents();
+  EXPECT_EQ(dialogs().asked().back().text,
+            QStringLiteral("Модуль sim-1 занят: с ним работает страница «Сервис».\n"
+                           "Команда не отправлена, повторите после её завершения."));
   Child<QPushButton>(page, "CancelButton")->click();
   gate->Release();
   ASSERT_TRUE(finished.wait(kWorkDeadlineMs));
