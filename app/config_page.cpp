@@ -92,7 +92,7 @@ void ConfigPage::Button1Click() {
 }
 
 void ConfigPage::Button2Click() {
-  if (!services_.link.AppModule.Found) return;
+  if (!services_.link.AppModule().Found) return;
   if (!services_.dialogs.AskYesNo(this, WriteQuestionCaption(), WriteQuestion())) return;
   model::ConfigValues values{};
   std::copy_n(params_array.begin(), values.size(), values.begin());

@@ -28,7 +28,7 @@ QString WriteQuestion() {
 }
 
 bool ReadConfigSector(const PageServices& services, QWidget* owner, model::Sector sector) {
-  if (!services.link.AppModule.Found) return false;
+  if (!services.link.AppModule().Found) return false;
   device::Outcome outcome;
   {
     const BusyCursor busy;

@@ -126,7 +126,7 @@ void EaParamsPage::Button16Click() {
 }
 
 void EaParamsPage::Button17Click() {
-  if (!services_.link.AppModule.Found) return;
+  if (!services_.link.AppModule().Found) return;
   if (!ea_params_shown) {
     services_.dialogs.ShowMessage(window(), ApplicationTitle(), kEaNotRead);
     return;

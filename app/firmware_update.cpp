@@ -112,7 +112,7 @@ void TMainForm::Button3Click() {
   // found: until the transfer, the ticks look for the module there and nowhere else (it may come
   // back under another path, and another module's boot loader may come first). When no module was
   // found, a later press holds to the one it finds.
-  if (link_->BootModule.Found) {
+  if (link_->BootModule().Found) {
     // The next status tick starts the transfer.
     device::FollowLastFound(*link_, update_follows_);
     return;

@@ -19,13 +19,73 @@
 #include "model/printable_text.h"
 #include "startup/workbench.h"
 
+namespace {
+
+using tarven::model::Printable;
+
+// The image "Обновить" sends. A file named with --firmware is checked now, not at the press;
+// without one, the window looks for the image when an update first needs it. False when the
+// file cannot be sent.
+bool TakeFirmwareFile(const tarven::app::LaunchOptions& options,
+                      tarven::firmware::Image& image, std::string& error) {
+  if (options.firmware_file.empty()) return true;
+  tarven::firmware::ImageQuery image_query;
+  image_query.file = options.firmware_file;
+  return tarven::firmware::FindImage(image_query, image, error) &&
+         tarven::firmware::CheckImageForLink(image, options.simulate, error);
+}
+
+std::unique_ptr<tarven::startup::Workbench> OpenWorkbench(
+    const tarven::app::LaunchOptions& options, std::string& error) {
+  tarven::startup::WorkbenchOptions bench_options;
+  bench_options.simulated_modules = options.simulate ? options.simulated_modules : 0;
+  bench_options.sim_state_path = options.sim_state_path;
+  // The window holds the simulated module's state file for its whole run, and its run is long:
+  // a file that could not be saved at the end is refused now, not after an hour of work.
+  bench_options.check_state_writable = true;
+  bench_options.program = "tarven";
+  // A button waits a little for a module another program is using; the status tick not at all.
+  bench_options.lock_wait = std::chrono::milliseconds(1000);
+  bench_options.trace = options.trace ? &std::cerr : nullptr;
+  return tarven::startup::Workbench::Open(bench_options, error);
+}
+
+// Shows the window over the bench's link until it is closed; its exit status.
+int RunWindow(QApplication& application, const std::vector<std::string>& args,
+              const tarven::app::LaunchOptions& options, tarven::startup::Workbench& bench,
+              tarven::firmware::Image firmware_image) {
+  QStringList arguments;
+  for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
+  // The window talks to one module all its run; one that is not there now is an error, with
+  // what is there.
+  std::string error;
+  std::shared_ptr<tarven::device::Link> link = bench.MakeLink(error, options.device);
+  if (!link) {
+    std::cerr << "tarven: --device: " << tarven::model::PrintableLines(error);
+    return 1;
+  }
+  tarven::app::TMainForm form(arguments, link);
+  if (options.firmware_file.empty()) {
+    form.FindFirmwareImageWhenNeeded(bench.simulated());
+  } else {
+    form.SetFirmwareImage(std::move(firmware_image), bench.simulated());
+  }
+  form.SetPortSource(bench.SerialPorts(std::cerr, "tarven"));
+  // The page "Сервис" works on a thread of its own, over a link of its own to the same bench.
+  form.SetLinkMaker([&bench] { return tarven::device::MakeLink(bench.link_options()); });
+  form.show();
+  return application.exec();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // Taken before the toolkit removes the options it knows, so that "-f" is judged as given.
   const std::vector<std::string> args(argv + 1, argv + argc);
   tarven::app::LaunchOptions options;
   std::string error;
   if (!tarven::app::ParseLaunchOptions(args, options, error)) {
-    std::cerr << "tarven: " << tarven::model::Printable(error) << " (try --help)\n";
+    std::cerr << "tarven: " << Printable(error) << " (try --help)\n";
     return 2;
   }
   if (options.show_help) {
@@ -36,63 +96,24 @@ int main(int argc, char** argv) {
     std::cout << tarven::firmware::VersionText("tarven", tarven::firmware::ProgramFolder());
     return 0;
   }
-  // The image "Обновить" sends. A file named with --firmware is checked now, not at the press;
-  // without one, the window looks for the image when an update first needs it.
+  // A file that cannot be sent, a state file in use, damaged or unreadable: a failure (1), not a
+  // wrong word on the line (2).
   tarven::firmware::Image firmware_image;
-  if (!options.firmware_file.empty()) {
-    tarven::firmware::ImageQuery image_query;
-    image_query.file = options.firmware_file;
-    if (!tarven::firmware::FindImage(image_query, firmware_image, error) ||
-        !tarven::firmware::CheckImageForLink(firmware_image, options.simulate, error)) {
-      std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
-      return 1;  // a file that cannot be sent, not a wrong word on the line
-    }
+  if (!TakeFirmwareFile(options, firmware_image, error)) {
+    std::cerr << "tarven: " << Printable(error) << '\n';
+    return 1;
   }
-  // The window holds the simulated module's state file for its whole run, and its run is long:
-  // a file that could not be saved at the end is refused now, not after an hour of work.
-  tarven::startup::WorkbenchOptions bench_options;
-  bench_options.simulated_modules = options.simulate ? options.simulated_modules : 0;
-  bench_options.sim_state_path = options.sim_state_path;
-  bench_options.check_state_writable = true;
-  bench_options.program = "tarven";
-  // A button waits a little for a module another program is using; the status tick not at all.
-  bench_options.lock_wait = std::chrono::milliseconds(1000);
-  bench_options.trace = options.trace ? &std::cerr : nullptr;
-  std::unique_ptr<tarven::startup::Workbench> bench =
-      tarven::startup::Workbench::Open(bench_options, error);
+  const std::unique_ptr<tarven::startup::Workbench> bench = OpenWorkbench(options, error);
   if (!bench) {
-    std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
-    return 1;  // a state file in use, damaged or unreadable: not a wrong word on the line
+    std::cerr << "tarven: " << Printable(error) << '\n';
+    return 1;
   }
-
   QApplication application(argc, argv);
   tarven::app::QuitOnTerminationSignals(application);
   tarven::app::InstallToolkitTranslation(application);
-  int status = 0;
-  {
-    QStringList arguments;
-    for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
-    // The window talks to one module all its run; one that is not there now is an error, with
-    // what is there.
-    std::shared_ptr<tarven::device::Link> link = bench->MakeLink(error, options.device);
-    if (!link) {
-      std::cerr << "tarven: --device: " << tarven::model::PrintableLines(error);
-      return 1;
-    }
-    tarven::app::TMainForm form(arguments, link);
-    if (options.firmware_file.empty()) {
-      form.FindFirmwareImageWhenNeeded(bench->simulated());
-    } else {
-      form.SetFirmwareImage(std::move(firmware_image), bench->simulated());
-    }
-    form.SetPortSource(bench->SerialPorts(std::cerr, "tarven"));
-    // The page "Сервис" works on a thread of its own, over a link of its own to the same bench.
-    form.SetLinkMaker([&bench] { return tarven::device::MakeLink(bench->link_options()); });
-    form.show();
-    status = QApplication::exec();
-  }
+  const int status = RunWindow(application, args, options, *bench, std::move(firmware_image));
   if (!bench->Finish(error)) {
-    std::cerr << "tarven: " << tarven::model::Printable(error) << '\n';
+    std::cerr << "tarven: " << Printable(error) << '\n';
     return 1;
   }
   return status;

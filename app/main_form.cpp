@@ -104,7 +104,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
       // The pages' forms are value-initialised, so that a page not built yet has null controls.
       Ui::TMainForm(),
       link_(std::move(link)),
-      HidHandle(link_->HidHandle),
+      HidHandle(link_->HidHandle()),
       dialogs_(dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>()) {
   QFont base = font();
   base.setPixelSize(kFontPixels);
@@ -385,7 +385,7 @@ void TMainForm::FormClose() {
   pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
   // Nor go on with the page "Сервис"'s work: it stops at its next safe point.
   pages_->service.IfBuilt([](ServicePage& page) { page.StopWork(); });
-  link_->CloseModule(HidHandle);
+  link_->CloseModule();
 }
 
 }  // namespace tarven::app

@@ -69,7 +69,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
 
  public:
   // State shared by the areas of the window.
-  device::Handle& HidHandle;  // the module exchange in progress: the link's
+  const device::Handle& HidHandle;  // the module exchange in progress: the link's
   bool up_flag = false;
   // The working copy of the configuration sector, shown by the two configuration pages.
   ConfigImage params_array{};

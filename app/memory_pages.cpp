@@ -151,7 +151,7 @@ void ImagePage::SaveImageFile(const QString& name) {
 
 void ImagePage::ReadImage() {
   device::Link& link = services_.link;
-  if (!link.AppModule.Found) return;
+  if (!link.AppModule().Found) return;
   const QString name = ChooseExportFile();
   if (name.isEmpty()) return;
   device::Outcome outcome;
@@ -178,7 +178,7 @@ void ImagePage::ReadImage() {
 }
 
 void ImagePage::WriteFlashImage() {
-  if (!services_.link.AppModule.Found) return;
+  if (!services_.link.AppModule().Found) return;
   if (!services_.dialogs.AskYesNo(window(), kCaption, kFlashQuestion)) return;
   device::Outcome outcome;
   {
@@ -191,7 +191,7 @@ void ImagePage::WriteFlashImage() {
 }
 
 void ImagePage::WriteRamImage(device::RamBank bank) {
-  if (!services_.link.AppModule.Found) return;
+  if (!services_.link.AppModule().Found) return;
   if (!services_.dialogs.AskYesNo(window(), kCaption, kRamQuestion)) return;
   device::Outcome outcome;
   {

@@ -56,19 +56,19 @@ void TMainForm::ShowModuleState(device::Presence presence) {
   switch (presence) {
     case device::Presence::BootLoader:
       StaticText7->setText(QStringLiteral("загрузчик"));
-      StaticText9->setText(Text(model::BootVersionText(link_->BootModule.BootVersion)));
+      StaticText9->setText(Text(model::BootVersionText(link_->BootModule().BootVersion)));
       // A requested update runs here, to its end, inside this tick.
       if (up_flag) {
         up_flag = false;
         SendFirmwareImage();
       }
-      StaticText8->setText(Text(model::FirmwareVersionText(link_->BootModule.FirmwareVersion)));
+      StaticText8->setText(Text(model::FirmwareVersionText(link_->BootModule().FirmwareVersion)));
       for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(true);
       break;
     case device::Presence::Application:
       StaticText7->setText(QStringLiteral("подключен"));
       StaticText9->setText(NotAvailable());
-      StaticText8->setText(Text(model::FirmwareVersionText(link_->AppModule.FirmwareVersion)));
+      StaticText8->setText(Text(model::FirmwareVersionText(link_->AppModule().FirmwareVersion)));
       for (QWidget* control : {Button3, Button8, Button13}) control->setEnabled(true);
       break;
     case device::Presence::Absent:
@@ -109,7 +109,7 @@ void TMainForm::ShowRunState(const device::StatusReading& reading) {
 }
 
 bool TMainForm::OutputsMayBeSent() {
-  if (!link_->AppModule.Found) return false;
+  if (!link_->AppModule().Found) return false;
   // A lost status answer shows the CNC as stopped (its flag reads 0), so the controls may be
   // enabled while the CNC runs: a send then waits for a tick that has read the flag.
   if (!module_state_.run_flag_read) {
@@ -122,7 +122,7 @@ bool TMainForm::OutputsMayBeSent() {
 void TMainForm::RefreshSignalPage(device::Handle handle, int page, std::uint8_t run_flag,
                                   std::uint8_t ext_dac_flag) {
   SignalTick tick{*link_, handle, run_flag, ext_dac_flag};
-  model::WriteLe32(tick.buffer.data(), link_->AppModule.FirmwareVersion);
+  model::WriteLe32(tick.buffer.data(), link_->AppModule().FirmwareVersion);
   tick.buffer[4] = run_flag;
   tick.buffer[5] = ext_dac_flag;
   // The external DAC mode follows its page: off again on the first tick after leaving it. The
@@ -159,13 +159,13 @@ void TMainForm::TellModuleBusy(const device::SearchReport::Busy& busy) {
 }
 
 void TMainForm::Button8Click() {
-  if (!link_->AppModule.Found) return;
+  if (!link_->AppModule().Found) return;
   const std::uint8_t command = Tag == 1 ? device::CmdStartCnc : device::CmdStopCnc;
   device::SendApplicationCommand(*link_, command);
 }
 
 void TMainForm::Button13Click() {
-  if (!link_->AppModule.Found) return;
+  if (!link_->AppModule().Found) return;
   device::SendApplicationCommand(*link_, device::CmdRestart);
 }
 

@@ -18,7 +18,7 @@ void BM_PollStatusSimulated(benchmark::State& state) {
     const device::StatusReading reading = device::PollStatus(link);
     benchmark::DoNotOptimize(reading);
   }
-  if (link.AppModule.FirmwareVersion != sim->module().firmware_version) {
+  if (link.AppModule().FirmwareVersion != sim->module().firmware_version) {
     state.SkipWithError("the poll did not read the simulated module's status");
   }
 }

@@ -346,26 +346,8 @@ std::optional<std::uint64_t> PositiveCount(const std::string& text) {
   return value;
 }
 
-int Io(Context& context, IoOptions options) {
-  if (options.count_text) {
-    const auto count = PositiveCount(*options.count_text);
-    if (!count) {
-      context.err << "tarvenctl: io: --count '" << Shorten(*options.count_text)
-                  << "' is not a positive count of snapshots\n";
-      return kExitUsage;
-    }
-    options.count = *count;
-  }
-  if (!options.watch) {
-    const Snapshot s = TakeSnapshot(context.link);
-    if (options.json) {
-      context.out << ToJson(s).dump() << '\n';
-    } else {
-      PrintText(context.out, s);
-    }
-    return context.Finish("io", s.outcome);
-  }
-
+// Snapshots once a second until the count is reached or a stop is asked, each printed and logged.
+int Watch(Context& context, const IoOptions& options) {
   CsvLog log;
   std::string why;
   if (!options.csv.empty() && !log.Open(options.csv, why)) return context.Fail("io", why);
@@ -414,6 +396,26 @@ int Io(Context& context, IoOptions options) {
                                   " snapshots were incomplete");
   }
   return kExitOk;
+}
+
+int Io(Context& context, IoOptions options) {
+  if (options.count_text) {
+    const auto count = PositiveCount(*options.count_text);
+    if (!count) {
+      context.err << "tarvenctl: io: --count '" << Shorten(*options.count_text)
+                  << "' is not a positive count of snapshots\n";
+      return kExitUsage;
+    }
+    options.count = *count;
+  }
+  if (options.watch) return Watch(context, options);
+  const Snapshot s = TakeSnapshot(context.link);
+  if (options.json) {
+    context.out << ToJson(s).dump() << '\n';
+  } else {
+    PrintText(context.out, s);
+  }
+  return context.Finish("io", s.outcome);
 }
 
 // Register numbers and values are octal texts of at most 16 bits.

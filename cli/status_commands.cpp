@@ -30,7 +30,7 @@ int Status(Context& context, bool json) {
       const bool known = reading.status_read;
       fields = {{"state", "application"},
                 {"firmware",
-                 known_if(known, model::FirmwareVersionText(context.link.AppModule.FirmwareVersion))},
+                 known_if(known, model::FirmwareVersionText(context.link.AppModule().FirmwareVersion))},
                 {"bootloader", std::nullopt},
                 {"cnc", known_if(known, reading.run_flag != 0 ? "running" : "stopped")},
                 {"ext-dac", known_if(known, reading.ext_dac_flag != 0 ? "on" : "off")}};
@@ -40,9 +40,9 @@ int Status(Context& context, bool json) {
       fields = {
           {"state", "bootloader"},
           {"firmware", known_if(reading.firmware_version_read,
-                                model::FirmwareVersionText(context.link.BootModule.FirmwareVersion))},
+                                model::FirmwareVersionText(context.link.BootModule().FirmwareVersion))},
           {"bootloader",
-           known_if(reading.status_read, model::BootVersionText(context.link.BootModule.BootVersion))},
+           known_if(reading.status_read, model::BootVersionText(context.link.BootModule().BootVersion))},
           {"cnc", std::nullopt},
           {"ext-dac", std::nullopt}};
       break;

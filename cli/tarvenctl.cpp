@@ -151,48 +151,46 @@ bool AskOnTerminal(std::string_view question) {
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
 }
 
-// Sets up the parser for `args`: the global options when `options` is given, and the command
-// groups. Parses; returns the exit status when the run ends here (help, version, a usage error).
-std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                         GlobalOptions* options, Action& action) {
-  CLI::App app{"Service tool for the Тарвен module", "tarvenctl"};
-  app.require_subcommand(1);
-  bool version = false;
-  if (options != nullptr) {
-    app.add_flag("--simulate{1}", options->simulate,
-                 "talk to the built-in simulated module; --simulate=N gives a bench of N modules "
-                 "(1 to 64)")
-        ->check(WholeNumber(1, kMaxSimulatedModules));
-    app.add_option("--sim-state", options->sim_state,
-                   "keep the simulated module's state in FILE between runs")
-        ->type_name("FILE")
-        ->check(NotEmpty("the file name"));
-    app.add_option("--sim-wire-time", options->sim_wire_ms,
-                   "make every report take MS milliseconds on the simulated wire, 0 to 1000 "
-                   "(full-speed USB takes about 1)")
-        ->type_name("MS")
-        ->check(DecimalNumber(0, 1000));
-    app.add_option("--wait", options->wait_seconds,
-                   "wait up to SECONDS (0 to 3600, 5 by default) for a module another program is "
-                   "using, then give up naming it")
-        ->type_name("SECONDS")
-        ->check(DecimalNumber(0, kMaxWaitSeconds));
-    app.add_flag("--trace", options->trace,
-                 "print every feature report in hex with its direction on standard error");
-    app.add_option("--device", options->device,
-                   "talk to the module with this hidraw path, USB location or serial number (see "
-                   "'devices')")
-        ->type_name("SELECTOR")
-        ->check(DeviceSelector());
-    app.add_flag("--all", options->all,
-                 "run the command on every module at once, one block and a summary line each");
-    app.add_flag("--json", options->json, "with --all: one JSON array, an object per module");
-    app.add_flag("-V,--version", version,
-                 "print the version and the firmware image the tool carries, and exit");
-  }
+constexpr const char* kDescription = "Service tool for the Тарвен module";
 
-  // A script's run names one command: only its group is set up, which saves most of the parser's
-  // work. Help, a mistyped command or none at all get every group, so that they can be listed.
+// The options that come before the command and concern the whole run.
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options, bool& version) {
+  app.add_flag("--simulate{1}", options.simulate,
+               "talk to the built-in simulated module; --simulate=N gives a bench of N modules "
+               "(1 to 64)")
+      ->check(WholeNumber(1, kMaxSimulatedModules));
+  app.add_option("--sim-state", options.sim_state,
+                 "keep the simulated module's state in FILE between runs")
+      ->type_name("FILE")
+      ->check(NotEmpty("the file name"));
+  app.add_option("--sim-wire-time", options.sim_wire_ms,
+                 "make every report take MS milliseconds on the simulated wire, 0 to 1000 "
+                 "(full-speed USB takes about 1)")
+      ->type_name("MS")
+      ->check(DecimalNumber(0, 1000));
+  app.add_option("--wait", options.wait_seconds,
+                 "wait up to SECONDS (0 to 3600, 5 by default) for a module (or a simulated "
+                 "bench's state file) another program is using, then give up naming it")
+      ->type_name("SECONDS")
+      ->check(DecimalNumber(0, kMaxWaitSeconds));
+  app.add_flag("--trace", options.trace,
+               "print every feature report in hex with its direction on standard error");
+  app.add_option("--device", options.device,
+                 "talk to the module with this hidraw path, USB location or serial number (see "
+                 "'devices')")
+      ->type_name("SELECTOR")
+      ->check(DeviceSelector());
+  app.add_flag("--all", options.all,
+               "run the command on every module at once, one block and a summary line each");
+  app.add_flag("--json", options.json, "with --all: one JSON array, an object per module");
+  app.add_flag("-V,--version", version,
+               "print the version and the firmware image the tool carries, and exit");
+}
+
+// A script's run names one command: only its group is set up, which saves most of the parser's
+// work. Help, a mistyped command or none at all get every group, so that they can be listed.
+void AddCommandGroups(CLI::App& app, const std::vector<std::string>& args, Action& action) {
+  app.require_subcommand(1);
   using Register = void (*)(CLI::App&, Action&);
   const Register groups[] = {RegisterStatusCommands, RegisterDeviceCommands, RegisterConfigCommands,
                              RegisterImageCommands,  RegisterModbusCommands, RegisterIoCommands,
@@ -202,12 +200,12 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
   } else {
     for (const Register each : groups) each(app, action);
   }
+}
 
-  // --version alone needs no command.
-  if (options != nullptr && (std::find(args.begin(), args.end(), "--version") != args.end() ||
-                             std::find(args.begin(), args.end(), "-V") != args.end())) {
-    app.require_subcommand(0, 1);
-  }
+// Parses `args` with what `app` was given; the exit status when the run ends here (help, a usage
+// error).
+std::optional<int> ParseWords(CLI::App& app, const std::vector<std::string>& args,
+                              std::ostream& out, std::ostream& err) {
   // "--device=" would have the parser take the next word for the value it lacks.
   for (const std::string& word : args) {
     if (word.size() > 3 && word.rfind("--", 0) == 0 && word.back() == '=') {
@@ -229,15 +227,43 @@ std::optional<int> Parse(const std::vector<std::string>& args, std::ostream& out
     err << "tarvenctl: " << UsageError(app, error) << " (try --help)\n";
     return kExitUsage;
   }
+  return std::nullopt;
+}
+
+std::optional<int> NeedsCommand(const Action& action, std::ostream& err) {
+  if (action) return std::nullopt;
+  err << "tarvenctl: no command given (try --help)\n";
+  return kExitUsage;
+}
+
+// The whole command line: the global options and the command. Returns the exit status when the
+// run ends here (help, version, a usage error).
+std::optional<int> ParseCommandLine(const std::vector<std::string>& args, std::ostream& out,
+                                    std::ostream& err, GlobalOptions& options, Action& action) {
+  CLI::App app{kDescription, "tarvenctl"};
+  bool version = false;
+  AddGlobalOptions(app, options, version);
+  AddCommandGroups(app, args, action);
+  // --version alone needs no command.
+  if (std::find(args.begin(), args.end(), "--version") != args.end() ||
+      std::find(args.begin(), args.end(), "-V") != args.end()) {
+    app.require_subcommand(0, 1);
+  }
+  if (const auto status = ParseWords(app, args, out, err)) return status;
   if (version) {
     out << firmware::VersionText("tarvenctl", firmware::ProgramFolder());
     return kExitOk;
   }
-  if (!action) {
-    err << "tarvenctl: no command given (try --help)\n";
-    return kExitUsage;
-  }
-  return std::nullopt;
+  return NeedsCommand(action, err);
+}
+
+// One module's words in a run over all modules: the command alone, no global options.
+std::optional<int> ParseModuleWords(const std::vector<std::string>& words, std::ostream& out,
+                                    std::ostream& err, Action& action) {
+  CLI::App app{kDescription, "tarvenctl"};
+  AddCommandGroups(app, words, action);
+  if (const auto status = ParseWords(app, words, out, err)) return status;
+  return NeedsCommand(action, err);
 }
 
 // A usage error in the global options that the parser cannot see.
@@ -270,7 +296,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         comport::PortSource serial_ports) {
   GlobalOptions options;
   Action action;
-  if (const auto status = Parse(args, out, err, &options, action)) return *status;
+  if (const auto status = ParseCommandLine(args, out, err, options, action)) return *status;
   if (const auto usage = CheckGlobalOptions(options)) {
     err << "tarvenctl: " << *usage << '\n';
     return kExitUsage;
@@ -306,7 +332,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     all.confirm = std::move(confirm);
     all.parse = [](const std::vector<std::string>& words, std::ostream& module_out,
                    std::ostream& module_err, Action& module_action) {
-      return Parse(words, module_out, module_err, nullptr, module_action);
+      return ParseModuleWords(words, module_out, module_err, module_action);
     };
     result = RunOnAllModules(all, out, err);
   } else {

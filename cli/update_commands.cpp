@@ -115,7 +115,7 @@ int Update(Context& context, const std::string& file, bool yes) {
                         "application within " +
                             seconds(timing.return_wait));
   }
-  context.out << "firmware: " << model::FirmwareVersionText(context.link.AppModule.FirmwareVersion)
+  context.out << "firmware: " << model::FirmwareVersionText(context.link.AppModule().FirmwareVersion)
               << '\n';
   return kExitOk;
 }

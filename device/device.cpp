@@ -21,12 +21,12 @@ Link::Link(std::shared_ptr<hid::Backend> backend) : backend_(std::move(backend))
 }
 
 Link::~Link() {
-  CloseModule(HidHandle);
+  CloseModule(hid_handle_);
 }
 
 void Link::ResetModuleRecords() {
-  AppModule = TModuleId{false, kModuleVendorId, kModuleProductId, kAppDeviceCode, 0, 0};
-  BootModule = TModuleId{false, kModuleVendorId, kModuleProductId, kBootDeviceCode, 0, 0};
+  app_module_ = TModuleId{false, kModuleVendorId, kModuleProductId, kAppDeviceCode, 0, 0};
+  boot_module_ = TModuleId{false, kModuleVendorId, kModuleProductId, kBootDeviceCode, 0, 0};
 }
 
 bool Link::Send(Handle handle, const std::uint8_t* report) {

@@ -146,14 +146,16 @@ class Link {
 
   hid::Backend* backend() const { return backend_.get(); }
 
-  // The two personalities, set up by ResetModuleRecords (a new link starts with them reset).
-  TModuleId AppModule;
-  TModuleId BootModule;
+  // The two personalities as the last search and the last status left them, set up by
+  // ResetModuleRecords (a new link starts with them reset). Only the device layer writes them
+  // (through LinkAccess).
+  const TModuleId& AppModule() const { return app_module_; }
+  const TModuleId& BootModule() const { return boot_module_; }
   void ResetModuleRecords();
 
   // The handle of the module exchange in progress, kInvalidHandle otherwise. The operations open
   // it, use it and close it again on every way out.
-  Handle HidHandle = kInvalidHandle;
+  const Handle& HidHandle() const { return hid_handle_; }
 
   // Searches the present HID devices for the personality that `module` describes. Checks, in this
   // order: vendor and product id, feature report length 65, the answer to CmdIdentify. Returns the
@@ -184,6 +186,8 @@ class Link {
   // Closes the handle (when valid) and sets it to kInvalidHandle. Lets go of the module's lock
   // unless a Hold keeps it.
   void CloseModule(Handle& handle);
+  // Closes the handle of the exchange in progress, if any.
+  void CloseModule() { CloseModule(hid_handle_); }
 
   // One program per module at a time. With locks set, a search takes a device's lock before it
   // sends it anything; it waits up to the lock wait for a device another program holds, and then
@@ -251,6 +255,11 @@ class Link {
                   std::uint64_t* first_refused = nullptr);
 
  private:
+  friend struct LinkAccess;
+  TModuleId app_module_{};
+  TModuleId boot_module_{};
+  Handle hid_handle_ = kInvalidHandle;
+
   bool Send(Handle handle, const std::uint8_t* report);
   bool Fetch(Handle handle, std::uint8_t* report);
   bool IsPersonality(Handle handle, const TModuleId& module);

@@ -59,7 +59,7 @@ DeviceProbe Probe(Link& link, hid::DeviceInfo info,
     probe.busy = holder;
     return probe;
   }
-  Handle& handle = link.HidHandle;
+  Handle& handle = LinkAccess::HidHandle(link);
   handle = hid->Open(probe.info.path);
   if (handle == kInvalidHandle) {
     probe.open_error = hid->OpenFailureReason();

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "device/device.h"
+#include "device/link_access.h"
 #include "device/outcome.h"
 
 namespace tarven::device {
@@ -29,7 +30,7 @@ class Exchange {
  public:
   // Reports are numbered from the next one the link exchanges.
   explicit Exchange(Link& link) : link_(link), start_(link.ReportsExchanged()) {}
-  ~Exchange() { link_.CloseModule(link_.HidHandle); }
+  ~Exchange() { link_.CloseModule(); }
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
 
@@ -39,7 +40,7 @@ class Exchange {
   bool OpenBootLoader();
 
   Link& link() { return link_; }
-  Handle handle() const { return link_.HidHandle; }
+  Handle handle() const { return link_.HidHandle(); }
 
   // The number of the report exchanged last, counting from 1 at the start of the exchange.
   std::uint64_t last() const { return link_.ReportsExchanged() - start_; }

@@ -128,9 +128,10 @@ UpdateResult UpdateFirmware(Link& link, std::span<const std::uint8_t> image,
       bool found = false;
       for (std::int64_t i = Attempts(timing.boot_loader_wait, timing.poll_interval);
            i > 0 && !found; --i) {
-        link.HidHandle = link.OpenModule(link.BootModule);
-        found = link.HidHandle != kInvalidHandle;
-        link.CloseModule(link.HidHandle);
+        Handle& handle = LinkAccess::HidHandle(link);
+        handle = link.OpenModule(LinkAccess::BootModule(link));
+        found = handle != kInvalidHandle;
+        link.CloseModule(handle);
         if (!found && i > 1) pause(timing.poll_interval);
       }
       if (!found) {

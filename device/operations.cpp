@@ -11,8 +11,8 @@
 namespace tarven::device {
 
 bool Exchange::OpenApplication() {
-  link_.HidHandle = link_.OpenModule(link_.AppModule);
-  if (link_.HidHandle == kInvalidHandle) {
+  LinkAccess::HidHandle(link_) = link_.OpenModule(LinkAccess::AppModule(link_));
+  if (link_.HidHandle() == kInvalidHandle) {
     outcome_ = WhyNoApplication(link_);
     return false;
   }
@@ -21,8 +21,8 @@ bool Exchange::OpenApplication() {
 }
 
 bool Exchange::OpenBootLoader() {
-  link_.HidHandle = link_.OpenModule(link_.BootModule);
-  if (link_.HidHandle == kInvalidHandle) {
+  LinkAccess::HidHandle(link_) = link_.OpenModule(LinkAccess::BootModule(link_));
+  if (link_.HidHandle() == kInvalidHandle) {
     outcome_ = WhyNoModule(link_);
     return false;
   }
@@ -74,7 +74,7 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
   StatusReading reading;
   if (exchange.OpenApplication()) {
     reading.presence = Presence::Application;
-    link.BootModule.Found = false;
+    LinkAccess::BootModule(link).Found = false;
     std::uint8_t answer[8] = {};
     // A status that does not arrive leaves the answer zero, as the window shows it. The read
     // follows the command whatever became of it: a module that took the command but refused
@@ -82,7 +82,7 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
     const bool sent = exchange.Send(Command(CmdStatus));
     const bool read = exchange.Read(answer, sizeof answer);
     reading.status_read = sent && read;
-    link.AppModule.FirmwareVersion = model::ReadLe32(answer);
+    LinkAccess::AppModule(link).FirmwareVersion = model::ReadLe32(answer);
     reading.run_flag = answer[4];
     reading.ext_dac_flag = answer[5];
     reading.outcome = exchange.outcome();
@@ -97,9 +97,9 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
   const bool device_was_silent = link.LastSearch().not_answering > 0;
   if (exchange.OpenBootLoader()) {
     reading.presence = Presence::BootLoader;
-    reading.status_read = ReadWord(exchange, CmdStatus, link.BootModule.BootVersion);
+    reading.status_read = ReadWord(exchange, CmdStatus, LinkAccess::BootModule(link).BootVersion);
     reading.firmware_version_read =
-        ReadWord(exchange, CmdFirmwareVersion, link.BootModule.FirmwareVersion);
+        ReadWord(exchange, CmdFirmwareVersion, LinkAccess::BootModule(link).FirmwareVersion);
     reading.outcome = exchange.outcome();
     return reading;
   }

@@ -75,7 +75,7 @@ ModuleReading ReadModule(dev::Link& link, Backup& backup, const dev::Progress& p
   }
   backup.tool_version = std::string(firmware::ToolVersion());
   backup.firmware = status.status_read
-                        ? model::FirmwareVersionText(link.AppModule.FirmwareVersion)
+                        ? model::FirmwareVersionText(link.AppModule().FirmwareVersion)
                         : std::string(model::kNotAvailable);
   backup.bootloader = std::string(model::kNotAvailable);  // the application does not tell it
   backup.created = UtcNow();

@@ -14,13 +14,19 @@ namespace {
 // The wire time this thread's reports have taken and not yet spent waiting. It is waited off at
 // least every kWireTimeBatch and at the end of every exchange: the same time in all, in a tenth
 // of the sleeps (a thousand a second per module would cost the host more than the transfer).
-thread_local std::chrono::microseconds wire_time_owed{0};
+// A sleep that runs long (the system wakes a sleeper late) leaves the excess as a credit against
+// the next, so that a long transfer takes its wire time and not that plus every late wake-up;
+// the host's own work between reports is never credited.
+thread_local std::chrono::nanoseconds wire_time_owed{0};
 constexpr std::chrono::microseconds kWireTimeBatch{10000};
 
 void WaitOffWireTime() {
   if (wire_time_owed.count() <= 0) return;
+  const auto start = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(wire_time_owed);
-  wire_time_owed = std::chrono::microseconds{0};
+  wire_time_owed -= std::chrono::steady_clock::now() - start;
+  // A wake-up far too late (a suspended machine) is not paid back by a burst without any wait.
+  wire_time_owed = std::max<std::chrono::nanoseconds>(wire_time_owed, -kWireTimeBatch);
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ std::unique_ptr<Workbench> Workbench::Open(const WorkbenchOptions& options, std:
   session_options.wire_time = options.wire_time;
   session_options.sim_state_path = options.sim_state_path;
   session_options.check_writable = options.check_state_writable;
+  // The state file stands for the simulated modules: a program that waits longer for a module
+  // waits as long for the state.
+  session_options.lock_wait = std::max(session_options.lock_wait, options.lock_wait);
   std::unique_ptr<Workbench> bench(new Workbench());
   Impl& impl = *bench->impl_;
   impl.session = sim::Session::Start(session_options, std::move(simulator), error);

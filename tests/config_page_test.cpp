@@ -48,7 +48,7 @@ class ConfigPageTest : public FormTest {
   void SetUp() override {
     FormTest::SetUp();
     form_ = MakeForm();
-    link().AppModule.Found = true;
+    app_record().Found = true;
   }
   Bytes Sector() { return module().FlashAt(kSectorAddress, 2048); }
   // A sector whose first twelve bytes are the given values and stored checksum.
@@ -185,7 +185,7 @@ TEST_F(ConfigPageTest, DecliningOrNoModuleSendsNothing) {
   form_->Button17Click();
   EXPECT_TRUE(sim_->log().empty()) << "not even the read";
 
-  link().AppModule.Found = false;
+  app_record().Found = false;
   form_->Button1Click();
   form_->Button2Click();
   form_->Button16Click();

@@ -95,7 +95,7 @@ TEST_F(FirmwareTest, ShippedSizeIsAnnouncedStreamedInPiecesAndReceivedWhole) {
   EXPECT_EQ(progress[1].first, 512u);
   EXPECT_EQ(progress[403].first, 403u * 512u);
   EXPECT_EQ(progress.back().first, 206728u);
-  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle(), device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
@@ -166,7 +166,7 @@ TEST_F(FirmwareTest, RefusedReportStopsTheStreamAndNamesIt) {
   EXPECT_EQ(last_done, 12u * 512u);
   EXPECT_EQ(StreamReports().size(), 1u + 100u) << "nothing after the refused report";
   EXPECT_EQ(module().images_received, 0u);
-  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle(), device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 

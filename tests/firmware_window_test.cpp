@@ -119,7 +119,7 @@ TEST_F(FirmwareWindowTest, PressSwitchesToTheBootLoaderWhoseTickTakesTheWholeIma
 
   form_->Timer1Timer();
   EXPECT_EQ(form_->StaticText7->text(), QStringLiteral("подключен"));
-  EXPECT_FALSE(link().BootModule.Found);
+  EXPECT_FALSE(link().BootModule().Found);
 }
 
 // Records the paints of the widgets it watches, with the progress bar's value at each.

@@ -37,8 +37,8 @@ namespace {
 using app::TMainForm;
 
 TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
-  link().AppModule = device::TModuleId{true, 1, 2, 3, 4, 5};
-  link().BootModule = device::TModuleId{true, 1, 2, 3, 4, 5};
+  app_record() = device::TModuleId{true, 1, 2, 3, 4, 5};
+  boot_record() = device::TModuleId{true, 1, 2, 3, 4, 5};
   auto form = MakeForm();
 
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Тарвен v 4.54"));
@@ -98,14 +98,14 @@ TEST_F(FormTest, StartsWithTitleVersionsAndIdlePanel) {
   }
 
   // The window's start-up sets both personality records up, whatever they held before.
-  EXPECT_FALSE(link().AppModule.Found);
-  EXPECT_EQ(link().AppModule.VendorId, 0x03EB);
-  EXPECT_EQ(link().AppModule.ProductId, 0x6202);
-  EXPECT_EQ(link().AppModule.DeviceCode, 0x3B03);
-  EXPECT_FALSE(link().BootModule.Found);
-  EXPECT_EQ(link().BootModule.VendorId, 0x03EB);
-  EXPECT_EQ(link().BootModule.ProductId, 0x6202);
-  EXPECT_EQ(link().BootModule.DeviceCode, 0x3B01);
+  EXPECT_FALSE(link().AppModule().Found);
+  EXPECT_EQ(link().AppModule().VendorId, 0x03EB);
+  EXPECT_EQ(link().AppModule().ProductId, 0x6202);
+  EXPECT_EQ(link().AppModule().DeviceCode, 0x3B03);
+  EXPECT_FALSE(link().BootModule().Found);
+  EXPECT_EQ(link().BootModule().VendorId, 0x03EB);
+  EXPECT_EQ(link().BootModule().ProductId, 0x6202);
+  EXPECT_EQ(link().BootModule().DeviceCode, 0x3B01);
 }
 
 // The window paints its first page before it builds the others, right after that first paint; the
@@ -426,7 +426,7 @@ TEST_F(FormTest, ClosingTheWindowClosesOnlyAnExchangeInProgress) {
 
   auto busy = MakeForm();
   busy->show();
-  busy->HidHandle = link().OpenModule(link().AppModule);
+  device::LinkAccess::HidHandle(link()) = link().OpenModule(app_record());
   ASSERT_NE(busy->HidHandle, device::kInvalidHandle);
   busy->close();
   EXPECT_EQ(counting->closes, closes_by_tick + 1);

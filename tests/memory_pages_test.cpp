@@ -54,7 +54,7 @@ class MemoryPagesTest : public FormTest {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     form_ = MakeForm();
-    link().AppModule.Found = true;
+    app_record().Found = true;
   }
   void TearDown() override {
     form_.reset();
@@ -262,7 +262,7 @@ TEST_F(MemoryPagesTest, DecliningOrCancellingSendsNothingAndTouchesNoFile) {
   EXPECT_EQ(Read(existing), (Bytes{1, 2, 3}));
 
   // Without a module, no button asks anything.
-  link().AppModule.Found = false;
+  app_record().Found = false;
   const std::size_t asked = dialogs().asked().size();
   for (auto button :
        {&TMainForm::BitBtn4Click, &TMainForm::BitBtn5Click, &TMainForm::BitBtn6Click,

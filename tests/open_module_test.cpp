@@ -16,32 +16,32 @@ class OpenModuleTest : public SimTest {
 };
 
 TEST_F(OpenModuleTest, FindsTheApplicationAndNotTheBootLoader) {
-  const device::Handle app = link().OpenModule(link().AppModule);
+  const device::Handle app = link().OpenModule(app_record());
   EXPECT_NE(app, device::kInvalidHandle);
-  EXPECT_TRUE(link().AppModule.Found);
+  EXPECT_TRUE(link().AppModule().Found);
   device::Handle copy = app;
   link().CloseModule(copy);
   EXPECT_EQ(copy, device::kInvalidHandle);
 
-  link().BootModule.Found = true;  // a stale flag is cleared by the search
-  EXPECT_EQ(link().OpenModule(link().BootModule), device::kInvalidHandle);
-  EXPECT_FALSE(link().BootModule.Found);
+  boot_record().Found = true;  // a stale flag is cleared by the search
+  EXPECT_EQ(link().OpenModule(boot_record()), device::kInvalidHandle);
+  EXPECT_FALSE(link().BootModule().Found);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 }
 
 TEST_F(OpenModuleTest, OtherPersonalityGetsOnlyTheIdentifyCommandAndIsClosed) {
   module().personality = sim::Personality::BootLoader;
-  EXPECT_EQ(link().OpenModule(link().AppModule), device::kInvalidHandle);
-  EXPECT_FALSE(link().AppModule.Found);
+  EXPECT_EQ(link().OpenModule(app_record()), device::kInvalidHandle);
+  EXPECT_FALSE(link().AppModule().Found);
   const auto sent = Sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0], Frame(1));
   EXPECT_EQ(Fetches(), 1u);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
 
-  const device::Handle boot = link().OpenModule(link().BootModule);
+  const device::Handle boot = link().OpenModule(boot_record());
   EXPECT_NE(boot, device::kInvalidHandle);
-  EXPECT_TRUE(link().BootModule.Found);
+  EXPECT_TRUE(link().BootModule().Found);
   handle_ = boot;
 }
 
@@ -52,7 +52,7 @@ TEST_F(OpenModuleTest, DecoysNeverReceiveAReport) {
   const std::string other_product = sim_->AddDecoy(0x03EB, 0x6203, 65);
   const std::string short_feature = sim_->AddDecoy(0x03EB, 0x6202, 64);
   const std::string long_feature = sim_->AddDecoy(0x03EB, 0x6202, 66);
-  handle_ = link().OpenModule(link().AppModule);
+  handle_ = link().OpenModule(app_record());
   ASSERT_NE(handle_, device::kInvalidHandle);
   for (const auto& path : {other_vendor, other_product, short_feature, long_feature}) {
     EXPECT_EQ(ReportsOf(path), 0u) << path;
@@ -65,17 +65,17 @@ TEST_F(OpenModuleTest, IdentifyAnswerIsReadLittleEndian) {
   sim_->Unplug();
   const std::string swapped = sim_->AddDecoy(0x03EB, 0x6202, 65);
   sim_->devices().back().decoy_answer = {0x3B, 0x03};
-  EXPECT_EQ(link().OpenModule(link().AppModule), device::kInvalidHandle);
+  EXPECT_EQ(link().OpenModule(app_record()), device::kInvalidHandle);
   EXPECT_EQ(ReportsOf(swapped), 2u);  // identify sent, answer fetched, then skipped
 
   sim_->devices().back().decoy_answer = {0x03, 0x3B};
-  handle_ = link().OpenModule(link().AppModule);
+  handle_ = link().OpenModule(app_record());
   EXPECT_NE(handle_, device::kInvalidHandle);
 }
 
 TEST_F(OpenModuleTest, TheFirstOfTwoModulesIsOpenedAndTheSecondNever) {
   const std::string second = sim_->AddModule(std::make_shared<sim::SimulatedModule>());
-  handle_ = link().OpenModule(link().AppModule);
+  handle_ = link().OpenModule(app_record());
   ASSERT_NE(handle_, device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenCount(), 1u);
   EXPECT_EQ(ReportsOf(second), 0u);
@@ -96,17 +96,17 @@ TEST_F(OpenModuleTest, NothingIsFoundWhenTheBusCannotBeListedOrNothingAnswers) {
   for (const Case& c : cases) {
     SetUp();
     c.arrange(*sim_);
-    link().AppModule.Found = true;
-    EXPECT_EQ(link().OpenModule(link().AppModule), device::kInvalidHandle) << c.what;
-    EXPECT_FALSE(link().AppModule.Found) << c.what;
+    app_record().Found = true;
+    EXPECT_EQ(link().OpenModule(app_record()), device::kInvalidHandle) << c.what;
+    EXPECT_FALSE(link().AppModule().Found) << c.what;
     EXPECT_EQ(sim_->OpenHandleCount(), 0u) << c.what;
   }
 }
 
 TEST_F(OpenModuleTest, LinkWithoutHidAccessFindsNothing) {
   device::Link unbound(nullptr);
-  EXPECT_EQ(unbound.OpenModule(unbound.AppModule), device::kInvalidHandle);
-  EXPECT_FALSE(unbound.AppModule.Found);
+  EXPECT_EQ(unbound.OpenModule(device::LinkAccess::AppModule(unbound)), device::kInvalidHandle);
+  EXPECT_FALSE(unbound.AppModule().Found);
 }
 
 TEST_F(OpenModuleTest, RepeatedSearchesLeaveNoDeviceOpen) {
@@ -114,7 +114,7 @@ TEST_F(OpenModuleTest, RepeatedSearchesLeaveNoDeviceOpen) {
   sim_->AddDecoy(0x03EB, 0x6202, 64);
   module().personality = sim::Personality::BootLoader;
   for (int i = 0; i < 1000; ++i) {
-    EXPECT_EQ(link().OpenModule(link().AppModule), device::kInvalidHandle);
+    EXPECT_EQ(link().OpenModule(app_record()), device::kInvalidHandle);
   }
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
   EXPECT_GE(sim_->OpenCount(), 1000u);

@@ -18,7 +18,7 @@ using device::Presence;
 TEST_F(SimTest, PollStatusReadsTheApplicationAndRunsTheHookOnTheOpenHandle) {
   module().cnc_running = true;
   module().ext_dac = true;
-  link().BootModule.Found = true;
+  boot_record().Found = true;
   device::Handle seen = device::kInvalidHandle;
   int hook_calls = 0;
   const auto reading =
@@ -32,10 +32,10 @@ TEST_F(SimTest, PollStatusReadsTheApplicationAndRunsTheHookOnTheOpenHandle) {
   EXPECT_EQ(reading.presence, Presence::Application);
   EXPECT_EQ(hook_calls, 1);
   EXPECT_NE(seen, device::kInvalidHandle);
-  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle(), device::kInvalidHandle);
   EXPECT_EQ(sim_->OpenHandleCount(), 0u);
-  EXPECT_EQ(link().AppModule.FirmwareVersion, 0x00045400u);
-  EXPECT_FALSE(link().BootModule.Found);  // cleared once the application answers
+  EXPECT_EQ(link().AppModule().FirmwareVersion, 0x00045400u);
+  EXPECT_FALSE(link().BootModule().Found);  // cleared once the application answers
 }
 
 TEST_F(SimTest, PollStatusReadsTheBootLoaderWords) {
@@ -47,8 +47,8 @@ TEST_F(SimTest, PollStatusReadsTheBootLoaderWords) {
   EXPECT_EQ(reading.presence, Presence::BootLoader);
   EXPECT_FALSE(hook_ran);
   EXPECT_EQ(reading.run_flag, 0);
-  EXPECT_EQ(link().BootModule.BootVersion, 0x00010203u);
-  EXPECT_EQ(link().BootModule.FirmwareVersion, 0x00045400u);
+  EXPECT_EQ(link().BootModule().BootVersion, 0x00010203u);
+  EXPECT_EQ(link().BootModule().FirmwareVersion, 0x00045400u);
   const auto sent = Sent();
   // Identify to the application, identify to the boot loader, status, firmware version.
   ASSERT_EQ(sent.size(), 4u);
@@ -63,29 +63,29 @@ TEST_F(SimTest, PollStatusWithFailedReads) {
   sim_->RefuseNthFetch(2);  // the identify answer passes, the status answer does not
   auto reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::Application);
-  EXPECT_EQ(link().AppModule.FirmwareVersion, 0u);
+  EXPECT_EQ(link().AppModule().FirmwareVersion, 0u);
   EXPECT_EQ(reading.run_flag, 0);
 
   // The boot loader's reads fail: the words keep their previous values.
   module().personality = sim::Personality::BootLoader;
-  link().BootModule.BootVersion = 0x00050607;
-  link().BootModule.FirmwareVersion = 0x00012300;
+  boot_record().BootVersion = 0x00050607;
+  boot_record().FirmwareVersion = 0x00012300;
   sim_->ClearLog();
   sim_->RefuseNthFetch(3);  // application identify and boot identify pass; status answer fails
   reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::BootLoader);
-  EXPECT_EQ(link().BootModule.BootVersion, 0x00050607u);
-  EXPECT_EQ(link().BootModule.FirmwareVersion, module().firmware_version);
+  EXPECT_EQ(link().BootModule().BootVersion, 0x00050607u);
+  EXPECT_EQ(link().BootModule().FirmwareVersion, module().firmware_version);
 }
 
 TEST_F(SimTest, PollStatusFindsNothingWithoutAModule) {
   sim_->Unplug();
-  link().AppModule.Found = link().BootModule.Found = true;
+  app_record().Found = boot_record().Found = true;
   const auto reading = device::PollStatus(link());
   EXPECT_EQ(reading.presence, Presence::Absent);
-  EXPECT_FALSE(link().AppModule.Found);
-  EXPECT_FALSE(link().BootModule.Found);
-  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
+  EXPECT_FALSE(link().AppModule().Found);
+  EXPECT_FALSE(link().BootModule().Found);
+  EXPECT_EQ(link().HidHandle(), device::kInvalidHandle);
 }
 
 TEST_F(SimTest, ApplicationCommandsReachTheModuleOnlyInTheApplication) {
@@ -95,7 +95,7 @@ TEST_F(SimTest, ApplicationCommandsReachTheModuleOnlyInTheApplication) {
   EXPECT_TRUE(module().cnc_running);
   EXPECT_TRUE(device::SendApplicationCommand(link(), device::CmdRestart));
   EXPECT_EQ(module().restarts, 1u);
-  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle(), device::kInvalidHandle);
 
   module().personality = sim::Personality::BootLoader;
   sim_->ClearLog();
@@ -189,7 +189,7 @@ TEST_F(SimTest, FlashAreaWriteAndReadWithProgress) {
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks = {
       {0, 8192}, {2048, 8192}, {4096, 8192}, {6144, 8192}, {8192, 8192}};
   EXPECT_EQ(steps, blocks);
-  EXPECT_EQ(link().HidHandle, device::kInvalidHandle);
+  EXPECT_EQ(link().HidHandle(), device::kInvalidHandle);
 
   std::vector<std::uint8_t> back(8192, 0);
   steps.clear();

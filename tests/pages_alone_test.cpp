@@ -43,7 +43,7 @@ class PageAloneTest : public SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
-    link().AppModule.Found = true;
+    app_record().Found = true;
   }
   void TearDown() override {
     dialogs_.ExpectAllAnswersUsed();

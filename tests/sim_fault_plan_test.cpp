@@ -91,7 +91,7 @@ TEST_F(FaultPlanTest, SeveralFaultsCountFromWhenTheyWereArmed) {
   sim_->ArmFault(100, Fault::Unplug);
   ThreeStatusExchanges();
   link().CloseModule(handle_);
-  handle_ = link().OpenModule(link().BootModule);
+  handle_ = link().OpenModule(boot_record());
   EXPECT_NE(handle_, device::kInvalidHandle);
   sim_->DisarmFaults();
   for (int i = 0; i < 50; ++i) ThreeStatusExchanges();

@@ -9,6 +9,7 @@
 
 #include "device/device.h"
 #include "device/hid.h"
+#include "device/link_access.h"
 #include "sim/sim_backend.h"
 
 namespace tarven::testing {
@@ -46,11 +47,14 @@ class SimTest : public ::testing::Test {
   void TearDown() override { link_->CloseModule(handle_); }
 
   device::Link& link() { return *link_; }
+  // The link's records, writable: for a search to open with, or a stale state to set up.
+  device::TModuleId& app_record() { return device::LinkAccess::AppModule(*link_); }
+  device::TModuleId& boot_record() { return device::LinkAccess::BootModule(*link_); }
   std::shared_ptr<device::Link> link_shared() const { return link_; }
 
   // Opens the application and forgets the identify exchange, so tests see only their own reports.
   void OpenApplication() {
-    handle_ = link_->OpenModule(link_->AppModule);
+    handle_ = link_->OpenModule(app_record());
     ASSERT_NE(handle_, device::kInvalidHandle);
     sim_->ClearLog();
   }

@@ -132,7 +132,7 @@ TEST_F(SimulatedModuleTest, UpdateGoesToTheBootLoaderWhichTakesTheImageAndReturn
 
   Bytes image(1000);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
-  handle_ = link().OpenModule(link().BootModule);
+  handle_ = link().OpenModule(boot_record());
   ASSERT_NE(handle_, device::kInvalidHandle);
   Command(device::CmdUpdate, 1000, 0);
   ASSERT_TRUE(link().WriteData(handle_, image.data(), 512));
@@ -148,7 +148,7 @@ TEST_F(SimulatedModuleTest, UpdateGoesToTheBootLoaderWhichTakesTheImageAndReturn
 // reports are image bytes until the announced count has arrived, whatever they look like.
 TEST_F(SimulatedModuleTest, ImageWhoseBytesLookLikeCommandFramesArrivesWhole) {
   module().personality = sim::Personality::BootLoader;
-  handle_ = link().OpenModule(link().BootModule);
+  handle_ = link().OpenModule(boot_record());
   ASSERT_NE(handle_, device::kInvalidHandle);
   // Every 64-byte slice is the payload of a command frame the boot loader knows.
   Bytes image;
@@ -168,16 +168,16 @@ TEST_F(SimulatedModuleTest, ImageWhoseBytesLookLikeCommandFramesArrivesWhole) {
 // taken as image bytes, and the boot loader does not answer a search meanwhile.
 TEST_F(SimulatedModuleTest, InterruptedImageTransferTakesTheNextReportsAsImageBytes) {
   module().personality = sim::Personality::BootLoader;
-  handle_ = link().OpenModule(link().BootModule);
+  handle_ = link().OpenModule(boot_record());
   ASSERT_NE(handle_, device::kInvalidHandle);
   Command(device::CmdUpdate, 4096, 0);
   const Bytes part(1024, 0x77);
   ASSERT_TRUE(link().WriteData(handle_, part.data(), 1024));
   link().CloseModule(handle_);
 
-  EXPECT_EQ(link().OpenModule(link().BootModule), device::kInvalidHandle);
+  EXPECT_EQ(link().OpenModule(boot_record()), device::kInvalidHandle);
   EXPECT_EQ(module().images_received, 0u);
-  handle_ = link().OpenModule(link().BootModule);  // its identify is image bytes too
+  handle_ = link().OpenModule(boot_record());  // its identify is image bytes too
   EXPECT_EQ(handle_, device::kInvalidHandle);
 
   // The rest of the count arrives; the image holds the two identify frames at bytes 1024..1151.
