@@ -1,5 +1,6 @@
 #include "app/dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -55,6 +56,16 @@ QString QtDialogs::ChooseSaveFile(QWidget* owner) {
   // Not every platform dialog applies a default suffix, so it is added here.
   if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".bin");
   last_save_ = name;
+  return name;
+}
+
+QString QtDialogs::ChooseSaveFileAs(QWidget* owner, const QString& proposed,
+                                    const QString& filter) {
+  const QString folder = last_save_.isEmpty() ? QString() : QFileInfo(last_save_).absolutePath();
+  const QString start = folder.isEmpty() ? proposed : QDir(folder).filePath(proposed);
+  const QString name = QFileDialog::getSaveFileName(owner, QString(), start, filter, nullptr,
+                                                    QFileDialog::DontConfirmOverwrite);
+  if (!name.isEmpty()) last_save_ = name;
   return name;
 }
 

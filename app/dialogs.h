@@ -24,6 +24,15 @@ class Dialogs {
   // The file-save dialog for binary images: a name typed without extension gets ".bin". It does
   // not ask about an existing file; the caller asks in its own words. Empty when cancelled.
   virtual QString ChooseSaveFile(QWidget* owner) = 0;
+  // The file-save dialog for another kind of file: it opens on `proposed` (a name, in the folder
+  // last chosen) and offers `filter` ("Резервная копия (*.tar)"); the name is taken as typed. It
+  // does not ask about an existing file either. Empty when cancelled. Dialogs that do not tell
+  // the kinds of file apart answer it as ChooseSaveFile.
+  virtual QString ChooseSaveFileAs(QWidget* owner, const QString& proposed, const QString& filter) {
+    static_cast<void>(proposed);
+    static_cast<void>(filter);
+    return ChooseSaveFile(owner);
+  }
 };
 
 // The dialogs a person sees. Each file dialog opens with the name last chosen in it.
@@ -34,6 +43,7 @@ class QtDialogs final : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   QString ChooseOpenFile(QWidget* owner) override;
   QString ChooseSaveFile(QWidget* owner) override;
+  QString ChooseSaveFileAs(QWidget* owner, const QString& proposed, const QString& filter) override;
 
  private:
   QString last_open_;

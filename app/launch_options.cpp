@@ -18,7 +18,10 @@ struct Option {
 // The window's options, then the toolkit's, which QApplication takes from the command line itself.
 const Option kOptions[] = {
     {{"f"}, nullptr, "As the first argument: also show the tabs \"Контроллер ЭА\" and \"Сеть\"."},
-    {{"simulate"}, nullptr, "Talk to the built-in simulated module instead of USB."},
+    {{"simulate"},
+     nullptr,
+     "Talk to the built-in simulated module instead of USB (--simulate=N: a bench of N modules, "
+     "1 to 64)."},
     {{"sim-state"},
      "FILE",
      "Keep the simulated module's memories and flags in FILE between runs (with --simulate)."},
@@ -99,7 +102,21 @@ void AddOptions(QCommandLineParser& parser) {
 bool ParseLaunchOptions(const std::vector<std::string>& given, LaunchOptions& options,
                         std::string& error) {
   options = LaunchOptions{};
-  const std::vector<std::string> args = WithoutUnknownSingleDashWords(given);
+  std::vector<std::string> args = WithoutUnknownSingleDashWords(given);
+  // --simulate=N names the size of the bench; the parser takes --simulate as a switch.
+  for (std::string& arg : args) {
+    constexpr std::string_view kBench = "--simulate=";
+    if (arg.rfind(kBench, 0) != 0) continue;
+    const std::string count = arg.substr(kBench.size());
+    const bool digits = !count.empty() && count.size() <= 2 && count.front() != '0' &&
+                        count.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(count) > 64) {
+      error = "--simulate: '" + count + "' is not a whole number from 1 to 64";
+      return false;
+    }
+    options.simulated_modules = std::stoi(count);
+    arg = "--simulate";
+  }
   QStringList arguments{QStringLiteral("tarven")};
   for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
   for (const char* name : {"--sim-state", "--firmware", "--device"}) {

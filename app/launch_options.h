@@ -12,6 +12,8 @@ namespace tarven::app {
 struct LaunchOptions {
   // Talk to the simulated module instead of USB.
   bool simulate = false;
+  // How many simulated modules the bench has (--simulate=N, 1 to 64).
+  int simulated_modules = 1;
   // Where the simulated module keeps its state between runs; empty for a fresh module each run.
   std::string sim_state_path;
   // Print every feature report in hex with its direction on standard error.

@@ -40,7 +40,7 @@ bool TakeFirmwareFile(const tarven::app::LaunchOptions& options,
 std::unique_ptr<tarven::startup::Workbench> OpenWorkbench(
     const tarven::app::LaunchOptions& options, std::string& error) {
   tarven::startup::WorkbenchOptions bench_options;
-  bench_options.simulated_modules = options.simulate ? 1 : 0;
+  bench_options.simulated_modules = options.simulate ? options.simulated_modules : 0;
   bench_options.sim_state_path = options.sim_state_path;
   // The window holds the simulated module's state file for its whole run, and its run is long:
   // a file that could not be saved at the end is refused now, not after an hour of work.
@@ -81,6 +81,8 @@ int RunWindow(QApplication& application, const std::vector<std::string>& args,
     form.SetFirmwareImage(std::move(firmware_image), bench.simulated());
   }
   form.SetPortSource(bench.SerialPorts(std::cerr, "tarven"));
+  // The page "Сервис" works on a thread of its own, over a link of its own to the same bench.
+  form.SetLinkMaker([&bench] { return tarven::device::MakeLink(bench.link_options()); });
   form.show();
   const int status = application.exec();
   for (const std::string& notice : recorder->TakeNotices()) {

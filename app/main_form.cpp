@@ -88,12 +88,13 @@ struct TMainForm::Pages {
   PageSlot<DacPage> dac;
   PageSlot<EaControllerPage> ea_controller;
   PageSlot<NetworkPage> network;
+  PageSlot<ServicePage> service;
 
   // Every page after the first, each with its stand-in page of the page control: the one place
   // that says which page is in which tab. The tabs' order is the layout's alone.
-  std::array<AnyPageSlot*, 10> all() {
-    return {&ea_params, &main_rom, &amt_rom, &kvp,           &ram,
-            &io,        &encoders, &dac,     &ea_controller, &network};
+  std::array<AnyPageSlot*, 11> all() {
+    return {&ea_params, &main_rom, &amt_rom,       &kvp,     &ram,    &io,
+            &encoders,  &dac,      &ea_controller, &network, &service};
   }
 };
 
@@ -133,6 +134,16 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
       .network = {*TabSheet10,
                   [this](QWidget& stand_in) { return new NetworkPage(&stand_in, port_source_); },
                   built},
+      .service = {*TabSheet12,
+                  [this](QWidget& stand_in) {
+                    auto* page = new ServicePage(&stand_in, services(), [this] {
+                      return make_link_ ? make_link_() : LinkOverWindowBackend();
+                    });
+                    connect(page, &ServicePage::ChoiceChanged, this,
+                            [this, page] { ShowModuleChoice(page->ChoiceText()); });
+                    return page;
+                  },
+                  built},
   });
   SetUpValueBoxesOnFirstShow();
   setGeometry(
@@ -156,7 +167,10 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
   ExitAfterFirstPaintIfAsked(*this, /*pages_follow=*/true);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The page's work runs over the window's bus: it ends before the window's link does.
+  pages_->service.IfBuilt([](ServicePage& page) { page.StopWork(); });
+}
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   PageControl1->setCurrentIndex(0);
@@ -167,10 +181,11 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   link_->ResetModuleRecords();
   Label47->setText(QStringLiteral("v ") + QString::fromUtf8(model::kCarriedFirmwareVersion));
   // "не подключен" says only that nothing answers; the state's tip says what to try.
-  StaticText7->setToolTip(QStringLiteral(
+  not_connected_tip_ = QStringLiteral(
       "Если модуль не подключен: проверьте кабель USB и питание модуля; команда "
       "«lsusb -d 03eb:6202» покажет, видит ли его система; «tarven --simulate» откроет окно с "
-      "имитатором модуля."));
+      "имитатором модуля.");
+  StaticText7->setToolTip(not_connected_tip_);
   std::copy(model::kDefaultConfig.begin(), model::kDefaultConfig.end(), params_array.begin());
   // The encoder counters (KIP1-KIP4) start at zero with their page.
   ShowConfig();
@@ -224,6 +239,29 @@ EaControllerPage& TMainForm::EaController() {
 }
 NetworkPage& TMainForm::Network() {
   return pages_->network.Get();
+}
+ServicePage& TMainForm::Service() {
+  return pages_->service.Get();
+}
+
+std::unique_ptr<device::Link> TMainForm::LinkOverWindowBackend() const {
+  // The window's link owns its backend and outlives the page's work (the window waits for it).
+  std::shared_ptr<hid::Backend> backend(std::shared_ptr<hid::Backend>(), link_->backend());
+  auto link = std::make_unique<device::Link>(std::move(backend));
+  link->SetModuleLocks(link_->module_locks());
+  link->SetLockWait(link_->lock_wait());
+  return link;
+}
+
+bool TMainForm::ServicePageAtWork() {
+  bool at_work = false;
+  pages_->service.IfBuilt([&at_work](ServicePage& page) { at_work = page.Working(); });
+  return at_work;
+}
+
+void TMainForm::ShowModuleChoice(const QString& choice) {
+  StaticText7->setToolTip(choice.isEmpty() ? not_connected_tip_
+                                           : choice + QStringLiteral("\n\n") + not_connected_tip_);
 }
 
 AnyPageSlot* TMainForm::SlotAt(int index) {
@@ -345,6 +383,8 @@ void TMainForm::FormClose() {
   Timer1->stop();
   // Nor go on polling the network: the port is released with the window.
   pages_->network.IfBuilt([](NetworkPage& page) { page.StopNetworkPollingIfRunning(); });
+  // Nor go on with the page "Сервис"'s work: it stops at its next safe point.
+  pages_->service.IfBuilt([](ServicePage& page) { page.StopWork(); });
   link_->CloseModule();
 }
 

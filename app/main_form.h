@@ -1,5 +1,5 @@
 #pragma once
-// The main window: eleven pages on the left, the status panel on the right, and the state that the
+// The main window: twelve pages on the left, the status panel on the right, and the state that the
 // window's areas share. Controls are members under their layout names (Button8, StaticText7, ...),
 // so that each area's handlers read like the window they act on.
 
@@ -24,6 +24,7 @@
 #include "app/network_page.h"
 #include "app/page_services.h"
 #include "app/page_slot.h"
+#include "app/service_page.h"
 #include "app/signal_pages.h"
 #include "comport/comport.h"
 #include "device/device.h"
@@ -82,6 +83,11 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   // Where the network page takes its ports from when it is first shown: the system's ports
   // unless set.
   void SetPortSource(comport::PortSource source) { port_source_ = std::move(source); }
+  // How the page "Сервис" makes the link its work runs over, on a thread of its own: as the
+  // window's own link was made (the bus, the trace, the module locks). Unless set, a link over
+  // the window's link's backend, which then must take links on several threads (the simulated
+  // bench does).
+  void SetLinkMaker(LinkMaker make_link) { make_link_ = std::move(make_link); }
 
   Dialogs& dialogs() { return *dialogs_; }
 
@@ -101,6 +107,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   DacPage& Dac();
   EaControllerPage& EaController();
   NetworkPage& Network();
+  ServicePage& Service();
 
   // Builds the pages that are not built yet, each running its part of the start-up.
   void BuildPages();
@@ -246,6 +253,14 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   bool firmware_image_chosen_ = false;
   bool image_for_simulated_link_ = false;
   comport::PortSource port_source_;
+  LinkMaker make_link_;
+  // The status field's tip: what the page "Сервис" says of the module the window serves, then
+  // what to try when none answers.
+  void ShowModuleChoice(const QString& choice);
+  std::unique_ptr<device::Link> LinkOverWindowBackend() const;
+  // Whether the page "Сервис" is built and at work on the module.
+  bool ServicePageAtWork();
+  QString not_connected_tip_;
 };
 
 }  // namespace tarven::app

@@ -143,12 +143,18 @@ void TMainForm::TellModuleBusy(const device::SearchReport::Busy& busy) {
   // a status tick in the middle of the handler's search. One box per handler.
   const QString where = Text(busy.location.empty() ? busy.path : busy.location);
   const QString who = Text(device::DescribeHolder(busy.holder));
-  QTimer::singleShot(0, this, [this, where, who] {
+  // The holder may be this window's own page "Сервис", at work on the module on its thread.
+  const bool page_at_work = ServicePageAtWork();
+  QTimer::singleShot(0, this, [this, where, who, page_at_work] {
     busy_told_ = false;
-    dialogs().ShowMessage(this, ApplicationTitle(),
-                          QStringLiteral("Модуль %1 занят другой программой: %2.\n"
-                                         "Команда не отправлена, повторите позже.")
-                              .arg(where, who));
+    dialogs().ShowMessage(
+        this, ApplicationTitle(),
+        page_at_work ? QStringLiteral("Модуль %1 занят: с ним работает страница «Сервис».\n"
+                                      "Команда не отправлена, повторите после её завершения.")
+                           .arg(where)
+                     : QStringLiteral("Модуль %1 занят другой программой: %2.\n"
+                                      "Команда не отправлена, повторите позже.")
+                           .arg(where, who));
   });
 }
 

@@ -19,45 +19,62 @@
 #include "cli/number_option.h"
 #include "cli/progress_line.h"
 #include "device/operations.h"
-#include "firmware/firmware_image.h"
 #include "model/backup.h"
+#include "model/backup_compare.h"
 #include "model/config_sector.h"
 #include "model/printable_text.h"
-#include "model/version_text.h"
+#include "service/module_backup.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
 namespace {
 
 namespace dev = tarven::device;
-using model::AreaId;
 using model::Backup;
 using model::BackupPart;
 
 constexpr const char* kWriteQuestion = "Записать в ППЗУ Тарвен?";
 
-// The images in the order they are read and written, with the words `--only` takes.
-struct ImagePart {
-  BackupPart part;
-  AreaId area;
-  const char* word;
-};
-constexpr ImagePart kImages[] = {{BackupPart::Rom, AreaId::MainRom, "rom"},
-                                 {BackupPart::Amt, AreaId::AmtRom, "amt"},
-                                 {BackupPart::Kvp, AreaId::Kvp, "kvp"}};
+// The words of the parts, as `--only` takes them and the messages name them.
+const char* PartWord(BackupPart part) {
+  switch (part) {
+    case BackupPart::Config:
+      return "config";
+    case BackupPart::Params:
+      return "params";
+    case BackupPart::Rom:
+      return "rom";
+    case BackupPart::Amt:
+      return "amt";
+    case BackupPart::Kvp:
+      return "kvp";
+    case BackupPart::Ram:
+      return "ram";
+  }
+  return "?";
+}
+
+std::string StageWord(service::ReadStage stage) {
+  switch (stage) {
+    case service::ReadStage::Sector:
+      return "the configuration sector";
+    case service::ReadStage::Rom:
+      return "rom";
+    case service::ReadStage::Amt:
+      return "amt";
+    case service::ReadStage::Kvp:
+      return "kvp";
+    case service::ReadStage::Ram:
+      return "ram";
+    case service::ReadStage::Status:
+      break;
+  }
+  return {};
+}
 
 std::string Hex32(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
 }
 
@@ -66,58 +83,25 @@ std::string UtcNow() {
 // there is nothing to say), for the command to tell once it is done.
 std::optional<int> ReadModule(Context& context, const char* what, Backup& backup,
                               std::string& cnc_note) {
-  const dev::StatusReading status = dev::PollStatus(context.link);
-  if (status.presence != dev::Presence::Application) {
-    dev::Outcome outcome = status.outcome;
-    if (outcome.ok()) outcome = dev::Outcome::Failed(dev::Failure::BootLoaderOnly);
-    return context.Fail(what, outcome);
-  }
-  backup.tool_version = std::string(firmware::ToolVersion());
-  backup.firmware = status.status_read
-                        ? model::FirmwareVersionText(context.link.AppModule().FirmwareVersion)
-                        : std::string(model::kNotAvailable);
-  backup.bootloader = std::string(model::kNotAvailable);  // the application does not tell it
-  backup.created = UtcNow();
-
   const StopOnSignals signals(context.stop);
   ProgressLine line = context.Progress(what);
-  const std::uint64_t total = model::kSectorSize + model::Area(AreaId::MainRom).size +
-                              model::Area(AreaId::AmtRom).size + model::Area(AreaId::Kvp).size +
-                              model::Area(AreaId::Ram).size;
-  std::uint64_t before = 0;
-  const auto progress = [&](std::uint64_t done, std::uint64_t) {
-    return line(before + done, total);
-  };
-  const auto failed = [&](const std::string& part, const dev::Outcome& outcome,
-                          const std::string& about_cnc = {}) {
-    line.Finish();
-    dev::Outcome named = outcome;
+  const service::ModuleReading reading = service::ReadModule(
+      context.link, backup, [&line](std::uint64_t done, std::uint64_t total) {
+        return line(done, total);
+      });
+  line.Finish();
+  if (reading.failed_at == service::ReadStage::Status) return context.Fail(what, reading.outcome);
+  const std::string note = reading.ram_reached ? CncNote(reading.cnc, reading.outcome) : "";
+  if (!reading.whole()) {
+    const std::string part = StageWord(reading.failed_at);
+    dev::Outcome named = reading.outcome;
     if (named.subject.empty()) named.subject = part;
     return context.Fail(what, "reading " + part + ": " + dev::Describe(named) +
-                                  "; no file was written" +
-                                  (about_cnc.empty() ? "" : "; " + about_cnc));
-  };
-  dev::Outcome read =
-      dev::ReadFlashArea(context.link, AreaId::ConfigSector, backup.sector, progress);
-  if (!read.ok()) return failed("the configuration sector", read);
-  before += model::kSectorSize;
-  for (const ImagePart& image : kImages) {
-    std::vector<std::uint8_t>& bytes = model::ImageOf(backup, image.area);
-    bytes.assign(model::Area(image.area).size, 0);
-    read = dev::ReadFlashArea(context.link, image.area, bytes, progress);
-    if (!read.ok()) return failed(image.word, read);
-    before += bytes.size();
+                                  "; no file was written" + (note.empty() ? "" : "; " + note));
   }
-  backup.ram.assign(model::Area(AreaId::Ram).size, 0);
-  // The CNC is left as it was found: a stopped machine must not start because a file was saved.
-  dev::CncFound cnc;
-  read = dev::ReadRamAsFound(context.link, backup.ram, cnc, progress);
-  line.Finish();
-  const std::string note = CncNote(cnc, read);
-  if (!read.ok()) {
-    // The RAM came whole but the CNC was left stopped: the backup is whole, and that is said.
-    if (read.failure != dev::Failure::CncLeftStopped) return failed("ram", read, note);
-    context.err << "tarvenctl: " << what << ": " << dev::Describe(read) << '\n';
+  // The RAM came whole but the CNC was left stopped: the backup is whole, and that is said.
+  if (!reading.outcome.ok()) {
+    context.err << "tarvenctl: " << what << ": " << dev::Describe(reading.outcome) << '\n';
   }
   cnc_note = note;
   return std::nullopt;
@@ -132,8 +116,7 @@ int BackupCommand(Context& context, const std::string& path, bool force) {
   std::string cnc_note;
   if (const auto failed = ReadModule(context, "backup", backup, cnc_note)) return *failed;
   const std::string cnc = cnc_note.empty() ? std::string() : "; " + cnc_note;
-  const std::string archive =
-      model::WriteBackup(backup, static_cast<std::int64_t>(std::time(nullptr)));
+  const std::string archive = service::BackupArchive(backup);
   const storage::ReplaceResult saved = storage::ReplaceFile(path, archive);
   if (!saved.ok()) {
     return context.Fail("backup", "cannot write " + Shorten(path, 80) + ": " + saved.reason + cnc);
@@ -172,11 +155,10 @@ struct RestoreOptions {
 // The parts `--only` names (all but the RAM by default; the RAM too when a bank is named), or
 // the reason it cannot be read.
 bool ChooseParts(const RestoreOptions& options, std::set<BackupPart>& parts, std::string& why) {
-  const std::vector<std::pair<std::string, BackupPart>> words = {
-      {"config", BackupPart::Config}, {"params", BackupPart::Params}, {"rom", BackupPart::Rom},
-      {"amt", BackupPart::Amt},       {"kvp", BackupPart::Kvp},       {"ram", BackupPart::Ram}};
+  constexpr BackupPart kAll[] = {BackupPart::Config, BackupPart::Params, BackupPart::Rom,
+                                 BackupPart::Amt,    BackupPart::Kvp,    BackupPart::Ram};
   if (options.only.empty()) {
-    for (const auto& [word, part] : words) {
+    for (const BackupPart part : kAll) {
       if (part != BackupPart::Ram || !options.ram_bank.empty()) parts.insert(part);
     }
     return true;
@@ -186,13 +168,13 @@ bool ChooseParts(const RestoreOptions& options, std::set<BackupPart>& parts, std
     const std::size_t comma = std::min(options.only.find(',', at), options.only.size());
     const std::string word = options.only.substr(at, comma - at);
     at = comma + 1;
-    const auto found = std::find_if(words.begin(), words.end(),
-                                    [&word](const auto& entry) { return entry.first == word; });
-    if (found == words.end()) {
+    const auto found = std::find_if(std::begin(kAll), std::end(kAll),
+                                    [&word](BackupPart part) { return word == PartWord(part); });
+    if (found == std::end(kAll)) {
       why = "--only takes config, params, rom, amt, kvp and ram, not '" + Shorten(word) + "'";
       return false;
     }
-    parts.insert(found->second);
+    parts.insert(*found);
   }
   if (parts.count(BackupPart::Ram) != 0 && options.ram_bank.empty()) {
     why = "restoring the RAM needs --ram-bank main or reserve (the bank it is stored in)";
@@ -201,101 +183,31 @@ bool ChooseParts(const RestoreOptions& options, std::set<BackupPart>& parts, std
   return true;
 }
 
-// What a restore did, part by part: one line each, and whether every part was done.
-struct RestoreReport {
-  std::vector<std::string> lines;
-  bool all_done = true;
-
-  // A line for a write; false when it failed.
-  bool Written(const std::string& part, const dev::Outcome& outcome,
-               const std::string& when_done) {
-    if (outcome.ok()) {
-      lines.push_back(part + ": " + when_done);
-      return true;
-    }
-    all_done = false;
-    lines.push_back(part + ": failed: " + dev::Describe(outcome));
-    return false;
-  }
-  // The written part's line, after reading it back: `read` is the read-back's outcome, `wanted`
-  // and `back` what was meant and what came back, at module address `address`.
-  void ReadBack(const std::string& part, const dev::Outcome& read,
-                std::span<const std::uint8_t> wanted, std::span<const std::uint8_t> back,
-                std::uint32_t address) {
-    if (!read.ok()) {
+// One line for a restored part: "rom: written, verified".
+std::string PartLine(const service::PartResult& result, const std::string& ram_bank) {
+  std::string name;
+  for (const BackupPart part : result.parts) name += (name.empty() ? "" : ", ") + std::string(PartWord(part));
+  using State = service::PartResult::State;
+  const bool ram = result.parts.front() == BackupPart::Ram;
+  switch (result.state) {
+    case State::Failed:
+      return name + ": failed: " + dev::Describe(result.written);
+    case State::Written:
+      if (ram) {
+        return name + ": written to the " + ram_bank +
+               " bank (the module restarts; the RAM is not read back)";
+      }
+      return name + ": written, not read back";
+    case State::Verified:
+      return name + ": written, verified";
+    case State::Differs:
+      return name + ": written, but reads back different at " + Hex32(result.first_difference);
+    case State::ReadBackFailed:
       // The write went whole; only the check after it did not: one line says both.
-      all_done = false;
-      lines.back() = part + ": written whole, but reading it back failed: " + dev::Describe(read);
-      return;
-    }
-    const auto differ = std::mismatch(wanted.begin(), wanted.end(), back.begin());
-    if (differ.first == wanted.end()) {
-      lines.back() = part + ": written, verified";
-      return;
-    }
-    all_done = false;
-    const auto offset = static_cast<std::uint32_t>(differ.first - wanted.begin());
-    lines.back() = part + ": written, but reads back different at " + Hex32(address + offset);
+      return name + ": written whole, but reading it back failed: " +
+             dev::Describe(result.read_back);
   }
-};
-
-// A sector part that would seal damaged bytes under a fresh checksum is refused before anything
-// is written; the exit status then.
-std::optional<int> RefuseDamagedSector(Context& context, const std::set<BackupPart>& parts,
-                                       const Backup& backup) {
-  if (parts.count(BackupPart::Config) != 0 && !model::ConfigChecksumMatches(backup.sector)) {
-    return context.Fail("restore",
-                        "the backup's configuration block fails its checksum; "
-                        "nothing was written (leave it out with --only)");
-  }
-  if (parts.count(BackupPart::Params) != 0 && !model::EaChecksumMatches(backup.sector)) {
-    return context.Fail("restore",
-                        "the backup's parameter table fails its checksum; nothing "
-                        "was written (leave it out with --only)");
-  }
-  return std::nullopt;
-}
-
-// The configuration block, the parameter table or both, in one write of the sector.
-void RestoreSector(Context& context, const Backup& backup, bool config, bool params, bool verify,
-                   RestoreReport& report) {
-  const std::string name = config && params ? "config, params" : config ? "config" : "params";
-  // Both: the whole sector, byte for byte; one: only its own bytes, the rest as the module has it.
-  const auto copy = [&](model::Sector sector) {
-    const auto range = [&](std::size_t from, std::size_t to) {
-      std::copy(backup.sector.begin() + static_cast<std::ptrdiff_t>(from),
-                backup.sector.begin() + static_cast<std::ptrdiff_t>(to),
-                sector.begin() + static_cast<std::ptrdiff_t>(from));
-    };
-    if (config && params) {
-      range(0, model::kSectorSize);
-    } else if (config) {
-      range(0, model::kConfigChecksumOffset + 4);
-    } else {
-      range(model::kEaTableOffset, model::kSectorSize);
-    }
-    return dev::Outcome::Done();
-  };
-  const dev::Outcome written = dev::UpdateConfigSector(context.link, copy);
-  if (!report.Written(name, written, verify ? "written" : "written, not read back") || !verify) {
-    return;
-  }
-  std::array<std::uint8_t, model::kSectorSize> back{};
-  const dev::Outcome read = dev::ReadFlashArea(context.link, AreaId::ConfigSector, back);
-  std::array<std::uint8_t, model::kSectorSize> wanted = back;
-  if (read.ok()) copy(wanted);
-  report.ReadBack(name, read, wanted, back, *model::Area(AreaId::ConfigSector).address);
-}
-
-// One flash image, stopped between blocks on request.
-void RestoreImage(Context& context, const Backup& backup, const ImagePart& image, bool verify,
-                  const dev::Progress& go_on, RestoreReport& report) {
-  const std::vector<std::uint8_t>& bytes = model::ImageOf(backup, image.area);
-  const dev::Outcome written = dev::WriteFlashArea(context.link, image.area, bytes, go_on);
-  if (!report.Written(image.word, written, "written, not read back") || !verify) return;
-  std::vector<std::uint8_t> back(bytes.size());
-  const dev::Outcome read = dev::ReadFlashArea(context.link, image.area, back);
-  report.ReadBack(image.word, read, bytes, back, *model::Area(image.area).address);
+  return name;
 }
 
 int Restore(Context& context, const RestoreOptions& options) {
@@ -307,92 +219,71 @@ int Restore(Context& context, const RestoreOptions& options) {
   }
   Backup backup;
   if (const auto failed = LoadBackup(context, "restore", options.file, backup)) return *failed;
-  if (const auto refused = RefuseDamagedSector(context, parts, backup)) return *refused;
+  // A sector part that would seal damaged bytes under a fresh checksum is refused before
+  // anything is written.
+  switch (service::FindDamagedSector(parts, backup)) {
+    case service::DamagedSector::ConfigBlock:
+      return context.Fail("restore",
+                          "the backup's configuration block fails its checksum; "
+                          "nothing was written (leave it out with --only)");
+    case service::DamagedSector::ParamTable:
+      return context.Fail("restore",
+                          "the backup's parameter table fails its checksum; nothing "
+                          "was written (leave it out with --only)");
+    case service::DamagedSector::None:
+      break;
+  }
   if (auto refused = context.RefuseUnconfirmed("restore", kWriteQuestion, options.yes)) {
     return *refused;
   }
 
   const StopOnSignals signals(context.stop);
-  const auto go_on = [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); };
-  const bool verify = !options.no_verify;
-  RestoreReport report;
-  const bool config = parts.count(BackupPart::Config) != 0;
-  const bool params = parts.count(BackupPart::Params) != 0;
-  if ((config || params) && !context.stop.requested()) {
-    RestoreSector(context, backup, config, params, verify, report);
+  service::RestoreRequest request;
+  request.parts = parts;
+  if (!options.ram_bank.empty()) {
+    request.ram_bank = options.ram_bank == "reserve" ? dev::RamBank::Reserve : dev::RamBank::Main;
   }
-  for (const ImagePart& image : kImages) {
-    if (parts.count(image.part) == 0) continue;
-    if (context.stop.requested()) break;
-    RestoreImage(context, backup, image, verify, go_on, report);
+  request.verify = !options.no_verify;
+  const service::RestoreReport report =
+      service::Restore(context.link, backup, request,
+                       [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); });
+  for (const service::PartResult& part : report.parts) {
+    context.out << PartLine(part, options.ram_bank) << '\n';
   }
-  if (parts.count(BackupPart::Ram) != 0 && !context.stop.requested()) {
-    const dev::RamBank bank =
-        options.ram_bank == "reserve" ? dev::RamBank::Reserve : dev::RamBank::Main;
-    report.Written("ram", dev::WriteRam(context.link, backup.ram, bank),
-                   "written to the " + options.ram_bank +
-                       " bank (the module restarts; the RAM is not read back)");
-  }
-  for (const std::string& line : report.lines) context.out << line << '\n';
   if (context.stop.requested()) {
     context.err << "tarvenctl: restore: stopped on request; the parts above are all that was "
                    "written\n";
     return kExitFailed;
   }
-  if (!report.all_done) return context.Fail("restore", "not every part was restored (see above)");
+  if (!report.all_done()) return context.Fail("restore", "not every part was restored (see above)");
   return kExitOk;
 }
 
 // The differences between two backups, one line each; empty when they are equal.
 std::vector<std::string> Differences(const Backup& a, const Backup& b) {
+  const model::BackupDifferences differences = model::CompareBackups(a, b);
   std::vector<std::string> lines;
-  const model::ConfigValues config_a = model::ReadConfig(a.sector);
-  const model::ConfigValues config_b = model::ReadConfig(b.sector);
-  for (std::size_t row = 0; row < config_a.size(); ++row) {
-    if (config_a[row] == config_b[row]) continue;
-    lines.push_back("config " + std::string(1, model::ConfigRows()[row].letter) + ": " +
-                    std::to_string(config_a[row]) + " -> " + std::to_string(config_b[row]));
+  for (const auto& config : differences.config) {
+    lines.push_back("config " + std::string(1, config.letter) + ": " + std::to_string(config.a) +
+                    " -> " + std::to_string(config.b));
   }
-  for (std::size_t n = 1; n <= model::kEaParamCount; ++n) {
-    const std::int32_t pa = model::EaParam(a.sector, n);
-    const std::int32_t pb = model::EaParam(b.sector, n);
-    if (pa != pb) {
-      lines.push_back("param " + std::to_string(n) + ": " + std::to_string(pa) + " -> " +
-                      std::to_string(pb));
-    }
+  for (const auto& param : differences.params) {
+    lines.push_back("param " + std::to_string(param.number) + ": " + std::to_string(param.a) +
+                    " -> " + std::to_string(param.b));
   }
-  // The sector's checksums and the bytes the tool does not interpret.
-  std::size_t other = 0;
-  for (std::size_t i = 0; i < model::kSectorSize; ++i) {
-    const bool value_byte =
-        i < model::kConfigValues || (i >= model::kEaTableOffset && i < model::kEaChecksumOffset);
-    if (!value_byte && a.sector[i] != b.sector[i]) ++other;
-  }
-  if (other > 0) {
-    lines.push_back("config sector: " + std::to_string(other) +
+  if (differences.other_sector_bytes > 0) {
+    lines.push_back("config sector: " + std::to_string(differences.other_sector_bytes) +
                     " other bytes differ (checksums, bytes 12..1023)");
   }
-  const auto image = [&](const char* word, AreaId area) {
-    const std::vector<std::uint8_t>& x = model::ImageOf(a, area);
-    const std::vector<std::uint8_t>& y = model::ImageOf(b, area);
-    std::size_t count = 0;
+  for (const auto& image : differences.images) {
     std::string first;
-    for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
-      if (x[i] == y[i]) continue;
-      if (++count <= 4) {
-        const auto address = model::Area(area).address;
-        first += (first.empty() ? "" : ", ") +
-                 (address ? Hex32(*address + static_cast<std::uint32_t>(i))
-                          : "offset " + Hex32(static_cast<std::uint32_t>(i)));
-      }
+    for (const std::uint32_t place : image.first) {
+      first += (first.empty() ? "" : ", ") + (image.address ? Hex32(place) : "offset " + Hex32(place));
     }
-    if (count > 0) {
-      lines.push_back(std::string(word) + ": " + std::to_string(count) +
-                      " bytes differ, first at " + first + (count > 4 ? ", ..." : ""));
-    }
-  };
-  for (const ImagePart& each : kImages) image(each.word, each.area);
-  image("ram", AreaId::Ram);
+    lines.push_back(std::string(PartWord(image.part)) + ": " + std::to_string(image.count) +
+                    " bytes differ, first at " + first +
+                    (image.count > model::BackupDifferences::kFirstPlaces ? ", ..." : ""));
+  }
   return lines;
 }
 

@@ -20,6 +20,7 @@
 #include "model/config_sector.h"
 #include "model/integer_text.h"
 #include "model/params_csv.h"
+#include "service/sector_tables.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
@@ -38,10 +39,11 @@ dev::Outcome ReadSector(dev::Link& link, Sector& sector) {
 // The read-modify-write of the sector with Ctrl-C held off: it stops the command before the
 // write, or, once the write has begun, after the sector's one block has been written whole, so
 // that the module is never left inside a data stream.
-int UpdateSector(Context& context, const char* what, const dev::SectorChange& change) {
+int UpdateSector(Context& context, const char* what, service::SectorTable table,
+                 const service::TableValues& values) {
   const StopOnSignals signals(context.stop);
-  const dev::Outcome outcome = dev::UpdateConfigSector(
-      context.link, change,
+  const dev::Outcome outcome = service::WriteTable(
+      context.link, table, values,
       [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); });
   if (outcome.failure == dev::Failure::Cancelled) {
     return context.Fail(what, "stopped on request before the write; nothing was written");
@@ -53,14 +55,15 @@ int UpdateSector(Context& context, const char* what, const dev::SectorChange& ch
   return context.Finish(what, outcome);
 }
 
-dev::Outcome Mismatch(const char* what) {
+dev::Outcome Mismatch(service::SectorTable table) {
   dev::Outcome outcome = dev::Outcome::Failed(dev::Failure::ChecksumMismatch);
-  outcome.subject = what;
+  outcome.subject = service::TableSubject(table);
   return outcome;
 }
 
-constexpr const char* kConfigBlock = "the module's configuration block";
-constexpr const char* kParamTable = "the module's parameter table";
+std::string Excerpt(std::string_view text) {
+  return Shorten(text);
+}
 
 // The item text that carries `value` in row `row`, if one does.
 std::optional<std::string> ItemText(std::size_t row, std::uint8_t value) {
@@ -76,7 +79,7 @@ int ConfigShow(Context& context, bool json) {
     return context.Fail("config show", read);
   }
   if (!model::ConfigChecksumMatches(sector)) {
-    return context.Fail("config show", Mismatch(kConfigBlock));
+    return context.Fail("config show", Mismatch(service::SectorTable::Config));
   }
   const model::ConfigValues values = model::ReadConfig(sector);
   if (!json) {
@@ -95,144 +98,21 @@ int ConfigShow(Context& context, bool json) {
   return kExitOk;
 }
 
-// "X=5" into a row and a byte; false with the reason in `why`.
-bool ParseConfigWord(const std::string& word, std::size_t& row, std::uint8_t& byte,
-                     std::string& why) {
-  const auto equals = word.find('=');
-  const auto& rows = model::ConfigRows();
-  std::size_t found = rows.size();
-  if (equals == 1) {
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      if (rows[r].letter == std::toupper(static_cast<unsigned char>(word[0]))) found = r;
-    }
-  }
-  if (found == rows.size()) {
-    why = "'" + Shorten(word) + "' is not LETTER=VALUE with a letter of XZGMSTPF";
-    return false;
-  }
-  const auto value = ParseIntegerWord(std::string_view(word).substr(2));
-  const model::ConfigRow& info = rows[found];
-  if (info.control == model::ConfigControl::AddressEdit) {
-    if (!value || *value < model::kMinNetworkAddress || *value > model::kMaxNetworkAddress) {
-      why = "'" + Shorten(word) + "': the network address lies in 1..248";
-      return false;
-    }
-  } else if (!value || *value < 0 || *value > 255 ||
-             !ItemText(found, static_cast<std::uint8_t>(*value))) {
-    std::string allowed;
-    for (const model::ConfigItem& item : info.items) {
-      allowed += (allowed.empty() ? "" : ", ") + std::to_string(item.value);
-    }
-    why = "'" + Shorten(word) + "': " + std::string(1, info.letter) + " takes " + allowed;
-    return false;
-  }
-  row = found;
-  byte = static_cast<std::uint8_t>(*value);
-  return true;
-}
-
-// "X=5" words into row changes; false with the reason (naming where) in `why`.
-bool ParseConfigWords(const std::vector<std::string>& words,
-                      std::map<std::size_t, std::uint8_t>& changes, std::string& why,
-                      const std::function<std::string(std::size_t)>& where) {
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    std::size_t row = 0;
-    std::uint8_t byte = 0;
-    if (!ParseConfigWord(words[i], row, byte, why)) {
-      why = where(i) + why;
-      return false;
-    }
-    if (!changes.emplace(row, byte).second) {
-      why = where(i) + std::string(1, model::ConfigRows()[row].letter) + " is given twice";
-      return false;
-    }
-  }
-  return true;
-}
-
-int WriteConfigValues(Context& context, const char* what,
-                      const std::map<std::size_t, std::uint8_t>& changes, bool yes) {
+int WriteConfigValues(Context& context, const char* what, const service::TableValues& values,
+                      bool yes) {
   if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
-  return UpdateSector(context, what, [&](model::Sector sector) {
-    // Values not named keep the module's own; they are only worth keeping when they are whole.
-    if (changes.size() < model::kConfigValues && !model::ConfigChecksumMatches(sector)) {
-      dev::Outcome refused = Mismatch(kConfigBlock);
-      refused.reason = "give all eight values to replace it";
-      return refused;
-    }
-    model::ConfigValues values = model::ReadConfig(sector);
-    for (const auto& [row, byte] : changes) values[row] = byte;
-    model::WriteConfig(sector, values);
-    return dev::Outcome::Done();
-  });
+  return UpdateSector(context, what, service::SectorTable::Config, values);
 }
 
 int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes) {
-  std::map<std::size_t, std::uint8_t> changes;
+  service::TableValues changes;
   std::string why;
-  if (!ParseConfigWords(words, changes, why, [](std::size_t) { return std::string(); })) {
+  if (!service::ParseConfigWords(
+          words, changes, why, [](std::size_t) { return std::string(); }, Excerpt)) {
     context.err << "tarvenctl: config set: " << why << '\n';
     return kExitUsage;
   }
   return WriteConfigValues(context, "config set", changes, yes);
-}
-
-// The file of `config export`: the lines of `config show`.
-int ConfigExport(Context& context, const std::string& path, bool force) {
-  struct stat info {};
-  if (!force && ::lstat(path.c_str(), &info) == 0) {
-    return context.Fail("config export", Shorten(path, 80) + " exists (--force replaces it)");
-  }
-  Sector sector{};
-  if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok()) {
-    return context.Fail("config export", read);
-  }
-  if (!model::ConfigChecksumMatches(sector)) {
-    return context.Fail("config export", Mismatch(kConfigBlock));
-  }
-  const storage::ReplaceResult saved =
-      storage::ReplaceFile(path, model::ConfigText(model::ReadConfig(sector)));
-  if (!saved.ok()) {
-    return context.Fail("config export", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
-  }
-  return kExitOk;
-}
-
-// Reads such a file: one LETTER=VALUE a line, then anything (the item's text); empty lines and
-// lines that begin with '#' are passed over. Every line is checked before anything is written.
-int ConfigImport(Context& context, const std::string& path, bool yes) {
-  std::string text;
-  if (const auto failed = context.ReadInputFile("config import", path, kMaxParamsFileSize,
-                                                "configuration file", text)) {
-    return *failed;
-  }
-  const std::string name = Shorten(path, 80);
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
-  std::vector<std::string> words;
-  std::vector<std::size_t> line_numbers;
-  std::size_t number = 0;
-  for (std::size_t at = 0; at <= text.size();) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') continue;
-    const std::size_t word_end = line.find_first_of(" \t", first);
-    words.push_back(
-        line.substr(first, word_end == std::string::npos ? word_end : word_end - first));
-    line_numbers.push_back(number);
-  }
-  std::map<std::size_t, std::uint8_t> changes;
-  std::string why;
-  if (words.empty()) why = "no LETTER=VALUE line";
-  if (!why.empty() || !ParseConfigWords(words, changes, why, [&line_numbers](std::size_t i) {
-        return "line " + std::to_string(line_numbers[i]) + ": ";
-      })) {
-    return context.Fail("config import", name + ": " + why + "; nothing was written");
-  }
-  return WriteConfigValues(context, "config import", changes, yes);
 }
 
 // Parameter numbers given on the command line, or all of them.
@@ -256,7 +136,9 @@ bool ParseNumbers(const std::vector<std::string>& words, std::vector<std::size_t
 std::optional<int> ReadParams(Context& context, const char* what, Sector& sector) {
   if (const dev::Outcome read = ReadSector(context.link, sector); !read.ok())
     return context.Fail(what, read);
-  if (!model::EaChecksumMatches(sector)) return context.Fail(what, Mismatch(kParamTable));
+  if (!model::EaChecksumMatches(sector)) {
+    return context.Fail(what, Mismatch(service::SectorTable::Params));
+  }
   return std::nullopt;
 }
 
@@ -284,22 +166,14 @@ int ParamsGet(Context& context, const std::vector<std::string>& words, bool json
 
 // Writes the given parameters by read-modify-write. The other parameters keep the module's
 // values, which is only worth doing when its table is whole, unless all 255 are given.
-int WriteParams(Context& context, const char* what,
-                const std::map<std::size_t, std::int32_t>& values, bool yes) {
+int WriteParams(Context& context, const char* what, const service::TableValues& values,
+                bool yes) {
   if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
-  return UpdateSector(context, what, [&](model::Sector sector) {
-    if (values.size() < model::kEaParamCount && !model::EaChecksumMatches(sector)) {
-      dev::Outcome refused = Mismatch(kParamTable);
-      return refused;
-    }
-    for (const auto& [n, value] : values) model::SetEaParam(sector, n, value);
-    model::SealEaTable(sector);
-    return dev::Outcome::Done();
-  });
+  return UpdateSector(context, what, service::SectorTable::Params, values);
 }
 
 int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes) {
-  std::map<std::size_t, std::int32_t> values;
+  service::TableValues values;
   for (const std::string& word : words) {
     const auto equals = word.find('=');
     const auto number = ParseIntegerWord(std::string_view(word).substr(0, equals));
@@ -319,36 +193,52 @@ int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes)
   return WriteParams(context, "params set", values, yes);
 }
 
-int ParamsExport(Context& context, const std::string& path, bool force) {
+// The words of one table's file commands.
+struct TableWords {
+  service::SectorTable table;
+  const char* export_command;
+  const char* import_command;
+  const char* file_kind;
+};
+constexpr TableWords kConfigWords = {service::SectorTable::Config, "config export",
+                                     "config import", "configuration file"};
+constexpr TableWords kParamsWords = {service::SectorTable::Params, "params export",
+                                     "params import", "parameter file"};
+
+// `config export` and `params export`: the table's file, kept unless `force`.
+int ExportTable(Context& context, const TableWords& words, const std::string& path, bool force) {
+  const char* what = words.export_command;
   struct stat info {};
   if (!force && ::lstat(path.c_str(), &info) == 0) {
-    return context.Fail("params export", Shorten(path, 80) + " exists (--force replaces it)");
+    return context.Fail(what, Shorten(path, 80) + " exists (--force replaces it)");
   }
-  Sector sector{};
-  if (const auto failed = ReadParams(context, "params export", sector)) return *failed;
-  std::map<std::size_t, std::int32_t> values;
-  for (std::size_t n = 1; n <= model::kEaParamCount; ++n) values[n] = model::EaParam(sector, n);
-  const std::string text = model::ParamsCsvText(values);
+  std::string text;
+  if (const dev::Outcome read = service::ExportTable(context.link, words.table, text); !read.ok()) {
+    return context.Fail(what, read);
+  }
   const storage::ReplaceResult saved = storage::ReplaceFile(path, text);
   if (!saved.ok()) {
-    return context.Fail("params export", "cannot write " + Shorten(path, 80) + ": " + saved.reason);
+    return context.Fail(what, "cannot write " + Shorten(path, 80) + ": " + saved.reason);
   }
   return kExitOk;
 }
 
-int ParamsImport(Context& context, const std::string& path, bool yes) {
+// `config import` and `params import`: every line of the file is checked before anything is
+// written.
+int ImportTable(Context& context, const TableWords& words, const std::string& path, bool yes) {
+  const char* what = words.import_command;
   std::string text;
-  if (const auto failed = context.ReadInputFile("params import", path, kMaxParamsFileSize,
-                                                "parameter file", text)) {
+  if (const auto failed =
+          context.ReadInputFile(what, path, kMaxParamsFileSize, words.file_kind, text)) {
     return *failed;
   }
-  const std::string name = Shorten(path, 80);
-  std::map<std::size_t, std::int32_t> values;
+  service::TableValues values;
   std::string why;
-  if (!model::ParseParamsCsv(text, values, why, [](std::string_view t) { return Shorten(t); })) {
-    return context.Fail("params import", name + ": " + why + "; nothing was written");
+  if (!service::ParseTableFile(words.table, text, values, why, Excerpt)) {
+    return context.Fail(what, Shorten(path, 80) + ": " + why + "; nothing was written");
   }
-  return WriteParams(context, "params import", values, yes);
+  if (auto refused = context.RefuseUnconfirmed(what, kWriteQuestion, yes)) return *refused;
+  return UpdateSector(context, what, words.table, values);
 }
 
 }  // namespace
@@ -383,7 +273,7 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
       ->check(NotEmpty("the file name"));
   cexport->add_flag("--force", options->force, "replace an existing file");
   cexport->callback([&action, options] {
-    action = [options](Context& c) { return ConfigExport(c, options->file, options->force); };
+    action = [options](Context& c) { return ExportTable(c, kConfigWords, options->file, options->force); };
   });
   CLI::App* cimport = config->add_subcommand("import", "write the values of such a file");
   cimport->add_option("file", options->file, "a file as 'config export' writes it")
@@ -391,7 +281,7 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
       ->check(NotEmpty("the file name"));
   cimport->add_flag("-y,--yes", options->yes, "do not ask before writing");
   cimport->callback([&action, options] {
-    action = [options](Context& c) { return ConfigImport(c, options->file, options->yes); };
+    action = [options](Context& c) { return ImportTable(c, kConfigWords, options->file, options->yes); };
   });
 
   CLI::App* params = app.add_subcommand("params", "the 255 electroautomatics parameters");
@@ -414,7 +304,7 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
       ->check(NotEmpty("the file name"));
   out->add_flag("--force", options->force, "replace an existing file");
   out->callback([&action, options] {
-    action = [options](Context& c) { return ParamsExport(c, options->file, options->force); };
+    action = [options](Context& c) { return ExportTable(c, kParamsWords, options->file, options->force); };
   });
   CLI::App* in = params->add_subcommand("import", "write parameters from a CSV file");
   in->add_option("file", options->file, "a file as 'params export' writes it")
@@ -422,7 +312,7 @@ void RegisterConfigCommands(CLI::App& app, Action& action) {
       ->check(NotEmpty("the file name"));
   in->add_flag("-y,--yes", options->yes, "do not ask before writing");
   in->callback([&action, options] {
-    action = [options](Context& c) { return ParamsImport(c, options->file, options->yes); };
+    action = [options](Context& c) { return ImportTable(c, kParamsWords, options->file, options->yes); };
   });
 }
 

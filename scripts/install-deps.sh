@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
   libgl-dev
-  libhidapi-dev libmodbus-dev socat libboost-dev libsqlite3-dev
+  libhidapi-dev libudev-dev libmodbus-dev socat libboost-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth x11-utils fonts-dejavu-core
   clang libclang-rt-14-dev

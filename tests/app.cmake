@@ -3,7 +3,7 @@
 tarven_test(app_tests
   SOURCES app_test_main.cpp main_form_test.cpp status_poll_test.cpp launch_options_test.cpp
     dialogs_scripted.h dialogs_scripted.cpp dialogs_scripted_test.cpp window_cursor_test.cpp pages_alone_test.cpp
-    config_page_test.cpp memory_pages_test.cpp signal_pages_test.cpp
+    config_page_test.cpp memory_pages_test.cpp signal_pages_test.cpp service_page_test.cpp
   LIBS tarven_app tarven_sim)
 # Keys reach the window as a person's would.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
@@ -20,6 +20,7 @@ tarven_test(fault_matrix_window_tests
   SOURCES app_test_main.cpp fault_matrix_window_test.cpp fault_matrix.h dialogs_scripted.h
     dialogs_scripted.cpp
   LIBS tarven_app tarven_sim)
+target_link_libraries(fault_matrix_window_tests PRIVATE Qt6::Test)
 
 # Window captions as the X server holds them: the same kind of test program, run on the xcb
 # platform under a virtual X server. Skipped (exit 77) where xvfb-run or xprop is missing.

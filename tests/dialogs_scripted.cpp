@@ -85,4 +85,11 @@ QString ScriptedDialogs::ChooseSaveFile(QWidget* owner) {
   return answer.accept ? answer.file : QString();
 }
 
+QString ScriptedDialogs::ChooseSaveFileAs(QWidget* owner, const QString& proposed,
+                                          const QString& filter) {
+  // The proposed name stands where a question's text would, so that a test can read it.
+  const Answer answer = Take({Kind::SaveFile, owner, filter, proposed, {}});
+  return answer.accept ? answer.file : QString();
+}
+
 }  // namespace tarven::testing

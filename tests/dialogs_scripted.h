@@ -20,8 +20,10 @@ class ScriptedDialogs final : public app::Dialogs {
   struct Question {
     Kind kind;
     const QWidget* owner;
-    QString caption;  // empty for the error box (the application's title) and the file dialogs
-    QString text;     // empty for the file dialogs
+    QString caption;  // empty for the error box (the application's title) and the file dialogs;
+                      // a save dialog for a kind of file: its filter
+    QString text;     // empty for the file dialogs; a save dialog for a kind of file: the name
+                      // it proposed
     QString buttons;  // "Yes|No", "OK", or empty for the file dialogs
   };
 
@@ -48,6 +50,7 @@ class ScriptedDialogs final : public app::Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   QString ChooseOpenFile(QWidget* owner) override;
   QString ChooseSaveFile(QWidget* owner) override;
+  QString ChooseSaveFileAs(QWidget* owner, const QString& proposed, const QString& filter) override;
 
  private:
   struct Answer {

@@ -73,6 +73,28 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
   }
 }
 
+TEST(LaunchOptions, SimulateTakesTheSizeOfTheBench) {
+  const struct {
+    const char* word;
+    int modules;  // 0: refused
+  } cases[] = {{"--simulate", 1},     {"--simulate=3", 3},    {"--simulate=64", 64},
+               {"--simulate=0", 0},   {"--simulate=65", 0},   {"--simulate=03", 0},
+               {"--simulate=", 0},    {"--simulate=2x", 0},   {"--simulate=-1", 0},
+               {"--simulate=100", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    LaunchOptions options;
+    std::string error;
+    ASSERT_EQ(ParseLaunchOptions({"-f", c.word}, options, error), c.modules > 0) << error;
+    if (c.modules > 0) {
+      EXPECT_TRUE(options.simulate);
+      EXPECT_EQ(options.simulated_modules, c.modules);
+    } else {
+      EXPECT_NE(error.find("--simulate"), std::string::npos) << error;
+    }
+  }
+}
+
 TEST(LaunchOptions, ErrorNamesTheUnknownOptionAsTyped) {
   for (const std::string word : {"--simualte", "--F", "--simualte=1"}) {
     LaunchOptions options;

@@ -246,7 +246,7 @@ TEST_F(FormTest, DropDownListsOpenInTheFontOfTheirBoxes) {
   auto form = MakeForm({"-f"});
   form->show();
   const auto boxes = form->findChildren<QComboBox*>();
-  ASSERT_EQ(boxes.size(), 9);
+  ASSERT_EQ(boxes.size(), 10) << "nine on the specified pages, the RAM bank on \"Сервис\"";
   for (QComboBox* box : boxes) {
     SCOPED_TRACE(box->objectName().toStdString());
     EXPECT_EQ(box->font().pixelSize(), 11);
@@ -280,14 +280,17 @@ TEST_P(FactoryPagesTest, OnlyAnExactFirstArgumentShowsTheLastTwoPages) {
                {"TabSheet4", "КВПП/ЭА"},      {"TabSheet5", "ОЗУ"},
                {"TabSheet6", "КЭ/БФОС"},      {"TabSheet8", "КИП/БОС"},
                {"TabSheet7", "КП(ЦАП)"},      {"TabSheet9", "Контроллер ЭА"},
-               {"TabSheet10", "Сеть"}};
-  ASSERT_EQ(form->PageControl1->count(), 11);
-  for (int index = 0; index < 11; ++index) {
+               {"TabSheet10", "Сеть"},        {"TabSheet12", "Сервис"}};
+  // The eleven pages in their places, and "Сервис" after them, shown in both modes.
+  ASSERT_EQ(form->PageControl1->count(), 12);
+  for (int index = 0; index < 12; ++index) {
     SCOPED_TRACE(index);
     const auto& expected = pages[index];
     EXPECT_EQ(form->PageControl1->widget(index)->objectName(), QString::fromUtf8(expected.page));
     EXPECT_EQ(form->PageControl1->tabText(index), QString::fromUtf8(expected.caption));
-    EXPECT_EQ(form->PageControl1->isTabVisible(index), index < 9 || GetParam().factory_pages);
+    const bool shown = index < 9 || index == 11 || GetParam().factory_pages;
+    EXPECT_EQ(form->PageControl1->isTabVisible(index), shown);
+    EXPECT_EQ(form->PageControl1->tabBar()->isTabEnabled(index), shown);
   }
   EXPECT_EQ(form->PageControl1->currentIndex(), 0);
 }
@@ -354,14 +357,15 @@ TEST_F(FormTest, HiddenPagesAreOutOfReachOfEveryKeyAndTheWheel) {
   auto form = MakeForm();
   form->show();
   for (const auto& action : actions) {
-    for (int start = 0; start < 9; ++start) {
+    for (const int start : {0, 1, 2, 3, 4, 5, 6, 7, 8, 11}) {
       SCOPED_TRACE(std::string(action.name) + " from page " + std::to_string(start));
       form->PageControl1->setCurrentIndex(start);
-      // Eleven presses go once round every page there is.
-      for (int press = 0; press < 11; ++press) {
+      // Twelve presses go once round every page there is ("Сервис" after the hidden two).
+      for (int press = 0; press < 12; ++press) {
         action.press(*form);
         const int page = form->PageControl1->currentIndex();
-        ASSERT_TRUE(page >= 0 && page < 9) << "page " << page << " after press " << press + 1;
+        ASSERT_TRUE(page >= 0 && page < 12 && page != 9 && page != 10)
+            << "page " << page << " after press " << press + 1;
         sim_->ClearLog();
         form->Timer1Timer();
         for (const auto& [code, param1] : CommandsOf(SentCommands())) {
@@ -390,6 +394,8 @@ TEST_F(FormTest, HiddenPagesAreOutOfReachOfEveryKeyAndTheWheel) {
   };
   EXPECT_TRUE(sent(kReadEaInputs) && sent(kReadEaOutputs));
   factory->PageControl1->setCurrentIndex(0);
+  actions[1].press(*factory);
+  EXPECT_EQ(factory->PageControl1->currentIndex(), 11);
   actions[1].press(*factory);
   EXPECT_EQ(factory->PageControl1->currentIndex(), 10);
 }

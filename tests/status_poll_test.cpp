@@ -32,10 +32,13 @@ const QSet<QString> kModuleControls = {"Button1",  "Button2",  "BitBtn4",  "Butt
                                        "Button14", "Button10", "Button11", "Button12", "Button3",
                                        "Button8",  "Button13"};
 
+// The disabled buttons of the status panel and the specified pages ("Сервис" keeps its own).
 QSet<QString> DisabledButtons(const TMainForm& form) {
   QSet<QString> disabled;
   for (const QPushButton* button : form.findChildren<QPushButton*>()) {
-    if (!button->isEnabled()) disabled.insert(button->objectName());
+    if (!button->isEnabled() && !form.TabSheet12->isAncestorOf(button)) {
+      disabled.insert(button->objectName());
+    }
   }
   return disabled;
 }
