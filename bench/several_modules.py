@@ -8,6 +8,7 @@ medians. At 1 ms a report (full-speed USB) one update takes about 3.3 s, so R = 
 
     python3 bench/several_modules.py build/default/bin/tarvenctl            # 8 modules, 5 runs
     python3 bench/several_modules.py build/default/bin/tarvenctl -n 16 -r 3
+    python3 bench/several_modules.py build/default/bin/tarvenctl --backup   # a backup of each
 """
 
 import argparse
@@ -15,6 +16,7 @@ import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 
@@ -35,11 +37,16 @@ def main():
     parser.add_argument("-n", "--modules", type=int, default=8)
     parser.add_argument("-r", "--runs", type=int, default=5)
     parser.add_argument("--wire-ms", default="1")
+    parser.add_argument("--backup", action="store_true",
+                        help="back every module up (into a temporary folder) instead of updating")
     args = parser.parse_args()
+    folder = tempfile.TemporaryDirectory()
+    work = (["backup", os.path.join(folder.name, "{serial}.tar"), "--force"] if args.backup
+            else ["update", "--yes"])
 
     def command(modules):
         return [args.tarvenctl, f"--simulate={modules}", "--sim-wire-time", args.wire_ms,
-                "--all", "update", "--yes"]
+                "--all"] + work
 
     times = {1: [], args.modules: []}
     for _ in range(args.runs):
