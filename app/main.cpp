@@ -81,8 +81,11 @@ int RunWindow(QApplication& application, const std::vector<std::string>& args,
     form.SetFirmwareImage(std::move(firmware_image), bench.simulated());
   }
   form.SetPortSource(bench.SerialPorts(std::cerr, "tarven"));
-  // The page "Сервис" works on a thread of its own, over a link of its own to the same bench.
-  form.SetLinkMaker([&bench] { return tarven::device::MakeLink(bench.link_options()); });
+  // The page "Сервис" works on a thread of its own, over a link of its own to the same bench,
+  // journalled like the window's own.
+  tarven::device::LinkOptions page_links = bench.link_options();
+  page_links.recorder = recorder;
+  form.SetLinkMaker([page_links] { return tarven::device::MakeLink(page_links); });
   form.show();
   const int status = application.exec();
   for (const std::string& notice : recorder->TakeNotices()) {
