@@ -68,8 +68,9 @@ TEST(Restore, ProgressGoesOverAllPartsAndAStopComesBetweenParts) {
     if (record.direction == sim::ReportRecord::Direction::Sent && record.bytes[1] == 0x55 &&
         record.bytes[2] == 9) {
       // Param2, the block's module address.
-      const std::uint32_t address = record.bytes[7] | (record.bytes[8] << 8) |
-                                    (record.bytes[9] << 16) |
+      const std::uint32_t address = static_cast<std::uint32_t>(record.bytes[7]) |
+                                    (static_cast<std::uint32_t>(record.bytes[8]) << 8) |
+                                    (static_cast<std::uint32_t>(record.bytes[9]) << 16) |
                                     (static_cast<std::uint32_t>(record.bytes[10]) << 24);
       EXPECT_EQ(address, 0x0803F800u) << "only the sector's block was begun";
     }
