@@ -12,6 +12,16 @@
 namespace tarven::service {
 namespace {
 
+// 'TEXT', built by appending: GCC 12 at -O3 takes "'" + std::string&& for an overlapping copy.
+std::string Quoted(const std::string& text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '\'';
+  quoted += text;
+  quoted += '\'';
+  return quoted;
+}
+
 namespace dev = tarven::device;
 
 dev::Outcome Mismatch(SectorTable table) {
@@ -54,14 +64,14 @@ bool ParseConfigWord(const std::string& word, std::size_t& row, std::uint8_t& by
     }
   }
   if (found == rows.size()) {
-    why = "'" + excerpt(word) + "' is not LETTER=VALUE with a letter of XZGMSTPF";
+    why = Quoted(excerpt(word)) + " is not LETTER=VALUE with a letter of XZGMSTPF";
     return false;
   }
   const auto value = IntegerWord(std::string_view(word).substr(2));
   const model::ConfigRow& info = rows[found];
   if (info.control == model::ConfigControl::AddressEdit) {
     if (!value || *value < model::kMinNetworkAddress || *value > model::kMaxNetworkAddress) {
-      why = "'" + excerpt(word) + "': the network address lies in 1..248";
+      why = Quoted(excerpt(word)) + ": the network address lies in 1..248";
       return false;
     }
   } else if (!value || *value < 0 || *value > 255 || !ItemCarries(found, *value)) {
@@ -69,7 +79,7 @@ bool ParseConfigWord(const std::string& word, std::size_t& row, std::uint8_t& by
     for (const model::ConfigItem& item : info.items) {
       allowed += (allowed.empty() ? "" : ", ") + std::to_string(item.value);
     }
-    why = "'" + excerpt(word) + "': " + std::string(1, info.letter) + " takes " + allowed;
+    why = Quoted(excerpt(word)) + ": " + std::string(1, info.letter) + " takes " + allowed;
     return false;
   }
   row = found;
