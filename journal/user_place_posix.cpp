@@ -4,21 +4,42 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "journal/user_place.h"
 
 namespace tarven::journal {
 namespace {
 
-const passwd* Me() { return ::getpwuid(::getuid()); }
+struct Account {
+  std::string name;
+  std::string home;
+};
+
+// getpwuid() hands back one static record that every thread overwrites; every module's thread of
+// a run records a change, so the account is looked up once, re-entrantly, and kept.
+const Account& Me() {
+  static const Account me = [] {
+    Account found;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd record{};
+    passwd* result = nullptr;
+    if (::getpwuid_r(::getuid(), &record, buffer.data(), buffer.size(), &result) == 0 &&
+        result != nullptr) {
+      if (result->pw_name != nullptr) found.name = result->pw_name;
+      if (result->pw_dir != nullptr) found.home = result->pw_dir;
+    }
+    return found;
+  }();
+  return me;
+}
 
 }  // namespace
 
 std::string UserName() {
   // The account the process runs as, not what a variable claims: a record says who did it.
-  if (const passwd* me = Me(); me != nullptr && me->pw_name != nullptr && *me->pw_name != 0) {
-    return me->pw_name;
-  }
+  if (!Me().name.empty()) return Me().name;
   if (const char* user = std::getenv("USER"); user != nullptr && *user != 0) return user;
   return "?";
 }
@@ -37,8 +58,8 @@ std::string UserDataFolder() {
   std::string home;
   if (const char* env = std::getenv("HOME"); env != nullptr && env[0] == '/') {
     home = env;
-  } else if (const passwd* me = Me(); me != nullptr && me->pw_dir != nullptr) {
-    home = me->pw_dir;
+  } else if (Me().home.size() > 0 && Me().home[0] == '/') {
+    home = Me().home;
   }
   if (home.empty()) return {};
   return home + "/.local/share";
