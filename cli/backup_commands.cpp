@@ -1,7 +1,5 @@
 // backup, restore and diff: a whole module in one file, back again, and what changed.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -24,6 +22,7 @@
 #include "model/config_sector.h"
 #include "model/printable_text.h"
 #include "model/version_text.h"
+#include "platform/local_time.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
@@ -54,8 +53,7 @@ std::string Hex32(std::uint32_t value) {
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
+  const std::tm utc = platform::UtcTime(now);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
@@ -124,8 +122,7 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
 }
 
 int BackupCommand(Context& context, const std::string& path, bool force) {
-  struct stat info {};
-  if (!force && ::lstat(path.c_str(), &info) == 0) {
+  if (!force && storage::PathExists(path)) {
     return context.Fail("backup", Shorten(path, 80) + " exists (--force replaces it)");
   }
   Backup backup;

@@ -1,7 +1,5 @@
 // config show|set and params get|set|export|import: the configuration sector from a script.
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cctype>
 #include <functional>
@@ -179,8 +177,7 @@ int ConfigSet(Context& context, const std::vector<std::string>& words, bool yes)
 
 // The file of `config export`: the lines of `config show`.
 int ConfigExport(Context& context, const std::string& path, bool force) {
-  struct stat info {};
-  if (!force && ::lstat(path.c_str(), &info) == 0) {
+  if (!force && storage::PathExists(path)) {
     return context.Fail("config export", Shorten(path, 80) + " exists (--force replaces it)");
   }
   Sector sector{};
@@ -320,8 +317,7 @@ int ParamsSet(Context& context, const std::vector<std::string>& words, bool yes)
 }
 
 int ParamsExport(Context& context, const std::string& path, bool force) {
-  struct stat info {};
-  if (!force && ::lstat(path.c_str(), &info) == 0) {
+  if (!force && storage::PathExists(path)) {
     return context.Fail("params export", Shorten(path, 80) + " exists (--force replaces it)");
   }
   Sector sector{};

@@ -1,5 +1,6 @@
 #include "device/hid.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 #include <utility>
@@ -47,6 +48,33 @@ std::string UsbLocationFromSysfsPath(const std::string& sysfs_path) {
     start = end + 1;
   }
   return location;
+}
+
+std::string UsbLocationFromLocationPath(const std::string& location_path) {
+  constexpr std::string_view kRoot = "#USBROOT(";
+  const std::size_t root = location_path.find(kRoot);
+  if (root == std::string::npos || root == 0) return {};
+  std::string ports;
+  std::size_t start = location_path.find('#', root + 1);
+  while (start != std::string::npos) {
+    const std::size_t end = location_path.find('#', start + 1);
+    const std::string_view part(location_path.data() + start + 1,
+                                (end == std::string::npos ? location_path.size() : end) - start - 1);
+    if (part.starts_with("USBMI(")) break;  // an interface of the device found so far
+    constexpr std::string_view kPort = "USB(";
+    if (!part.starts_with(kPort) || !part.ends_with(")")) return {};
+    const std::string_view number = part.substr(kPort.size(), part.size() - kPort.size() - 1);
+    if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) {
+          return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        })) {
+      return {};
+    }
+    if (!ports.empty()) ports += '.';
+    ports += number;
+    start = end;
+  }
+  if (ports.empty()) return {};
+  return location_path.substr(0, root) + "-" + ports;
 }
 
 }  // namespace tarven::hid
