@@ -308,26 +308,25 @@ std::unique_ptr<TerminalBoard> BoardFor(const Runs& runs, std::ostream& err) {
 // One module's run, on its own thread: a link of its own held to the module for the whole
 // command, its output kept in its block.
 void RunModule(const AllModules& run, ModuleRun& module, std::size_t index, TerminalBoard* board,
-               const Confirm& confirm) {
+               const Confirm& confirm, StopRequest& stop) {
   const auto start = std::chrono::steady_clock::now();
   std::optional<ModuleLine> line;
   if (board != nullptr) {
     line.emplace(*board, index);
-    SetThreadProgressBoard(&*line);
     board->Set(index, "running");
   }
   dev::LinkOptions options = run.link_options;
   options.trace = run.trace ? &module.err : nullptr;
   const std::unique_ptr<dev::Link> link = dev::MakeLink(options);
   link->Pin(dev::PinFor(module.device.info));
-  Context context{module.out, module.err, *link, confirm};
+  Context context{module.out, module.err, *link, stop, confirm};
   context.simulated = run.simulated;
+  if (line) context.board = &*line;
   context.command_hold.emplace(*link);
   module.status = module.action(context);
   module.ran = true;
   module.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (board != nullptr) {
-    SetThreadProgressBoard(nullptr);
     board->Set(index, (module.status == kExitOk ? "done, " : "failed, ") + Seconds(module.seconds),
                /*now=*/true);
   }
@@ -406,16 +405,17 @@ int RunOnAllModules(const AllModules& run, std::ostream& out, std::ostream& err)
 
   const Confirm confirm = AskOnceFor(run.confirm, runs.size());
   // Ctrl-C (or a request to end): every module's transfer stops at its next safe point.
-  const InterruptRequest interrupt;
+  StopRequest stop;
+  const StopOnSignals signals(stop);
   const std::unique_ptr<TerminalBoard> board = BoardFor(runs, err);
   std::vector<std::thread> threads;
   threads.reserve(runs.size());
   for (std::size_t index = 0; index < runs.size(); ++index) {
     threads.emplace_back(
-        [&, index] { RunModule(run, *runs[index], index, board.get(), confirm); });
+        [&, index] { RunModule(run, *runs[index], index, board.get(), confirm, stop); });
   }
   for (std::thread& thread : threads) thread.join();
-  return Report(run, runs, left_alone, interrupt.requested(), out, err);
+  return Report(run, runs, left_alone, stop.requested(), out, err);
 }
 
 }  // namespace tarven::cli

@@ -77,8 +77,8 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
   backup.bootloader = std::string(model::kNotAvailable);  // the application does not tell it
   backup.created = UtcNow();
 
-  const InterruptRequest interrupt;
-  ProgressLine line(context.err, IsTerminal(context.err), what, &interrupt);
+  const StopOnSignals signals(context.stop);
+  ProgressLine line = context.Progress(what);
   const std::uint64_t total = model::kSectorSize + model::Area(AreaId::MainRom).size +
                               model::Area(AreaId::AmtRom).size + model::Area(AreaId::Kvp).size +
                               model::Area(AreaId::Ram).size;
@@ -309,21 +309,21 @@ int Restore(Context& context, const RestoreOptions& options) {
     return *refused;
   }
 
-  const InterruptRequest interrupt;
-  const auto go_on = [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); };
+  const StopOnSignals signals(context.stop);
+  const auto go_on = [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); };
   const bool verify = !options.no_verify;
   RestoreReport report;
   const bool config = parts.count(BackupPart::Config) != 0;
   const bool params = parts.count(BackupPart::Params) != 0;
-  if ((config || params) && !interrupt.requested()) {
+  if ((config || params) && !context.stop.requested()) {
     RestoreSector(context, backup, config, params, verify, report);
   }
   for (const ImagePart& image : kImages) {
     if (parts.count(image.part) == 0) continue;
-    if (interrupt.requested()) break;
+    if (context.stop.requested()) break;
     RestoreImage(context, backup, image, verify, go_on, report);
   }
-  if (parts.count(BackupPart::Ram) != 0 && !interrupt.requested()) {
+  if (parts.count(BackupPart::Ram) != 0 && !context.stop.requested()) {
     const dev::RamBank bank =
         options.ram_bank == "reserve" ? dev::RamBank::Reserve : dev::RamBank::Main;
     report.Written("ram", dev::WriteRam(context.link, backup.ram, bank),
@@ -331,7 +331,7 @@ int Restore(Context& context, const RestoreOptions& options) {
                        " bank (the module restarts; the RAM is not read back)");
   }
   for (const std::string& line : report.lines) context.out << line << '\n';
-  if (interrupt.requested()) {
+  if (context.stop.requested()) {
     context.err << "tarvenctl: restore: stopped on request; the parts above are all that was "
                    "written\n";
     return kExitFailed;

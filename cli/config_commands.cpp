@@ -37,14 +37,14 @@ dev::Outcome ReadSector(dev::Link& link, Sector& sector) {
 // write, or, once the write has begun, after the sector's one block has been written whole, so
 // that the module is never left inside a data stream.
 int UpdateSector(Context& context, const char* what, const dev::SectorChange& change) {
-  const InterruptRequest interrupt;
+  const StopOnSignals signals(context.stop);
   const dev::Outcome outcome = dev::UpdateConfigSector(
       context.link, change,
-      [&interrupt](std::uint64_t, std::uint64_t) { return !interrupt.requested(); });
+      [&context](std::uint64_t, std::uint64_t) { return !context.stop.requested(); });
   if (outcome.failure == dev::Failure::Cancelled) {
     return context.Fail(what, "stopped on request before the write; nothing was written");
   }
-  if (outcome.ok() && interrupt.requested()) {
+  if (outcome.ok() && context.stop.requested()) {
     context.err << "tarvenctl: " << what
                 << ": stopped on request once the sector was written whole\n";
   }

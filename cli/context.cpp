@@ -10,6 +10,10 @@
 
 namespace tarven::cli {
 
+ProgressLine Context::Progress(std::string label) const {
+  return ProgressLine(err, IsTerminal(err), std::move(label), &stop, board);
+}
+
 int Context::Fail(std::string_view what, std::string_view text) const {
   // The text may carry a file's or a device's words; the terminal must not take them as orders.
   err << "tarvenctl: " << what << ": " << model::Printable(text) << '\n';

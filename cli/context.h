@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/progress_line.h"
+#include "cli/stop_request.h"
 #include "comport/comport.h"
 #include "device/device.h"
 #include "device/outcome.h"
@@ -31,6 +33,9 @@ struct Context {
   std::ostream& err;
   // The link to the module that the command talks to.
   device::Link& link;
+  // Asked by Ctrl-C while the command holds a StopOnSignals on it, or by a run over several
+  // modules for all of them: long commands stop at their next safe point.
+  StopRequest& stop;
   // Null where there is nobody to ask (no terminal): a write then needs --yes.
   Confirm confirm;
   // The link is the simulated module (the simulator's stand-in firmware image may go to it).
@@ -40,6 +45,12 @@ struct Context {
   // Keeps the module locked against other programs for the command's whole length. A command
   // that runs until Ctrl-C lets go of it and locks the module per exchange instead.
   std::optional<device::Link::Hold> command_hold{};
+  // Where the command's transfers show their progress; null: a line of their own on `err` when
+  // that is a terminal.
+  ProgressBoard* board = nullptr;
+
+  // The progress line of a transfer called `label` ("write rom"), stopped by `stop`.
+  ProgressLine Progress(std::string label) const;
 
   // Whether a write may go ahead: `yes` (the command's --yes), or the user's yes to `question`.
   // Otherwise says why on standard error and gives the exit status: kExitFailed when the answer

@@ -96,9 +96,8 @@ int Read(Context& context, const ImageOptions& options) {
     return context.Fail("image read", Shorten(options.file, 80) + " exists (--force replaces it)");
   }
   std::vector<std::uint8_t> image(area->size);
-  const InterruptRequest interrupt;
-  ProgressLine line(context.err, IsTerminal(context.err), "read " + std::string(area->word),
-                    &interrupt);
+  const StopOnSignals signals(context.stop);
+  ProgressLine line = context.Progress("read " + std::string(area->word));
   // The RAM read leaves the CNC as it was found: a stopped machine is not started.
   dev::CncFound cnc;
   const dev::Outcome outcome =
@@ -199,9 +198,8 @@ int Write(Context& context, const ImageOptions& options) {
   if (auto refused = context.RefuseUnconfirmed("image write", question, options.yes)) {
     return *refused;
   }
-  const InterruptRequest interrupt;
-  ProgressLine line(context.err, IsTerminal(context.err), "write " + std::string(area->word),
-                    &interrupt);
+  const StopOnSignals signals(context.stop);
+  ProgressLine line = context.Progress("write " + std::string(area->word));
   dev::Outcome outcome =
       ram ? dev::WriteRam(context.link, image,
                           options.bank == "main" ? dev::RamBank::Main : dev::RamBank::Reserve,
@@ -212,8 +210,7 @@ int Write(Context& context, const ImageOptions& options) {
   if (!options.verify) return kExitOk;
 
   std::vector<std::uint8_t> back(area->size);
-  ProgressLine reading(context.err, IsTerminal(context.err), "verify " + std::string(area->word),
-                       &interrupt);
+  ProgressLine reading = context.Progress("verify " + std::string(area->word));
   outcome = dev::ReadFlashArea(context.link, area->id, back, std::ref(reading));
   reading.Finish();
   if (!outcome.ok()) return context.Fail("image write: verify", outcome);

@@ -345,14 +345,14 @@ int Io(Context& context, IoOptions options) {
   CsvLog log;
   std::string why;
   if (!options.csv.empty() && !log.Open(options.csv, why)) return context.Fail("io", why);
-  const InterruptRequest interrupt;
+  const StopOnSignals signals(context.stop);
   // Other programs may use the module between snapshots: each holds it only while it is taken.
   context.command_hold.reset();
   std::array<std::int64_t, 4> totals{};
   std::uint64_t taken = 0, incomplete = 0;
   std::string last_failure;
   auto next = std::chrono::steady_clock::now();
-  while (!interrupt.requested() && (options.count == 0 || taken < options.count)) {
+  while (!context.stop.requested() && (options.count == 0 || taken < options.count)) {
     Snapshot s = [&context] {
       const dev::Link::Hold hold(context.link);
       return TakeSnapshot(context.link);
@@ -381,7 +381,7 @@ int Io(Context& context, IoOptions options) {
     last_failure = failure;
     if (options.count != 0 && taken >= options.count) break;
     next += std::chrono::seconds(1);
-    while (!interrupt.requested() && std::chrono::steady_clock::now() < next) {
+    while (!context.stop.requested() && std::chrono::steady_clock::now() < next) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }

@@ -68,8 +68,8 @@ void PrintPoll(Context& context, bool json, const comport::NetworkStatus* status
 }
 
 // Waits until `until`, or less when Ctrl-C asks to stop; false when it did.
-bool WaitUntil(std::chrono::steady_clock::time_point until, const InterruptRequest& interrupt) {
-  while (!interrupt.requested()) {
+bool WaitUntil(std::chrono::steady_clock::time_point until, const StopRequest& stop) {
+  while (!stop.requested()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= until) return true;
     std::this_thread::sleep_for(
@@ -83,14 +83,14 @@ int Poll(Context& context, const PollOptions& options, std::uint8_t slave) {
   if (!port.OpenComPort(options.port, options.baud)) {
     return context.Fail(kPollWhat, Shorten(options.port) + ": " + port.LastComPortError());
   }
-  const InterruptRequest interrupt;
+  const StopOnSignals signals(context.stop);
   int requests = 0;
   int replies = 0;
   bool last_answered = false;
   const auto start = std::chrono::steady_clock::now();
   for (int poll = 0; poll < options.count; ++poll) {
     if (poll > 0 &&
-        !WaitUntil(start + poll * std::chrono::milliseconds(options.interval_ms), interrupt)) {
+        !WaitUntil(start + poll * std::chrono::milliseconds(options.interval_ms), context.stop)) {
       break;
     }
     std::array<std::uint8_t, 2 * comport::kNetworkRegisterCount> registers{};

@@ -2,32 +2,13 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <mutex>
 
 namespace tarven::cli {
 namespace {
-
-// Written by the signal handler and read by every module's thread of a run over several modules:
-// an atomic, so that the threads see the request without a data race, and lock-free, so that the
-// handler may store it.
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-constexpr int kSignals[InterruptRequest::kSignalCount] = {SIGINT, SIGTERM, SIGHUP};
-// The requests alive, from every thread: only the outermost installs and restores the handler,
-// so that the threads of a run over several modules all see one Ctrl-C.
-std::mutex nesting_mutex;
-int nesting = 0;
-
-thread_local ProgressBoard* thread_board = nullptr;
-
-extern "C" void OnInterrupt(int) {
-  interrupted.store(true);
-}
 
 double SteadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -49,55 +30,21 @@ std::string Rate(double bytes_per_second) {
 
 }  // namespace
 
-InterruptRequest::InterruptRequest() {
-  const std::lock_guard lock(nesting_mutex);
-  if (nesting++ > 0) return;  // an outer one (a run over several modules) holds Ctrl-C already
-  interrupted.store(false);
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // Restart interrupted transfers, and fall back to the default after the first signal.
-  action.sa_flags = static_cast<int>(static_cast<unsigned>(SA_RESTART) | SA_RESETHAND);
-  for (int i = 0; i < kSignalCount; ++i) {
-    sigaction(kSignals[i], nullptr, &previous_[i]);
-    // A hang-up or a kill ignored when we came (nohup) stays ignored: whoever started us asked for
-    // that. Ctrl-C is taken whatever it was, as a shell starts background jobs with it ignored
-    // and a script stops such a job with kill -INT.
-    if (kSignals[i] == SIGINT || previous_[i].sa_handler != SIG_IGN) {
-      sigaction(kSignals[i], &action, nullptr);
-    }
-  }
-}
-
-InterruptRequest::~InterruptRequest() {
-  const std::lock_guard lock(nesting_mutex);
-  if (--nesting > 0) return;
-  for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-  interrupted.store(false);
-}
-
-bool InterruptRequest::requested() const {
-  return interrupted.load();
-}
-
 ProgressLine::ProgressLine(std::ostream& err, bool terminal, std::string label,
-                           const InterruptRequest* interrupt, Clock clock)
+                           const StopRequest* stop, ProgressBoard* board, Clock clock)
     : err_(err),
       terminal_(terminal),
       label_(std::move(label)),
-      interrupt_(interrupt),
+      stop_(stop),
+      board_(board),
       clock_(clock ? std::move(clock) : Clock(SteadySeconds)) {}
-
-void SetThreadProgressBoard(ProgressBoard* board) {
-  thread_board = board;
-}
 
 bool ProgressLine::operator()(std::uint64_t done, std::uint64_t total) {
   const double now = clock_();
   if (start_ < 0) start_ = now;
-  if (thread_board != nullptr) {
-    thread_board->Show(Format(label_, done, total, now - start_));
-    return interrupt_ == nullptr || !interrupt_->requested();
+  if (board_ != nullptr) {
+    board_->Show(Format(label_, done, total, now - start_));
+    return stop_ == nullptr || !stop_->requested();
   }
   // A terminal redraw ten times a second is plenty; the first and the last always show.
   if (terminal_ && (last_draw_ < 0 || now - last_draw_ >= 0.1 || done == total)) {
@@ -105,7 +52,7 @@ bool ProgressLine::operator()(std::uint64_t done, std::uint64_t total) {
     last_draw_ = now;
     drawn_ = true;
   }
-  return interrupt_ == nullptr || !interrupt_->requested();
+  return stop_ == nullptr || !stop_->requested();
 }
 
 void ProgressLine::Finish() {

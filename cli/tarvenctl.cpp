@@ -315,7 +315,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       err << "tarvenctl: --device: " << model::PrintableLines(error);
       return kExitFailed;
     }
-    Context context{out, err, *link, std::move(confirm)};
+    StopRequest stop;
+    Context context{out, err, *link, stop, std::move(confirm)};
     context.simulated = bench->simulated();
     context.serial_ports = std::move(serial_ports);
     context.command_hold.emplace(*link);

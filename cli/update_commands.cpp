@@ -66,8 +66,8 @@ int Update(Context& context, const std::string& file, bool yes) {
   const dev::UpdateTiming timing;
   dev::UpdateResult result;
   {
-    const InterruptRequest interrupt;
-    ProgressLine line(context.err, IsTerminal(context.err), kWhat, &interrupt);
+    const StopOnSignals signals(context.stop);
+    ProgressLine line = context.Progress(kWhat);
     // The simulated module changes only when it is spoken to, never with the time that passes:
     // the pauses between searches for it would only make the run slower.
     const dev::Sleep no_pause = [](std::chrono::milliseconds) {};

@@ -34,8 +34,8 @@ TEST(ProgressLine, FormatsPercentageRateAndTimeLeft) {
 TEST(ProgressLine, DrawsOnlyOnATerminalAndAtMostTenTimesASecond) {
   double now = 0;
   std::ostringstream terminal, log;
-  ProgressLine drawn(terminal, true, "read", nullptr, [&] { return now; });
-  ProgressLine quiet(log, false, "read", nullptr, [&] { return now; });
+  ProgressLine drawn(terminal, true, "read", nullptr, nullptr, [&] { return now; });
+  ProgressLine quiet(log, false, "read", nullptr, nullptr, [&] { return now; });
   for (std::uint64_t done = 0; done <= 8192; done += 2048, now += 0.05) {
     EXPECT_TRUE(drawn(done, 8192));
     EXPECT_TRUE(quiet(done, 8192));
@@ -57,15 +57,17 @@ TEST(ProgressLine, CtrlCTermAndHangUpAskToStopInsteadOfEndingTheProcess) {
     SCOPED_TRACE(signal);
     std::ostringstream err;
     {
-      cli::InterruptRequest interrupt;
-      ProgressLine line(err, false, "write", &interrupt);
+      cli::StopRequest stop;
+      const cli::StopOnSignals signals(stop);
+      ProgressLine line(err, false, "write", &stop);
       EXPECT_TRUE(line(0, 100));
       std::raise(signal);
-      EXPECT_TRUE(interrupt.requested());
+      EXPECT_TRUE(stop.requested());
       EXPECT_FALSE(line(50, 100));
     }
     // Outside the scope the previous disposition is back; a new request starts clear.
-    cli::InterruptRequest again;
+    cli::StopRequest again;
+    const cli::StopOnSignals signals(again);
     EXPECT_FALSE(again.requested());
   }
 }
@@ -78,9 +80,10 @@ TEST(ProgressLine, AnIgnoredHangUpStaysIgnored) {
   sigemptyset(&ignore.sa_mask);
   ASSERT_EQ(sigaction(SIGHUP, &ignore, &before), 0);
   {
-    cli::InterruptRequest interrupt;
+    cli::StopRequest stop;
+    const cli::StopOnSignals signals(stop);
     std::raise(SIGHUP);
-    EXPECT_FALSE(interrupt.requested());
+    EXPECT_FALSE(stop.requested());
   }
   struct sigaction after {};
   sigaction(SIGHUP, &before, &after);

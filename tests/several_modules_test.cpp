@@ -227,8 +227,10 @@ TEST(AllModules, ASignalStopsEveryModuleBetweenBlocks) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     auto bus = std::make_shared<HoldingBench>(150);
-    // Outermost, so that the test sees the request that the run's own requests share.
-    const cli::InterruptRequest request;
+    // Outermost, so that the signals stay taken over between the run's own scopes; the signal
+    // asks this request as well as the run's.
+    cli::StopRequest request;
+    const cli::StopOnSignals signals(request);
     std::thread signaller([&] {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
       while (!bus->Reached() && std::chrono::steady_clock::now() < deadline) {
