@@ -1,7 +1,5 @@
 #include "cli/tarvenctl.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -14,6 +12,7 @@
 #include "cli/number_option.h"
 #include "firmware/firmware_image.h"
 #include "model/printable_text.h"
+#include "platform/console.h"
 #include "startup/workbench.h"
 
 namespace tarven::cli {
@@ -292,7 +291,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "tarvenctl: " << model::Printable(error) << '\n';
     return kExitFailed;
   }
-  if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
+  if (!confirm && platform::IsTerminal(platform::StandardStream::Input) &&
+      platform::IsTerminal(platform::StandardStream::Error)) {
     confirm = AskOnTerminal;
   }
   int result = kExitOk;

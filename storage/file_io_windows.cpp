@@ -4,6 +4,8 @@
 // lock files. System errors are told as the C library's error numbers, so that callers word them
 // as on every platform.
 #include <windows.h>
+// windows.h names ReplaceFileW so; ours is storage::ReplaceFile.
+#undef ReplaceFile
 
 #include <algorithm>
 #include <cerrno>

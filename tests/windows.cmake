@@ -23,6 +23,9 @@ function(tarven_windows_test name)
     tarven_warnings)
   target_compile_definitions(${name} PRIVATE
     TARVEN_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+  # GCC 12 at -O3 warns of an overlap inside std::string's own copy (char_traits.h) that cannot
+  # happen; the tests' string building meets it, our libraries do not.
+  target_compile_options(${name} PRIVATE -Wno-restrict)
   # Each test program runs once, its tests together: a Wine start per test would cost more than
   # the tests.
   add_test(NAME ${name} COMMAND ${name})
@@ -42,7 +45,7 @@ tarven_windows_test(windows_sim_tests
     signal_sim_test.cpp
   LIBS tarven_sim)
 tarven_windows_test(windows_comport_tests
-  SOURCES comport_names_test.cpp modbus_rtu_test.cpp modbus_registers_test.cpp
+  SOURCES comport_names_test.cpp modbus_registers_test.cpp
   LIBS tarven_comport)
 tarven_windows_test(windows_platform_tests
   SOURCES platform_test.cpp windows_platform_test.cpp

@@ -84,9 +84,12 @@ run --simulate params export параметры.csv
 check "params export" [ "$status" -eq 0 -a "$(head -n 1 параметры.csv)" = number,value ]
 
 # The time carries the local offset (the C runtime's strftime gives none).
+run --simulate io --watch --count 1 --json
+check "io --watch --json gives the time with its offset" \
+  bash -c "printf '%s\n' \"\$1\" | grep -Eq '\"time\":\"[0-9-]{10}T[0-9:]{8}[+-][0-9]{4}\"'" _ "$out"
 run --simulate io
-check "io prints the time with its offset" \
-  bash -c "printf '%s\n' \"\$1\" | grep -Eq '^time: [0-9-]{10}T[0-9:]{8}[+-][0-9]{4}\$'" _ "$out"
+check "io writes volts with the user's decimal separator" \
+  bash -c "printf '%s\n' \"\$1\" | grep -Eq '^dac1 170500: 0 0[.,]000 V\$'" _ "$out"
 run --simulate io --watch --count 2 --csv журнал.csv
 check "io --watch logs two rows" [ "$status" -eq 0 -a "$(wc -l < журнал.csv)" -eq 3 ]
 run --simulate io --watch --count 1 --csv журнал.csv

@@ -2,6 +2,8 @@
 // written, replaced and read; lock files and module locks; the HID library bound at run time.
 
 #include <windows.h>
+// windows.h names ReplaceFileW so; ours is storage::ReplaceFile.
+#undef ReplaceFile
 
 #include <gtest/gtest.h>
 
