@@ -98,6 +98,28 @@ check "a log is continued" [ "$status" -eq 0 -a "$(wc -l < журнал.csv)" -e
 run --simulate update --yes
 check "update" [ "$status" -eq 0 -a "$(printf '%s\n' "$out" | head -n 1)" = "sent: 206728 bytes" ]
 
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) during a restore: the block in
+# progress goes whole, the restore stops, says which parts it wrote and exits 1. A Ctrl-C that
+# comes before the program has started leaves no output at all; then it is tried again later.
+stopped=no
+for delay in 0.5 1 2 4 8 16; do
+  "$wine" "$exe" --simulate --sim-wire-time 20 restore копия.tar --yes > out.raw 2> err.raw &
+  pid=$!
+  sleep "$delay"
+  kill -INT "$pid"
+  wait "$pid"
+  status=$?
+  out=$(tr -d '\r' < out.raw)
+  err=$(tr -d '\r' < err.raw)
+  [ -z "$out$err" ] && continue
+  stopped=yes
+  break
+done
+check "Ctrl-C stops a restore between blocks" [ "$stopped" = yes -a "$status" -eq 1 ] &&
+  check "it says so, and the parts after it were not written" bash -c \
+    "printf '%s\n' \"\$1\" | grep -qx 'tarvenctl: restore: stopped on request; the parts above are all that was written' && ! printf '%s\n' \"\$2\" | grep -q '^kvp: written'" \
+    _ "$err" "$out"
+
 # Without the simulator: the HID library is bound and finds no module here.
 run status
 check "status without a module" [ "$status" -eq 1 -a -n "$err" ]
