@@ -120,6 +120,26 @@ check "Ctrl-C stops a restore between blocks" [ "$stopped" = yes -a "$status" -e
     "printf '%s\n' \"\$1\" | grep -qx 'tarvenctl: restore: stopped on request; the parts above are all that was written' && ! printf '%s\n' \"\$2\" | grep -q '^kvp: written'" \
     _ "$err" "$out"
 
+# A Modbus poll over a serial port: Wine's COM33 is one end of socat's pseudo-terminal pair, a
+# slave on the other end (modbus_pty_peer.py) answers address 1 and ignores address 9.
+peer=$(dirname "$0")/modbus_pty_peer.py
+prefix=${WINEPREFIX:-$HOME/.wine}
+socat pty,raw,echo=0,link="$dir/ours" pty,raw,echo=0,link="$dir/theirs" & socat=$!
+for i in $(seq 200); do [ -e "$dir/theirs" ] && break; sleep 0.05; done
+python3 "$peer" "$dir/theirs" > peer.out 2>&1 & server=$!
+for i in $(seq 200); do grep -q ready peer.out && break; sleep 0.05; done
+ln -sfn "$dir/ours" "$prefix/dosdevices/com33"
+run modbus poll --port COM33 --baud 57600 --addr 1
+check "modbus poll over COM33" [ "$status" -eq 0 -a "$out" = "$(printf 'подключен 4.54 packets=1 errors=0\nrequests=1 replies=1 failures=0')" ]
+run modbus poll --port com33 --addr 9
+check "a slave that does not answer" \
+  bash -c "[ \"\$1\" -eq 1 ] && printf '%s\n' \"\$2\" | grep -qx 'не подключен'" _ "$status" "$out"
+run modbus poll --port COM34 --addr 1
+check "a port that is not there" [ "$status" -ne 0 -a -n "$err" ]
+rm -f "$prefix/dosdevices/com33"
+kill "$server" "$socat" 2>/dev/null
+wait "$server" "$socat" 2>/dev/null
+
 # Without the simulator: the HID library is bound and finds no module here.
 run status
 check "status without a module" [ "$status" -eq 1 -a -n "$err" ]
