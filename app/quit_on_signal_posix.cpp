@@ -1,11 +1,11 @@
-#include "app/quit_on_signal.h"
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include "app/quit_on_signal.h"
 
 namespace tarven::app {
 namespace {

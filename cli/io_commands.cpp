@@ -62,8 +62,8 @@ std::string LocalTime(std::chrono::system_clock::time_point when, TimeForm form)
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   const std::tm local = platform::LocalTime(seconds);
   char text[40];
-  const std::size_t n =
-      form == TimeForm::Iso ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local)
+  const std::size_t n = form == TimeForm::Iso
+                            ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local)
                             : std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   // The offset separately: not every C library's strftime knows %z.
   return std::string(text, n) + (form == TimeForm::Iso ? platform::UtcOffsetText(seconds) : "");
@@ -251,8 +251,8 @@ class CsvLog {
     const std::string header = Header();
     if (file_.size() == 0) return Write(header + "\n", why);
     std::string first(header.size() + 1, '\0');
-    if (file_.size() < first.size() ||
-        !file_.ReadAt(0, first.data(), first.size(), error_number) || first != header + "\n") {
+    if (file_.size() < first.size() || !file_.ReadAt(0, first.data(), first.size(), error_number) ||
+        first != header + "\n") {
       why = name + ": not a log of 'io --csv' (its first line differs); nothing was written";
       return false;
     }

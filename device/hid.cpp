@@ -58,8 +58,9 @@ std::string UsbLocationFromLocationPath(const std::string& location_path) {
   std::size_t start = location_path.find('#', root + 1);
   while (start != std::string::npos) {
     const std::size_t end = location_path.find('#', start + 1);
-    const std::string_view part(location_path.data() + start + 1,
-                                (end == std::string::npos ? location_path.size() : end) - start - 1);
+    const std::string_view part(
+        location_path.data() + start + 1,
+        (end == std::string::npos ? location_path.size() : end) - start - 1);
     if (part.starts_with("USBMI(")) break;  // an interface of the device found so far
     constexpr std::string_view kPort = "USB(";
     if (!part.starts_with(kPort) || !part.ends_with(")")) return {};

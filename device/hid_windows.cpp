@@ -13,9 +13,11 @@
 #include <setupapi.h>
 #include <winternl.h>
 extern "C" {
+// clang-format off
 #include <hidusage.h>
 #include <hidpi.h>
 #include <hidsdi.h>
+// clang-format on
 }
 
 #include <algorithm>
@@ -98,8 +100,8 @@ std::string SystemMessage(DWORD error) {
   std::string text = message != nullptr ? platform::Utf8FromWide(message)
                                         : "system error " + std::to_string(error);
   ::LocalFree(message);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                           text.back() == '.')) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
     text.pop_back();
   }
   return text;
@@ -120,8 +122,8 @@ std::wstring NodeProperty(DEVINST node, ULONG property) {
 // location path through USB ports; failing that, its location information as the system words it.
 std::string UsbLocation(DEVINST node) {
   for (int level = 0; level < 4; ++level) {
-    const std::string location =
-        UsbLocationFromLocationPath(platform::Utf8FromWide(NodeProperty(node, CM_DRP_LOCATION_PATHS)));
+    const std::string location = UsbLocationFromLocationPath(
+        platform::Utf8FromWide(NodeProperty(node, CM_DRP_LOCATION_PATHS)));
     if (!location.empty()) return location;
     DEVINST parent = 0;
     if (::CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) break;

@@ -1,11 +1,11 @@
 // What the module locks share on every platform: the lock file's name and what it tells of its
 // holder.
 
+#include "device/module_lock.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
-#include "device/module_lock.h"
 
 namespace tarven::device {
 
@@ -14,8 +14,8 @@ std::string LockFileName(const std::string& key) {
   std::string name = "module-";
   for (const char c : key) {
     const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                       (c >= 'a' && c <= 'z') || c == '-' || c == '.' || c == '_';
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       c == '-' || c == '.' || c == '_';
     if (plain) {
       name += c;
     } else {

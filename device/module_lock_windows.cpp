@@ -49,8 +49,8 @@ HANDLE OpenLockFile(const std::string& path) {
   HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShare, nullptr,
                               OPEN_ALWAYS, kFlags, nullptr);
   if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
-    file = ::CreateFileW(wide.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags,
-                         nullptr);
+    file =
+        ::CreateFileW(wide.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
   }
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -124,8 +124,8 @@ std::string TemporaryFolder() {
 
 }  // namespace
 
-std::shared_ptr<ModuleLocks> FolderModuleLocks(const std::string& folder, const std::string& program,
-                                               bool remove_folder) {
+std::shared_ptr<ModuleLocks> FolderModuleLocks(const std::string& folder,
+                                               const std::string& program, bool remove_folder) {
   return std::make_shared<FolderLocks>(folder, program, remove_folder);
 }
 
@@ -151,8 +151,8 @@ std::shared_ptr<ModuleLocks> SystemModuleLocks(const std::string& program) {
 std::shared_ptr<ModuleLocks> PrivateModuleLocks(const std::string& program) {
   const std::string base = TemporaryFolder();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string folder = base + "\\tarven-bench-" +
-                               std::to_string(::GetCurrentProcessId()) + "-" +
+    const std::string folder = base + "\\tarven-bench-" + std::to_string(::GetCurrentProcessId()) +
+                               "-" +
                                std::to_string(::GetTickCount64() + static_cast<unsigned>(attempt));
     if (::CreateDirectoryW(platform::WideFromUtf8(folder).c_str(), nullptr)) {
       return FolderModuleLocks(folder, program, true);

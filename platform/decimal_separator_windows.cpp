@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "platform/wide_text.h"
 #include "platform/decimal_separator.h"
+#include "platform/wide_text.h"
 
 namespace tarven::platform {
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "platform/wide_text.h"
 #include "platform/program_path.h"
+#include "platform/wide_text.h"
 
 namespace tarven::platform {
 

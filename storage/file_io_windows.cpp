@@ -90,10 +90,9 @@ std::int64_t ReadUpTo(HANDLE file, std::uint8_t* data, std::size_t wanted, int& 
 // Opens `path` for reading when it is an ordinary file on a disk (a device, a pipe or a folder is
 // refused without being read); nullptr with `result` saying why otherwise.
 HANDLE OpenRegular(const std::string& path, ReadResult& result) {
-  const HANDLE file =
-      ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     result.error_number = LastErrorNumber();
     result.status = result.error_number == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
@@ -242,7 +241,7 @@ PathKind KindOf(const std::string& path, int& error_number) {
     return error_number == ENOENT ? PathKind::Missing : PathKind::Unreachable;
   }
   return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ? PathKind::Other
-                                                                                 : PathKind::Regular;
+                                                                                : PathKind::Regular;
 }
 
 int WriteAccess(const std::string& path) {
@@ -260,10 +259,9 @@ AppendFile::~AppendFile() {
 }
 
 AppendFile::OpenStatus AppendFile::Open(const std::string& path, int& error_number) {
-  const HANDLE file =
-      ::CreateFileW(Wide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error_number = LastErrorNumber();
     return OpenStatus::Failed;
@@ -326,8 +324,8 @@ LockFile::OpenStatus LockFile::Open(const std::string& path, std::string& error)
   HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShare, nullptr,
                               OPEN_ALWAYS, kFlags, nullptr);
   if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
-    file = ::CreateFileW(wide.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags,
-                         nullptr);
+    file =
+        ::CreateFileW(wide.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
     if (file == INVALID_HANDLE_VALUE && LastErrorNumber() == ENOENT) {
       return OpenStatus::Unavailable;
     }

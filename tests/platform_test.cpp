@@ -22,11 +22,11 @@ TEST(WideText, RoundTripsEveryPlaneAndReplacesWhatIsNoUtf8) {
       {"", u"", ""},
       {"COM3", u"COM3", "COM3"},
       {"образ.bin", u"образ.bin", "образ.bin"},
-      {"\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"},                  // three bytes
-      {"\xF0\x9F\x98\x80", u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},    // a surrogate pair
-      {"a\x80z", u"a\uFFFDz", "a\xEF\xBF\xBDz"},                    // a stray continuation byte
-      {"\xD0", u"\uFFFD", "\xEF\xBF\xBD"},                          // a cut sequence
-      {"\xC0\xAF", u"\uFFFD\uFFFD", "\xEF\xBF\xBD\xEF\xBF\xBD"},    // an overlong '/'
+      {"\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"},                // three bytes
+      {"\xF0\x9F\x98\x80", u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},  // a surrogate pair
+      {"a\x80z", u"a\uFFFDz", "a\xEF\xBF\xBDz"},                  // a stray continuation byte
+      {"\xD0", u"\uFFFD", "\xEF\xBF\xBD"},                        // a cut sequence
+      {"\xC0\xAF", u"\uFFFD\uFFFD", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // an overlong '/'
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
   };
   for (const auto& c : cases) {
@@ -43,8 +43,12 @@ TEST(LocalTime, OffsetTextAsIsoWritesIt) {
   const struct {
     long seconds;
     const char* text;
-  } cases[] = {{0, "+0000"}, {3 * 3600, "+0300"}, {-(4 * 3600 + 30 * 60), "-0430"},
-               {5 * 3600 + 45 * 60, "+0545"}, {-59, "-0000"}, {14 * 3600, "+1400"}};
+  } cases[] = {{0, "+0000"},
+               {3 * 3600, "+0300"},
+               {-(4 * 3600 + 30 * 60), "-0430"},
+               {5 * 3600 + 45 * 60, "+0545"},
+               {-59, "-0000"},
+               {14 * 3600, "+1400"}};
   for (const auto& c : cases) EXPECT_EQ(platform::OffsetText(c.seconds), c.text) << c.seconds;
   // The offset of now is one of these forms, whatever the zone of the machine.
   const std::string now = platform::UtcOffsetText(std::time(nullptr));
@@ -61,7 +65,7 @@ TEST(UsbLocation, FromAWindowsLocationPath) {
       {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)", "PCIROOT(0)#PCI(1400)-2.3"},
       {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)#USBMI(1)", "PCIROOT(0)#PCI(1400)-2.3"},
       {"PCIROOT(0)#PCI(1D00)#USBROOT(1)#USB(11)", "PCIROOT(0)#PCI(1D00)-11"},
-      {"PCIROOT(0)#PCI(1400)#USBROOT(0)", ""},      // the root hub itself
+      {"PCIROOT(0)#PCI(1400)#USBROOT(0)", ""},       // the root hub itself
       {"PCIROOT(0)#PCI(1F02)#SATA(C00T00L00)", ""},  // no USB port
       {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(x)", ""},
       {"#USBROOT(0)#USB(1)", ""},

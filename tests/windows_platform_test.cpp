@@ -27,9 +27,10 @@ namespace fs = std::filesystem;
 class WindowsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              (L"tarven-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-               platform::WideFromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    folder_ =
+        fs::temp_directory_path() /
+        (L"tarven-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+         platform::WideFromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
@@ -126,8 +127,8 @@ TEST_F(WindowsFiles, LockFileExcludesASecondTakerUntilTheFirstLetsGo) {
 }
 
 TEST_F(WindowsFiles, ModuleLockTellsWhoHoldsIt) {
-  const auto locks = device::FolderModuleLocks(platform::Utf8FromWide(folder_.wstring()),
-                                               "tarvenctl", false);
+  const auto locks =
+      device::FolderModuleLocks(platform::Utf8FromWide(folder_.wstring()), "tarvenctl", false);
   device::LockAttempt first = locks->TryTake("PCIROOT(0)#PCI(1400)-2.3");
   ASSERT_TRUE(first.lock);
   const device::LockAttempt second = locks->TryTake("PCIROOT(0)#PCI(1400)-2.3");
