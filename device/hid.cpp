@@ -78,4 +78,40 @@ std::string UsbLocationFromLocationPath(const std::string& location_path) {
   return location_path.substr(0, root) + "-" + ports;
 }
 
+namespace {
+
+// The four hexadecimal digits after `key` ("vid_") in the lower-case `path`.
+bool HexAfter(const std::string& path, std::string_view key, std::uint16_t& value) {
+  const std::size_t at = path.find(key);
+  if (at == std::string::npos || at + key.size() + 4 > path.size()) return false;
+  unsigned result = 0;
+  for (std::size_t i = at + key.size(); i < at + key.size() + 4; ++i) {
+    const char c = path[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    result = result * 16 + static_cast<unsigned>(digit);
+  }
+  value = static_cast<std::uint16_t>(result);
+  return true;
+}
+
+}  // namespace
+
+bool IdsFromWindowsHidPath(const std::string& path, std::uint16_t& vendor_id,
+                           std::uint16_t& product_id) {
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // The ids belong to the part after "hid#"; a path's tail (an instance, a class) never holds
+  // "#vid_" again.
+  const std::size_t start = lower.find("hid#");
+  if (start == std::string::npos) return false;
+  const std::string ids = lower.substr(start, lower.find('#', start + 4) - start);
+  std::uint16_t vendor = 0;
+  std::uint16_t product = 0;
+  if (!HexAfter(ids, "vid_", vendor) || !HexAfter(ids, "pid_", product)) return false;
+  vendor_id = vendor;
+  product_id = product;
+  return true;
+}
+
 }  // namespace tarven::hid

@@ -78,6 +78,12 @@ std::string UsbLocationFromSysfsPath(const std::string& sysfs_path);
 // Empty when the path runs through no USB port.
 std::string UsbLocationFromLocationPath(const std::string& location_path);
 
+// The vendor and product ids in a Windows HID device path
+// ("\\?\hid#vid_03eb&pid_6202#7&1a2b3c4d&0&0000#{4d1e55b2-...}", either case), for a device
+// that cannot be opened to ask. False when the path names none.
+bool IdsFromWindowsHidPath(const std::string& path, std::uint16_t& vendor_id,
+                           std::uint16_t& product_id);
+
 // The platform backend, unbound. Null where the platform has none.
 std::shared_ptr<Backend> MakePlatformBackend();
 

@@ -191,7 +191,7 @@ class WindowsBackend final : public Backend {
   }
 
   // The ids are read through a handle without access; an interface that cannot even be opened so
-  // (another program holds it exclusively) is left out, as it could not be used.
+  // (another program holds it exclusively) is known by the ids in its path.
   bool EnumerateDevices(std::uint16_t vendor_id, std::uint16_t product_id,
                         std::vector<DeviceInfo>& devices) override {
     devices.clear();
@@ -199,7 +199,19 @@ class WindowsBackend final : public Backend {
     if (!PresentInterfaces(interfaces)) return false;
     for (const Interface& found : interfaces) {
       const HANDLE device = OpenShared(found.path);
-      if (device == INVALID_HANDLE_VALUE) continue;
+      if (device == INVALID_HANDLE_VALUE) {
+        // Held by another program without sharing, or refused: listed by the ids its path names,
+        // so that opening it says why.
+        DeviceInfo info;
+        info.path = platform::Utf8FromWide(found.path);
+        if (IdsFromWindowsHidPath(info.path, info.vendor_id, info.product_id) &&
+            (vendor_id == 0 || info.vendor_id == vendor_id) &&
+            (product_id == 0 || info.product_id == product_id)) {
+          info.usb_location = UsbLocation(found.node);
+          devices.push_back(std::move(info));
+        }
+        continue;
+      }
       HIDD_ATTRIBUTES attributes{};
       attributes.Size = sizeof attributes;
       const bool known = library.GetAttributes(device, &attributes) != 0;

@@ -76,6 +76,33 @@ TEST(UsbLocation, FromAWindowsLocationPath) {
   }
 }
 
+TEST(WindowsHidPath, IdsOfADeviceThatCannotBeOpened) {
+  const struct {
+    const char* path;
+    bool named;
+    std::uint16_t vendor;
+    std::uint16_t product;
+  } cases[] = {
+      {R"(\\?\hid#vid_03eb&pid_6202#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})",
+       true, 0x03EB, 0x6202},
+      {R"(\\?\HID#VID_03EB&PID_6202&MI_00#8&2f&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})",
+       true, 0x03EB, 0x6202},
+      {R"(\\?\hid#vid_046d&pid_c52b&mi_01&col02#8&x#{4d1e55b2})", true, 0x046D, 0xC52B},
+      {R"(\\?\hid#vid_03eb#7&x#{4d1e55b2})", false, 0, 0},       // no product id
+      {R"(\\?\hid#vid_03eg&pid_6202#7&x)", false, 0, 0},        // not hexadecimal
+      {R"(\\?\hid#vid_03&pid_6202#7&x)", false, 0, 0},          // too short
+      {R"(\\?\hid#acpi0c50#7&vid_03eb&pid_6202)", false, 0, 0},  // ids only in the instance
+      {"/dev/hidraw3", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    EXPECT_EQ(hid::IdsFromWindowsHidPath(c.path, vendor, product), c.named) << c.path;
+    EXPECT_EQ(vendor, c.vendor) << c.path;
+    EXPECT_EQ(product, c.product) << c.path;
+  }
+}
+
 TEST(ModuleLockFiles, NamesAndHolders) {
   EXPECT_EQ(device::LockFileName("1-2.3"), "module-1-2.3.lock");
   EXPECT_EQ(device::LockFileName("PCIROOT(0)#PCI(1400)-2.3"),
