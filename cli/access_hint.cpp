@@ -1,8 +1,8 @@
 #include "cli/access_hint.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
+
+#include "storage/file_io.h"
 
 namespace tarven::cli {
 namespace {
@@ -25,7 +25,7 @@ std::string AccessHint(const std::vector<std::string>& installed_rules) {
   if (places.empty()) places.assign(std::begin(kRulePlaces), std::end(kRulePlaces));
   std::string installed;
   for (const std::string& place : places) {
-    if (::access(place.c_str(), F_OK) == 0) {
+    if (storage::PathExists(place)) {
       installed = place;
       break;
     }

@@ -1,6 +1,5 @@
 // backup, restore and diff: a whole module in one file, back again, and what changed.
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -108,8 +107,7 @@ std::optional<int> ReadModule(Context& context, const char* what, Backup& backup
 }
 
 int BackupCommand(Context& context, const std::string& path, bool force) {
-  struct stat info {};
-  if (!force && ::lstat(path.c_str(), &info) == 0) {
+  if (!force && storage::PathExists(path)) {
     return context.Fail("backup", Shorten(path, 80) + " exists (--force replaces it)");
   }
   Backup backup;

@@ -1,6 +1,5 @@
 // config show|set and params get|set|export|import: the configuration sector from a script.
 
-#include <sys/stat.h>
 
 #include <array>
 #include <cctype>
@@ -208,8 +207,7 @@ constexpr TableWords kParamsWords = {service::SectorTable::Params, "params expor
 // `config export` and `params export`: the table's file, kept unless `force`.
 int ExportTable(Context& context, const TableWords& words, const std::string& path, bool force) {
   const char* what = words.export_command;
-  struct stat info {};
-  if (!force && ::lstat(path.c_str(), &info) == 0) {
+  if (!force && storage::PathExists(path)) {
     return context.Fail(what, Shorten(path, 80) + " exists (--force replaces it)");
   }
   std::string text;

@@ -6,6 +6,7 @@
 #include "device/device.h"
 #include "device/operations.h"
 #include "model/printable_text.h"
+#include "platform/usb_hint.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
@@ -24,9 +25,8 @@ int Context::Fail(std::string_view what, const device::Outcome& outcome) const {
   std::string text = device::Describe(outcome);
   if (outcome.failure == device::Failure::NoModule) {
     // What to try, on the same line: a script's log keeps one line per failure.
-    text +=
-        "; check the module's USB cable and power ('lsusb -d 03eb:6202' lists the module "
-        "when the system sees it)";
+    text += "; check the module's USB cable and power (" +
+            platform::UsbDeviceListHint(device::kModuleVendorId, device::kModuleProductId) + ")";
     if (!simulated) text += ", or use --simulate to talk to the simulated module";
   }
   const int status = Fail(what, text);

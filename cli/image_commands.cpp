@@ -1,7 +1,5 @@
 // image read|write: the module's memory images to and from files.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -94,8 +92,7 @@ std::optional<int> CheckInputSize(Context& context, const ImageOptions& options,
 
 int Read(Context& context, const ImageOptions& options) {
   const model::MemoryArea* area = ImageArea(options.area);
-  struct stat info {};
-  if (!options.force && ::lstat(options.file.c_str(), &info) == 0) {
+  if (!options.force && storage::PathExists(options.file)) {
     return context.Fail("image read", Shorten(options.file, 80) + " exists (--force replaces it)");
   }
   std::vector<std::uint8_t> image(area->size);

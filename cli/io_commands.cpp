@@ -4,12 +4,6 @@
 // Nothing is shown that was not read: a value whose read failed is "н/д" (null in JSON), and the
 // command then fails. Writes are refused while the CNC runs, as the window refuses them.
 
-#include <fcntl.h>
-#include <langinfo.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -30,6 +24,8 @@
 #include "device/register_operations.h"
 #include "model/signal_text.h"
 #include "model/version_text.h"
+#include "platform/decimal_separator.h"
+#include "platform/local_time.h"
 #include "storage/file_io.h"
 
 namespace tarven::cli {
@@ -43,14 +39,7 @@ constexpr const char* kCncRunning = "the CNC is running; stop it first (tarvenct
 
 // The user's decimal separator, as the window writes volts.
 std::string LocaleDecimalPoint() {
-  std::string point = ".";
-  if (const locale_t user = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr))) {
-    if (const char* radix = ::nl_langinfo_l(RADIXCHAR, user); radix != nullptr && *radix != 0) {
-      point = radix;
-    }
-    ::freelocale(user);
-  }
-  return point;
+  return platform::UserDecimalSeparator();
 }
 
 std::string RegisterName(std::uint16_t address) {
@@ -71,13 +60,13 @@ enum class TimeForm {
 
 std::string LocalTime(std::chrono::system_clock::time_point when, TimeForm form) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
+  const std::tm local = platform::LocalTime(seconds);
   char text[40];
-  const std::size_t n =
-      form == TimeForm::Iso ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local)
+  const std::size_t n = form == TimeForm::Iso
+                            ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local)
                             : std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return std::string(text, n);
+  // The offset separately: not every C library's strftime knows %z.
+  return std::string(text, n) + (form == TimeForm::Iso ? platform::UtcOffsetText(seconds) : "");
 }
 
 std::string Signed(std::int64_t value) {
@@ -232,10 +221,6 @@ Json ToJson(const Snapshot& s) {
 // disk, so that whatever ends the watch (Ctrl-C, a power cut) leaves every row before it whole.
 class CsvLog {
  public:
-  ~CsvLog() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   static std::string Header() {
     std::string header = "time,cnc,ext-dac";
     for (const Row& row : Rows(Snapshot{}, ".")) {
@@ -252,28 +237,28 @@ class CsvLog {
   // a power cut in the middle of a row leaves). False with the reason.
   bool Open(const std::string& path, std::string& why) {
     const std::string name = Shorten(path, 80);
-    fd_ =
-        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-    if (fd_ < 0) {
-      why = "cannot open " + name + ": " + storage::SystemReason(errno);
-      return false;
-    }
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-      why = name + ": not a regular file";
-      return false;
+    int error_number = 0;
+    switch (file_.Open(path, error_number)) {
+      case storage::AppendFile::OpenStatus::Opened:
+        break;
+      case storage::AppendFile::OpenStatus::NotRegular:
+        why = name + ": not a regular file";
+        return false;
+      case storage::AppendFile::OpenStatus::Failed:
+        why = "cannot open " + name + ": " + storage::SystemReason(error_number);
+        return false;
     }
     const std::string header = Header();
-    if (info.st_size == 0) return Write(header + "\n", why);
+    if (file_.size() == 0) return Write(header + "\n", why);
     std::string first(header.size() + 1, '\0');
-    const ssize_t n = ::pread(fd_, first.data(), first.size(), 0);
-    if (n != static_cast<ssize_t>(first.size()) || first != header + "\n") {
+    if (file_.size() < first.size() || !file_.ReadAt(0, first.data(), first.size(), error_number) ||
+        first != header + "\n") {
       why = name + ": not a log of 'io --csv' (its first line differs); nothing was written";
       return false;
     }
     char last = '\n';
-    if (::pread(fd_, &last, 1, info.st_size - 1) != 1) {
-      why = "cannot read " + name + ": " + storage::SystemReason(errno);
+    if (!file_.ReadAt(file_.size() - 1, &last, 1, error_number)) {
+      why = "cannot read " + name + ": " + storage::SystemReason(error_number);
       return false;
     }
     return last == '\n' || Write("\n", why);
@@ -297,24 +282,15 @@ class CsvLog {
 
  private:
   bool Write(const std::string& text, std::string& why) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        why = "cannot write the log: " + storage::SystemReason(errno);
-        return false;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    if (::fdatasync(fd_) != 0) {
-      why = "cannot write the log: " + storage::SystemReason(errno);
+    int error_number = 0;
+    if (!file_.Append(text, error_number)) {
+      why = "cannot write the log: " + storage::SystemReason(error_number);
       return false;
     }
     return true;
   }
 
-  int fd_ = -1;
+  storage::AppendFile file_;
 };
 
 struct IoOptions {

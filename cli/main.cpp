@@ -3,8 +3,10 @@
 #include <vector>
 
 #include "cli/tarvenctl.h"
+#include "platform/console.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  tarven::platform::UseUtf8Console();
+  const std::vector<std::string> args = tarven::platform::CommandLineWords(argc, argv);
   return tarven::cli::Run(args, std::cout, std::cerr);
 }

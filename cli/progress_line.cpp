@@ -1,11 +1,11 @@
 #include "cli/progress_line.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+
+#include "platform/console.h"
 
 namespace tarven::cli {
 namespace {
@@ -79,7 +79,7 @@ std::string ProgressLine::Format(std::string_view label, std::uint64_t done, std
 }
 
 bool IsTerminal(const std::ostream& stream) {
-  return &stream == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+  return &stream == &std::cerr && platform::IsTerminal(platform::StandardStream::Error);
 }
 
 }  // namespace tarven::cli

@@ -1,7 +1,5 @@
 #include "cli/tarvenctl.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -16,6 +14,7 @@
 #include "journal/recorder.h"
 #include "journal/user_place.h"
 #include "model/printable_text.h"
+#include "platform/console.h"
 #include "startup/workbench.h"
 
 namespace tarven::cli {
@@ -339,7 +338,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "tarvenctl: " << model::Printable(error) << '\n';
     return kExitFailed;
   }
-  if (!confirm && ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {
+  if (!confirm && platform::IsTerminal(platform::StandardStream::Input) &&
+      platform::IsTerminal(platform::StandardStream::Error)) {
     confirm = AskOnTerminal;
   }
   const std::string journal_file =

@@ -6,6 +6,7 @@
 
 #include "comport/modbus_rtu.h"
 #include "model/integer_text.h"
+#include "platform/wide_text.h"
 
 namespace tarven::comport {
 namespace {
@@ -35,6 +36,12 @@ bool IsOfferedComName(std::string_view name) {
     return false;
   }
   return model::ParseInteger(name.substr(3)).value_or(0) > 0;
+}
+
+std::string PortNameFromValue(std::u16string_view units) {
+  const std::size_t end = units.find(u'\0');
+  if (end == std::u16string_view::npos && units.size() >= kPortNameUnits) return {};
+  return platform::Utf8FromUtf16(units.substr(0, end));
 }
 
 void SortPortNames(std::vector<std::string>& names) {

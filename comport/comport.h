@@ -29,6 +29,13 @@ inline constexpr int kReadDeadlineMs = 1000;
 // number greater than 0 (text that is no number counts as 0), at most 10 characters in all.
 bool IsOfferedComName(std::string_view name);
 
+// The name in a "PortName" value as read into room for 10 characters and the terminating null
+// (`units`: what the read gave, in UTF-16 units). The name ends at the first null; a value that
+// fills the room without a null was longer than 10 characters, and gives no name (empty), rather
+// than a name cut to 10.
+std::string PortNameFromValue(std::u16string_view units);
+inline constexpr std::size_t kPortNameUnits = 11;
+
 // A serial port as the list offers it.
 struct PortInfo {
   std::string name;  // ttyUSB0, COM3, or a device path; what OpenComPort takes

@@ -63,21 +63,20 @@ std::string LastErrorText(const char* what) {
 }
 
 // The port's name from its hardware key, in room for 10 characters and the null: a longer value
-// does not fit and the device is left out.
+// does not fit (the read fails, or fills the room without a null) and the device is left out.
 std::string PortName(DEVINST device) {
   HKEY key = nullptr;
   if (::CM_Open_DevNode_Key(device, KEY_READ, 0, RegDisposition_OpenExisting, &key,
                             CM_REGISTRY_HARDWARE) != CR_SUCCESS) {
     return {};
   }
-  std::array<wchar_t, 11> name{};
+  std::array<char16_t, kPortNameUnits> name{};
   DWORD size = sizeof name;
   const LSTATUS read = ::RegQueryValueExW(key, L"PortName", nullptr, nullptr,
                                           reinterpret_cast<LPBYTE>(name.data()), &size);
   ::RegCloseKey(key);
   if (read != ERROR_SUCCESS) return {};
-  name.back() = L'\0';
-  return Utf8(name.data());
+  return PortNameFromValue(std::u16string_view(name.data(), size / sizeof(char16_t)));
 }
 
 std::string DeviceDescription(HDEVINFO devices, SP_DEVINFO_DATA& device) {

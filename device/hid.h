@@ -72,6 +72,18 @@ class Backend {
 // no USB device, as for a virtual one.
 std::string UsbLocationFromSysfsPath(const std::string& sysfs_path);
 
+// The USB location in a Windows device location path, as the device-setup API tells it for a USB
+// device ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)" gives "PCIROOT(0)#PCI(1400)-2.3": the
+// host controller, then the chain of hub ports; a composite device's "#USBMI(1)" is passed over).
+// Empty when the path runs through no USB port.
+std::string UsbLocationFromLocationPath(const std::string& location_path);
+
+// The vendor and product ids in a Windows HID device path
+// ("\\?\hid#vid_03eb&pid_6202#7&1a2b3c4d&0&0000#{4d1e55b2-...}", either case), for a device
+// that cannot be opened to ask. False when the path names none.
+bool IdsFromWindowsHidPath(const std::string& path, std::uint16_t& vendor_id,
+                           std::uint16_t& product_id);
+
 // The platform backend, unbound. Null where the platform has none.
 std::shared_ptr<Backend> MakePlatformBackend();
 

@@ -6,7 +6,8 @@
 // kernel drops when the file is closed, however its holder ends (a killed holder leaves no
 // lock behind). The file tells who holds it, so that a program that finds it held can say who.
 //
-// The platform file behind this interface is module_lock_posix.cpp.
+// The platform files behind this interface are module_lock_posix.cpp (flock) and
+// module_lock_windows.cpp (LockFileEx).
 
 #include <memory>
 #include <string>
@@ -62,6 +63,14 @@ std::shared_ptr<ModuleLocks> FolderModuleLocks(const std::string& folder, const 
 // A new private folder for the locks of one simulated bench, removed with it: the bench's modules
 // exist in this process only, so only this process's links may contend for them.
 std::shared_ptr<ModuleLocks> PrivateModuleLocks(const std::string& program);
+
+// The lock file's name for `key`: letters, digits, '-', '.' and '_' stay, every other byte is %XX;
+// a very long key is cut and told apart by a hash of the whole.
+std::string LockFileName(const std::string& key);
+
+// The holder as its lock file's text "PROGRAM PID" tells it; only printable characters of the name
+// are kept, and a pid that is no number or negative is 0.
+LockHolder ParseHolder(const std::string& content);
 
 // The name of this program as the system knows it ("tarvenctl"), for other programs to be told.
 std::string ThisProgramName();

@@ -22,48 +22,12 @@ namespace {
 
 constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-// A file name for any key: letters, digits, '-', '.' and '_' stay, every other byte is %XX.
-std::string LockFileName(const std::string& key) {
-  std::string name = "module-";
-  for (const char c : key) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                       (c >= 'a' && c <= 'z') || c == '-' || c == '.' || c == '_';
-    if (plain) {
-      name += c;
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      name += escaped;
-    }
-  }
-  if (name.size() > 200) {
-    // A name the file system takes; the hash keeps long keys apart.
-    std::uint64_t hash = 1469598103934665603ULL;
-    for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    char tail[24];
-    std::snprintf(tail, sizeof tail, "-%016llx", static_cast<unsigned long long>(hash));
-    name = name.substr(0, 180) + tail;
-  }
-  return name + ".lock";
-}
-
-// "tarven 4711" as a holder writes it; only printable characters of the name are kept.
+// "tarven 4711" as a holder writes it.
 LockHolder ReadHolder(int fd) {
   char text[128] = {};
   const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-  LockHolder holder;
-  if (n <= 0) return holder;
-  std::string content(text, static_cast<std::size_t>(n));
-  const std::size_t space = content.rfind(' ');
-  if (space == std::string::npos) return holder;
-  for (std::size_t i = 0; i < space && holder.program.size() < 64; ++i) {
-    const char c = content[i];
-    if (c > ' ' && c < 0x7f) holder.program += c;
-  }
-  holder.pid = std::strtol(content.c_str() + space + 1, nullptr, 10);
-  if (holder.pid < 0) holder.pid = 0;
-  return holder;
+  if (n <= 0) return {};
+  return ParseHolder(std::string(text, static_cast<std::size_t>(n)));
 }
 
 class FlockHeld final : public HeldLock {
@@ -156,13 +120,6 @@ bool SharedFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string DescribeHolder(const LockHolder& holder) {
-  if (holder.program.empty() && holder.pid == 0) return "another program";
-  std::string text = holder.program.empty() ? std::string("a program") : holder.program;
-  if (holder.pid > 0) text += " (pid " + std::to_string(holder.pid) + ")";
-  return text;
-}
 
 std::shared_ptr<ModuleLocks> FolderModuleLocks(const std::string& folder, const std::string& program,
                                                bool remove_folder) {

@@ -1,7 +1,5 @@
 #include "firmware/firmware_image.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +7,7 @@
 
 #include "firmware/carried_image.h"
 #include "model/version_text.h"
+#include "platform/program_path.h"
 #include "storage/file_io.h"
 
 namespace tarven::firmware {
@@ -81,11 +80,8 @@ bool LoadImageFile(const std::string& path, Image& image, std::string& error) {
 }
 
 std::string ProgramFolder() {
-  std::string path(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) return {};
-  path.resize(static_cast<std::size_t>(n));
-  return storage::FolderOf(path);
+  const std::string path = platform::ThisProgramPath();
+  return path.empty() ? std::string() : storage::FolderOf(path);
 }
 
 std::vector<std::string> InstalledImagePaths(const std::string& program_folder) {
@@ -105,7 +101,7 @@ bool FindImage(const ImageQuery& query, Image& image, std::string& error, std::s
     return true;
   }
   for (const std::string& path : InstalledImagePaths(query.program_folder)) {
-    if (::access(path.c_str(), F_OK) != 0) continue;
+    if (!storage::PathExists(path)) continue;
     std::string why;
     if (LoadImageFile(path, image, why)) {
       image.origin = Origin::Installed;
@@ -120,7 +116,7 @@ bool FindImage(const ImageQuery& query, Image& image, std::string& error, std::s
 bool ImageMayBeFound(const ImageQuery& query) {
   if (!query.file.empty() || !CarriedImage().empty() || query.simulated) return true;
   for (const std::string& path : InstalledImagePaths(query.program_folder)) {
-    if (::access(path.c_str(), F_OK) == 0) return true;
+    if (storage::PathExists(path)) return true;
   }
   return false;
 }

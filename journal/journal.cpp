@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "journal/user_place.h"
+#include "platform/local_time.h"
 
 namespace tarven::journal {
 namespace {
@@ -227,12 +228,7 @@ void ReadParts(sqlite3* db, Record& record) {
 
 std::string UtcNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
+  const std::tm utc = platform::UtcTime(now);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;

@@ -12,6 +12,8 @@ packages=(
   xvfb xauth x11-utils fonts-dejavu-core
   clang libclang-rt-14-dev
   dpkg-dev file lintian valgrind
+  # tarvenctl.exe: MinGW-w64 (posix threads), GoogleTest's source built for it, Wine for its tests
+  g++-mingw-w64-x86-64-posix googletest wine wine64 python3
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -9,6 +9,7 @@
 #include "firmware/firmware_image.h"
 #include "model/config_sector.h"
 #include "model/version_text.h"
+#include "platform/local_time.h"
 
 namespace tarven::service {
 namespace {
@@ -27,18 +28,8 @@ constexpr ImagePart kImages[] = {{BackupPart::Rom, AreaId::MainRom, ReadStage::R
                                  {BackupPart::Amt, AreaId::AmtRom, ReadStage::Amt},
                                  {BackupPart::Kvp, AreaId::Kvp, ReadStage::Kvp}};
 
-std::tm UtcTime(std::time_t when) {
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &when);
-#else
-  gmtime_r(&when, &utc);
-#endif
-  return utc;
-}
-
 std::string UtcNow() {
-  const std::tm utc = UtcTime(std::time(nullptr));
+  const std::tm utc = platform::UtcTime(std::time(nullptr));
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
@@ -110,16 +101,7 @@ std::string BackupArchive(const Backup& backup) {
 }
 
 std::string ProposedBackupName(const std::string& serial_number) {
-  const std::tm local = [] {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
-    localtime_r(&now, &tm);
-#endif
-    return tm;
-  }();
+  const std::tm local = platform::LocalTime(std::time(nullptr));
   char date[16];
   std::strftime(date, sizeof date, "%Y-%m-%d", &local);
   std::string serial;

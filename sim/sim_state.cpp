@@ -1,9 +1,5 @@
 #include "sim/sim_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -354,24 +350,27 @@ bool ResolveStatePath(const std::string& path, std::string& target, std::string&
 bool CheckStateWritable(const std::string& path, std::string& error) {
   std::string target;
   if (!ResolveStatePath(path, target, error)) return false;
-  struct stat info {};
-  if (::stat(target.c_str(), &info) == 0) {
-    if (!S_ISREG(info.st_mode)) {
+  int error_number = 0;
+  switch (storage::KindOf(target, error_number)) {
+    case storage::PathKind::Other:
       error = path + ": not a regular file";
       return false;
-    }
-    if (::access(target.c_str(), W_OK) != 0) {
-      error = path + ": cannot be written (" + SystemReason(errno) + ")";
+    case storage::PathKind::Regular:
+      if (const int denied = storage::WriteAccess(target); denied != 0) {
+        error = path + ": cannot be written (" + SystemReason(denied) + ")";
+        return false;
+      }
+      break;
+    case storage::PathKind::Unreachable:
+      error = "cannot reach simulator state " + path + ": " + SystemReason(error_number);
       return false;
-    }
-  } else if (errno != ENOENT) {
-    error = "cannot reach simulator state " + path + ": " + SystemReason(errno);
-    return false;
+    case storage::PathKind::Missing:
+      break;
   }
   // The new state is written beside the file and renamed over it.
   const std::string folder = storage::FolderOf(target);
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    error = path + ": its folder " + folder + " cannot be written (" + SystemReason(errno) + ")";
+  if (const int denied = storage::WriteAccess(folder); denied != 0) {
+    error = path + ": its folder " + folder + " cannot be written (" + SystemReason(denied) + ")";
     return false;
   }
   return true;

@@ -1,14 +1,7 @@
 #include "storage/file_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <system_error>
 
 namespace tarven::storage {
@@ -16,41 +9,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+// Paths are UTF-8 text everywhere in the programs; the file system's own form may be another
+// (UTF-16 on Windows).
+fs::path NativePath(const std::string& path) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
 }
 
-// Creates a file of a new, unpredictable name beside `target`; O_EXCL makes sure that nothing
-// already there (a file, or a link planted by someone else) is opened or followed.
-int CreateTemporary(const std::string& target, std::string& name) {
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device device;
-  std::mt19937_64 random(device() ^ (std::uint64_t{static_cast<std::uint32_t>(::getpid())} << 32));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name = target + ".saving-";
-    for (int i = 0; i < 10; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-ReplaceResult Failed(ReplaceStep step, int error_number) {
-  return {step, SystemReason(error_number)};
+std::string Utf8Path(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 }  // namespace
@@ -59,118 +26,18 @@ std::string SystemReason(int error_number) {
   return std::strerror(error_number);
 }
 
-namespace {
-
-// Opens `path` for reading when it is a regular file, without blocking on a device or a pipe; -1
-// with `result` saying why otherwise. `result.size` is the file's size.
-int OpenRegular(const std::string& path, ReadResult& result) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-    result.error_number = errno;
-    return -1;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    result.status = ReadStatus::NotRegular;
-    return -1;
-  }
-  result.size = static_cast<std::uint64_t>(info.st_size);
-  return fd;
-}
-
-// Reads up to `wanted` bytes into `data`; the bytes read, or -1 with errno.
-std::int64_t ReadUpTo(int fd, std::uint8_t* data, std::size_t wanted) {
-  std::size_t used = 0;
-  while (used < wanted) {
-    const ssize_t n = ::read(fd, data + used, wanted - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  return static_cast<std::int64_t>(used);
-}
-
-}  // namespace
-
-ReadResult ReadRegularFile(const std::string& path, std::size_t max_size, std::string& bytes) {
-  ReadResult result;
-  const int fd = OpenRegular(path, result);
-  if (fd < 0) return result;
-  if (result.size > max_size) {
-    ::close(fd);
-    result.status = ReadStatus::TooLarge;
-    return result;
-  }
-  // One byte more than the bound, to notice a file that grew after the look.
-  bytes.resize(max_size + 1);
-  const std::int64_t used =
-      ReadUpTo(fd, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
-  result.error_number = errno;
-  ::close(fd);
-  if (used < 0) {
-    result.status = ReadStatus::Failed;
-    bytes.clear();
-    return result;
-  }
-  result.error_number = 0;
-  result.size = static_cast<std::uint64_t>(used);
-  if (result.size > max_size) {
-    result.status = ReadStatus::TooLarge;
-    bytes.clear();
-    return result;
-  }
-  bytes.resize(static_cast<std::size_t>(used));
-  result.status = ReadStatus::Read;
-  return result;
-}
-
-ReadResult ReadFilePrefix(const std::string& path, std::size_t limit,
-                          std::vector<std::uint8_t>& bytes) {
-  ReadResult result;
-  bytes.clear();
-  const int fd = OpenRegular(path, result);
-  if (fd < 0) return result;
-  // The size the file system lists is not trusted: files under /proc list 0 and hold more, and a
-  // file may change while it is read. The file is read to its end instead.
-  bytes.resize(limit);
-  std::int64_t used = ReadUpTo(fd, bytes.data(), limit);
-  std::uint64_t size = used < 0 ? 0 : static_cast<std::uint64_t>(used);
-  if (used >= 0 && size == limit) {
-    std::vector<std::uint8_t> rest(std::size_t{64} << 10);
-    do {
-      used = ReadUpTo(fd, rest.data(), rest.size());
-      if (used > 0) size += static_cast<std::uint64_t>(used);
-    } while (used == static_cast<std::int64_t>(rest.size()));
-  }
-  result.error_number = errno;
-  ::close(fd);
-  if (used < 0) {
-    result.status = ReadStatus::Failed;
-    bytes.clear();
-    return result;
-  }
-  bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, limit)));
-  result.error_number = 0;
-  result.size = size;
-  result.status = ReadStatus::Read;
-  return result;
-}
-
 bool ResolveLinks(const std::string& path, std::string& target, std::string& error) {
-  fs::path current(path);
+  fs::path current = NativePath(path);
   for (int hop = 0; hop < 40; ++hop) {
     std::error_code failure;
     const fs::file_status status = fs::symlink_status(current, failure);
     if (failure || !fs::is_symlink(status)) {
-      target = current.string();
+      target = Utf8Path(current);
       return true;
     }
     const fs::path link = fs::read_symlink(current, failure);
     if (failure) {
-      error = "cannot read the link " + current.string() + ": " + failure.message();
+      error = "cannot read the link " + Utf8Path(current) + ": " + failure.message();
       return false;
     }
     current = link.is_absolute() ? link : current.parent_path() / link;
@@ -180,40 +47,8 @@ bool ResolveLinks(const std::string& path, std::string& target, std::string& err
 }
 
 std::string FolderOf(const std::string& file) {
-  const fs::path folder = fs::path(file).parent_path();
-  return folder.empty() ? std::string(".") : folder.string();
-}
-
-ReplaceResult ReplaceFile(const std::string& path, std::string_view bytes) {
-  std::string target;
-  std::string why;
-  if (!ResolveLinks(path, target, why)) return {ReplaceStep::Resolve, why};
-  struct stat info {};
-  const bool exists = ::stat(target.c_str(), &info) == 0;
-  if (exists && !S_ISREG(info.st_mode)) return {ReplaceStep::NotRegular, "not a regular file"};
-  if (exists && ::access(target.c_str(), W_OK) != 0) {
-    return Failed(ReplaceStep::NoPermission, errno);
-  }
-  std::string temporary;
-  const int fd = CreateTemporary(target, temporary);
-  if (fd < 0) return Failed(ReplaceStep::Create, errno);
-  // A new file gets the usual mode (0666 less the umask); a replaced one keeps its own.
-  bool written = !exists || ::fchmod(fd, info.st_mode & 07777) == 0;
-  written = written && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  const int write_errno = errno;
-  written = ::close(fd) == 0 && written;
-  if (!written) {
-    ::unlink(temporary.c_str());
-    return Failed(ReplaceStep::Write, write_errno != 0 ? write_errno : EIO);
-  }
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    const int rename_errno = errno;
-    ::unlink(temporary.c_str());
-    return Failed(ReplaceStep::Rename, rename_errno);
-  }
-  // The rename is on the disk only once the folder is.
-  SyncFolder(FolderOf(target));
-  return {};
+  const fs::path folder = NativePath(file).parent_path();
+  return folder.empty() ? std::string(".") : Utf8Path(folder);
 }
 
 }  // namespace tarven::storage

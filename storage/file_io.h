@@ -58,4 +58,62 @@ struct ReplaceResult {
 // us is not replaced. On failure the old file is as it was and no temporary file is left.
 ReplaceResult ReplaceFile(const std::string& path, std::string_view bytes);
 
+// Whether anything is at `path`, a symbolic link that leads nowhere included.
+bool PathExists(const std::string& path);
+
+// What `path` leads to, links followed.
+enum class PathKind { Missing, Regular, Other, Unreachable };
+// `error_number` says why for Unreachable.
+PathKind KindOf(const std::string& path, int& error_number);
+
+// 0 when this program may write the file `path`, or make and rename files in the folder `path`;
+// the error number that says why not otherwise.
+int WriteAccess(const std::string& path);
+
+// A file that grows by whole pieces, each flushed to the disk before Append returns (a log that a
+// power cut must leave whole up to its last complete row).
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  enum class OpenStatus { Opened, NotRegular, Failed };
+  // Opens `path` for appending, creating it when missing; a device or a pipe is NotRegular.
+  // Failed sets `error_number`.
+  OpenStatus Open(const std::string& path, int& error_number);
+  // The file's size when it was opened.
+  std::uint64_t size() const { return size_; }
+  // Reads exactly `length` bytes from `offset`; false (with the error number) otherwise.
+  bool ReadAt(std::uint64_t offset, char* data, std::size_t length, int& error_number);
+  // Adds `text` at the end and flushes it to the disk.
+  bool Append(std::string_view text, int& error_number);
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// A lock that only programs which take it respect, on a file of its own: held from TryLock until
+// the object is destroyed, and dropped by the system when the holder dies.
+class LockFile {
+ public:
+  LockFile() = default;
+  ~LockFile();
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
+  enum class OpenStatus { Opened, Unavailable, Failed };
+  // Opens the lock file, making it when missing and never following a link planted at its name.
+  // Where it cannot be made (a folder we may not write) an existing one is opened for reading;
+  // when there is none, Unavailable: the caller goes on unlocked. Failed says why in `error`.
+  OpenStatus Open(const std::string& path, std::string& error);
+  // Takes the lock without waiting; false when another holder has it.
+  bool TryLock();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
 }  // namespace tarven::storage

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "comport/comport.h"
@@ -36,6 +37,26 @@ TEST(ComPortNames, WindowsRule) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(comport::IsOfferedComName(c.name), c.offered) << c.name;
+  }
+}
+
+TEST(ComPortNames, NameFromTheRegistryValue) {
+  using namespace std::string_view_literals;
+  const struct {
+    std::u16string_view units;  // as the read into 11 units gave them
+    const char* name;
+  } cases[] = {
+      {u"COM3\0"sv, "COM3"},
+      {u"COM3"sv, "COM3"},  // stored without its null
+      {u"COM5\0junk"sv, "COM5"},
+      {u"COM1234567\0"sv, "COM1234567"},  // ten characters and the null fill the room
+      {u"COM12345678"sv, ""},             // eleven fill it without a null: not cut to ten
+      {u"com7\0"sv, "com7"},
+      {u"\0"sv, ""},
+      {u""sv, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(comport::PortNameFromValue(c.units), c.name) << c.name;
   }
 }
 

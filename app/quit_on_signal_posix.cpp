@@ -1,19 +1,13 @@
-#include "app/quit_on_signal.h"
-
-#include <QCoreApplication>
-#include <QtGlobal>
-
-#ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
-#endif
+
+#include "app/quit_on_signal.h"
 
 namespace tarven::app {
-
-#ifdef Q_OS_UNIX
 namespace {
 
 // A signal handler may only write to a descriptor; the loop reads the other end and quits.
@@ -41,8 +35,5 @@ void QuitOnTerminationSignals(QCoreApplication& application) {
   action.sa_flags = SA_RESTART;
   for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
 }
-#else
-void QuitOnTerminationSignals(QCoreApplication&) {}
-#endif
 
 }  // namespace tarven::app
