@@ -292,6 +292,9 @@ std::optional<std::string> CheckGlobalOptions(const GlobalOptions& options) {
   if (options.no_journal && !options.journal.empty()) {
     return "--journal and --no-journal exclude each other";
   }
+  if (!options.journal.empty() && !journal::Kept()) {
+    return "--journal: this build keeps no journal (it was made without SQLite)";
+  }
   return std::nullopt;
 }
 
@@ -346,7 +349,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       options.no_journal ? std::string()
                          : (options.journal.empty() ? journal::DefaultJournalPath() : options.journal);
   std::shared_ptr<journal::Recorder> recorder;
-  if (!options.no_journal) {
+  if (!options.no_journal && journal::Kept()) {
     journal::Origin origin{"tarvenctl", TARVEN_TOOL_VERSION, "tarvenctl " + journal::CommandLine(args)};
     recorder = std::make_shared<journal::Recorder>(journal_file, std::move(origin), !options.no_undo);
   }

@@ -104,6 +104,9 @@ class Journal {
   std::mutex mutex_;
 };
 
+// False in a build made without SQLite: it keeps no journal, and Journal::Open says why.
+bool Kept();
+
 // The current time in the form of Record::time.
 std::string UtcNow();
 // "2026-05-31" or "2026-05-31T14:02[:07][Z]" (also with a blank for the T) as a Record::time

@@ -57,6 +57,16 @@ run --simulate image read rom образ.bin --force
 check "an existing file is replaced with --force" [ "$status" -eq 0 -a "$(size_of образ.bin)" = 16384 ]
 check "no temporary file is left beside it" [ "$(ls | grep -c saving)" -eq 0 ]
 
+# This build keeps no journal of changes (no SQLite for MinGW-w64): a change goes through without
+# a word of it, and the journal's commands say why they have nothing.
+run --simulate params set 1=77 --yes
+check "a change without a journal is done and warns of nothing" [ "$status" -eq 0 -a -z "$err" ]
+run --simulate journal
+check "journal says this build keeps none" \
+  bash -c "[ \"\$1\" -ne 0 ] && printf '%s\n' \"\$2\" | grep -q 'this build keeps no journal'" _ "$status" "$err"
+run --simulate --journal j.sqlite params set 1=77 --yes
+check "--journal is refused" [ "$status" -eq 2 -a ! -e j.sqlite ]
+
 # The simulated module's state file (and its lock beside it) under a Cyrillic name.
 run --simulate --sim-state состояние.txt cnc stop
 check "cnc stop with a state file" [ "$status" -eq 0 -a -f состояние.txt ]
