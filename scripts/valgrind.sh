@@ -9,9 +9,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 command -v valgrind > /dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 1; }
-programs=(model_tests device_tests service_tests sim_tests descriptor_tests firmware_tests firmware_carried_tests
+programs=(model_tests storage_tests platform_tests device_tests service_tests sim_tests descriptor_tests firmware_tests firmware_carried_tests
   comport_tests cli_tests io_commands_tests update_commands_tests several_modules_tests
-  shared_bench_tests app_tests
+  shared_bench_tests journal_tests app_tests
   firmware_window_tests)
 logs=$(mktemp -d)
 failed=0

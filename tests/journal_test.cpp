@@ -225,6 +225,9 @@ struct Unwritable {
   bool as_other_user = false;
 };
 
+// A case prints as its name (its bytes would include padding that was never set).
+void PrintTo(const Unwritable& c, std::ostream* out) { *out << c.name; }
+
 class UnwritableJournalTest : public JournalTest,
                               public ::testing::WithParamInterface<Unwritable> {};
 
@@ -319,6 +322,8 @@ struct Damage {
   const char* name;
   std::function<void(const std::string& path)> apply;
 };
+
+void PrintTo(const Damage& c, std::ostream* out) { *out << c.name; }
 
 class DamagedJournalTest : public JournalTest, public ::testing::WithParamInterface<Damage> {};
 
