@@ -352,6 +352,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!options.no_journal && journal::Kept()) {
     journal::Origin origin{"tarvenctl", TARVEN_TOOL_VERSION, "tarvenctl " + journal::CommandLine(args)};
     recorder = std::make_shared<journal::Recorder>(journal_file, std::move(origin), !options.no_undo);
+    // tarvenctl reads no status of its own before a change: the record's firmware version costs
+    // one status request.
+    recorder->SetAsksFirmwareVersion(true);
   }
   int result = kExitOk;
   if (options.all) {

@@ -48,6 +48,10 @@ class ChangeRecorder {
   // Whether a write that replaces a flash area or the RAM reads it first, over the same handle,
   // so that the replaced bytes can be put back. Costs the read's reports on the wire.
   virtual bool ReadsBeforeState() const = 0;
+  // Whether an operation that changes the application asks the module's firmware version first
+  // (one status request) when its link does not know it yet, so that the note can name it. A
+  // front end whose own sequence already reads the status leaves this off.
+  virtual bool AsksFirmwareVersion() const { return false; }
   // Called from the thread that ran the operation; several threads may call at once.
   virtual void Record(const ChangeNote& note) = 0;
 };

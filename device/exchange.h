@@ -38,6 +38,9 @@ class Exchange {
   // it is not there.
   bool OpenApplication();
   bool OpenBootLoader();
+  // Opens the application for an operation that changes it; when the link's recorder asks for
+  // it and the link does not know the firmware version, asks the module's status first.
+  bool OpenApplicationToChange();
 
   Link& link() { return link_; }
   Handle handle() const { return link_.HidHandle(); }

@@ -29,7 +29,7 @@ int FirmwareProgressPercent(std::uint64_t sent, std::uint64_t size) {
 
 Outcome RequestBootLoader(Link& link, std::optional<FollowFoundModule>* follow) {
   Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
+  if (!exchange.OpenApplicationToChange()) return exchange.outcome();
   if (follow != nullptr) FollowLastFound(link, *follow);
   exchange.Send(Command(CmdUpdate));
   return exchange.outcome();

@@ -22,6 +22,20 @@ bool Exchange::OpenApplication() {
   return true;
 }
 
+bool Exchange::OpenApplicationToChange() {
+  if (!OpenApplication()) return false;
+  const ChangeRecorder* recorder = link_.change_recorder();
+  if (recorder == nullptr || !recorder->AsksFirmwareVersion() ||
+      link_.AppModule().FirmwareVersion != 0) {
+    return true;
+  }
+  std::uint8_t answer[8] = {};
+  if (Send(Command(CmdStatus)) && Read(answer, sizeof answer)) {
+    LinkAccess::AppModule(link_).FirmwareVersion = model::ReadLe32(answer);
+  }
+  return outcome_.ok();
+}
+
 bool Exchange::OpenBootLoader() {
   LinkAccess::HidHandle(link_) = link_.OpenModule(LinkAccess::BootModule(link_));
   if (link_.HidHandle() == kInvalidHandle) {
@@ -112,7 +126,10 @@ StatusReading PollStatus(Link& link, const OpenApplicationHook& while_open) {
 
 Outcome SendApplicationCommand(Link& link, std::uint8_t code) {
   Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
+  const bool changes = !CommandOperation(code).empty();
+  if (!(changes ? exchange.OpenApplicationToChange() : exchange.OpenApplication())) {
+    return exchange.outcome();
+  }
   exchange.Send(Command(code));
   if (ChangeRecorder* recorder = link.change_recorder()) {
     if (std::string operation = CommandOperation(code); !operation.empty()) {
@@ -231,7 +248,7 @@ Outcome WriteFlashArea(Link& link, model::AreaId id, std::span<const std::uint8_
   const model::MemoryArea& area = model::Area(id);
   if (!FitsFlashArea(area, data.size())) return Outcome::Failed(Failure::InvalidRequest);
   Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
+  if (!exchange.OpenApplicationToChange()) return exchange.outcome();
   std::optional<std::vector<std::uint8_t>> before;
   if (ReadsBeforeState(link)) {
     // What the write replaces, kept so that it can be put back. A read cut short leaves the link
@@ -328,7 +345,7 @@ Outcome WriteRam(Link& link, std::span<const std::uint8_t> data, RamBank bank,
   const std::uint32_t size = model::Area(model::AreaId::Ram).size;
   if (data.size() != size) return Outcome::Failed(Failure::InvalidRequest);
   Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
+  if (!exchange.OpenApplicationToChange()) return exchange.outcome();
   Outcome& outcome = exchange.outcome();
   exchange.Send(Command(CmdStopCnc));
   std::optional<std::vector<std::uint8_t>> replaced_ram;
@@ -375,7 +392,7 @@ Outcome WriteRam(Link& link, std::span<const std::uint8_t> data, RamBank bank,
 Outcome UpdateConfigSector(Link& link, const SectorChange& change, const Progress& progress) {
   const model::MemoryArea& area = model::Area(model::AreaId::ConfigSector);
   Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
+  if (!exchange.OpenApplicationToChange()) return exchange.outcome();
   std::array<std::uint8_t, model::kSectorSize> sector{};
   Outcome outcome = ReadAreaOver(exchange, area, sector, {});
   if (!outcome.ok()) {

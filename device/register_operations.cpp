@@ -7,6 +7,7 @@
 
 #include "device/exchange.h"
 #include "device/operations.h"
+#include "model/little_endian.h"
 
 namespace tarven::device {
 namespace {
@@ -23,6 +24,7 @@ struct Status {
   bool read = false;
   std::uint8_t run_flag = 0;
   std::uint8_t ext_dac_flag = 0;
+  std::uint32_t firmware_version = 0;
 };
 
 Status ReadStatus(Exchange& exchange) {
@@ -30,6 +32,7 @@ Status ReadStatus(Exchange& exchange) {
   Status status;
   status.read = ReadReply(exchange, CmdStatus, 0, answer);
   if (status.read) {
+    status.firmware_version = model::ReadLe32(answer.data());
     status.run_flag = answer[4];
     status.ext_dac_flag = answer[5];
   }
@@ -88,7 +91,7 @@ void NoteRegisterWrites(Link& link, std::span<const RegisterWrite> writes, bool 
 
 Outcome WriteRegisters(Link& link, std::span<const RegisterWrite> writes) {
   Exchange exchange(link);
-  if (!exchange.OpenApplication()) return exchange.outcome();
+  if (!exchange.OpenApplicationToChange()) return exchange.outcome();
   for (const RegisterWrite& write : writes) {
     exchange.Send(Command(CmdWriteRegister, write.address, write.value));
   }
@@ -106,6 +109,8 @@ GuardedWrite WriteRegistersWhenStopped(Link& link, std::span<const RegisterWrite
   }
   const Status status = ReadStatus(exchange);
   result.status_read = status.read;
+  // The status this write reads anyway names the firmware for the journal.
+  if (status.read) LinkAccess::AppModule(link).FirmwareVersion = status.firmware_version;
   if (!status.read) {
     // Without the status nobody knows whether the CNC runs: nothing is written.
     result.outcome = exchange.outcome();

@@ -35,6 +35,9 @@ class Recorder : public device::ChangeRecorder {
   ~Recorder() override;
 
   bool ReadsBeforeState() const override { return read_before_; }
+  bool AsksFirmwareVersion() const override { return asks_version_; }
+  // Set before the recorder is hung on any link.
+  void SetAsksFirmwareVersion(bool ask) { asks_version_ = ask; }
   void Record(const device::ChangeNote& note) override;
 
   // What the front end needs to tell, each once: that the journal could not be written (and
@@ -51,6 +54,7 @@ class Recorder : public device::ChangeRecorder {
   const std::string path_;
   Origin origin_;
   const bool read_before_;
+  bool asks_version_ = false;
   const std::uint64_t limit_;
   const std::string run_;
   mutable std::mutex mutex_;

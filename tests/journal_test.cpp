@@ -126,6 +126,7 @@ TEST_F(JournalTest, AChangeIsRecordedWithItsModuleItsCommandAndTheDigestOfWhatWa
   EXPECT_EQ(write.program, "tarvenctl");
   EXPECT_EQ(write.serial, "SIM00001");
   EXPECT_EQ(write.location, "sim-1");
+  EXPECT_EQ(write.firmware, "4.54");
   EXPECT_EQ(write.result, "done");
   EXPECT_NE(write.arguments.find("image write rom"), std::string::npos) << write.arguments;
   ASSERT_EQ(write.parts.size(), 1u);
@@ -136,6 +137,7 @@ TEST_F(JournalTest, AChangeIsRecordedWithItsModuleItsCommandAndTheDigestOfWhatWa
   EXPECT_EQ(write.parts[0].before_sha256, model::Sha256Hex(rom_before));
   EXPECT_TRUE(write.parts[0].before_kept);
   EXPECT_EQ(records[1].operation, "cnc stop");
+  EXPECT_EQ(records[1].firmware, "4.54");
   EXPECT_TRUE(records[1].parts.empty());
 
   // The listing shows the serial and the digest; show gives the whole of it.
