@@ -33,6 +33,11 @@ const Option kOptions[] = {
      "SELECTOR",
      "Talk to the module with this hidraw path, USB location or serial number (see tarvenctl "
      "devices), when several are plugged in."},
+    {{"journal"},
+     "FILE",
+     "Record the changes made to modules in FILE instead of the user's journal "
+     "(tarvenctl journal reads it)."},
+    {{"no-journal"}, nullptr, "Record no change in any journal."},
     {{"h", "help"}, nullptr, "Print this help and exit."},
     {{"V", "version"},
      nullptr,
@@ -119,7 +124,7 @@ bool ParseLaunchOptions(const std::vector<std::string>& given, LaunchOptions& op
   }
   QStringList arguments{QStringLiteral("tarven")};
   for (const std::string& arg : args) arguments << QString::fromLocal8Bit(arg);
-  for (const char* name : {"--sim-state", "--firmware", "--device"}) {
+  for (const char* name : {"--sim-state", "--firmware", "--device", "--journal"}) {
     if (!args.empty() && args.back() == name) {
       error = std::string(name) +
               (std::string_view(name) == "--device" ? " needs a selector" : " needs a file name");
@@ -172,7 +177,19 @@ bool ParseLaunchOptions(const std::vector<std::string>& given, LaunchOptions& op
       return false;
     }
   }
+  if (parser.isSet("journal")) {
+    options.journal_file = last("journal");
+    if (options.journal_file.empty()) {
+      error = "--journal needs a file name";
+      return false;
+    }
+  }
+  options.no_journal = parser.isSet("no-journal");
   if (options.show_help || options.show_version) return true;
+  if (options.no_journal && !options.journal_file.empty()) {
+    error = "--journal and --no-journal exclude each other";
+    return false;
+  }
   if (!options.sim_state_path.empty() && !options.simulate) {
     error = "--sim-state is only meaningful with --simulate";
     return false;

@@ -23,6 +23,10 @@ struct LaunchOptions {
   // The module to talk to when several are plugged in (hidraw path, USB location or serial
   // number); empty for the first one found.
   std::string device;
+  // The journal the window records its changes in instead of the user's; empty for the user's.
+  std::string journal_file;
+  // Record no change at all.
+  bool no_journal = false;
   // --help or --version was asked for: print it and end without a window.
   bool show_help = false;
   bool show_version = false;

@@ -68,13 +68,20 @@ int RunWindow(QApplication& application, const std::vector<std::string>& args,
   }
   // Every change the window makes is journalled as it is made: the window reads nothing more
   // than its own sequence does (the configuration sector it reads first is kept).
-  auto recorder = std::make_shared<tarven::journal::Recorder>(
-      tarven::journal::DefaultJournalPath(),
-      tarven::journal::Origin{"tarven", TARVEN_TOOL_VERSION,
-                              "tarven " + tarven::journal::CommandLine(args)},
-      false);
-  link->SetChangeRecorder(recorder);
+  std::shared_ptr<tarven::journal::Recorder> recorder;
+  std::string journal_file;
+  if (!options.no_journal && tarven::journal::Kept()) {
+    journal_file = options.journal_file.empty() ? tarven::journal::DefaultJournalPath()
+                                                : options.journal_file;
+    recorder = std::make_shared<tarven::journal::Recorder>(
+        journal_file,
+        tarven::journal::Origin{"tarven", TARVEN_TOOL_VERSION,
+                                "tarven " + tarven::journal::CommandLine(args)},
+        false);
+    link->SetChangeRecorder(recorder);
+  }
   tarven::app::TMainForm form(arguments, link);
+  form.SetJournalFile(journal_file);
   if (options.firmware_file.empty()) {
     form.FindFirmwareImageWhenNeeded(bench.simulated());
   } else {
@@ -88,8 +95,10 @@ int RunWindow(QApplication& application, const std::vector<std::string>& args,
   form.SetLinkMaker([page_links] { return tarven::device::MakeLink(page_links); });
   form.show();
   const int status = application.exec();
-  for (const std::string& notice : recorder->TakeNotices()) {
-    std::cerr << "tarven: warning: " << tarven::model::Printable(notice) << '\n';
+  if (recorder) {
+    for (const std::string& notice : recorder->TakeNotices()) {
+      std::cerr << "tarven: warning: " << tarven::model::Printable(notice) << '\n';
+    }
   }
   return status;
 }

@@ -139,6 +139,7 @@ TMainForm::TMainForm(const QStringList& arguments, std::shared_ptr<device::Link>
                     auto* page = new ServicePage(&stand_in, services(), [this] {
                       return make_link_ ? make_link_() : LinkOverWindowBackend();
                     });
+                    page->SetJournalFile(journal_file_);
                     connect(page, &ServicePage::ChoiceChanged, this,
                             [this, page] { ShowModuleChoice(page->ChoiceText()); });
                     return page;
@@ -242,6 +243,11 @@ NetworkPage& TMainForm::Network() {
 }
 ServicePage& TMainForm::Service() {
   return pages_->service.Get();
+}
+
+void TMainForm::SetJournalFile(std::string path) {
+  journal_file_ = std::move(path);
+  pages_->service.IfBuilt([this](ServicePage& page) { page.SetJournalFile(journal_file_); });
 }
 
 std::unique_ptr<device::Link> TMainForm::LinkOverWindowBackend() const {

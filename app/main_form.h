@@ -88,6 +88,8 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   // the window's link's backend, which then must take links on several threads (the simulated
   // bench does).
   void SetLinkMaker(LinkMaker make_link) { make_link_ = std::move(make_link); }
+  // The journal the page "Сервис" shows and undoes from; unless set (or empty), none.
+  void SetJournalFile(std::string path);
 
   Dialogs& dialogs() { return *dialogs_; }
 
@@ -254,6 +256,7 @@ class TMainForm : public QWidget, public Ui::TMainForm {
   bool image_for_simulated_link_ = false;
   comport::PortSource port_source_;
   LinkMaker make_link_;
+  std::string journal_file_;
   // The status field's tip: what the page "Сервис" says of the module the window serves, then
   // what to try when none answers.
   void ShowModuleChoice(const QString& choice);

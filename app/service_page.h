@@ -11,8 +11,10 @@
 #include <QStringList>
 #include <QWidget>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,6 +52,11 @@ class ServicePage final : public QWidget {
   void ParamsExportButtonClick();
   void ParamsImportButtonClick();
   void CancelButtonClick();
+  void JournalButtonClick();
+  void UndoButtonClick();
+
+  // The journal the page lists and undoes from; empty (the default) when the window keeps none.
+  void SetJournalFile(std::string path);
 
   // Looks at every device with the module's ids (as `tarvenctl devices` does) and shows them.
   void ListModules();
@@ -97,12 +104,26 @@ class ServicePage final : public QWidget {
   void ShowRows(const QStringList& headers, const std::vector<QStringList>& rows);
   void ShowChoice();
   void Tell(const QString& text);
+  // Lists the served module's records, newest first, in the results table.
+  void ShowJournal();
 
   PageServices services_;
   LinkMaker make_link_;
   ModuleWatcher* watcher_ = nullptr;
   std::vector<device::DeviceProbe> modules_;
   QString choice_text_;
+  // The serial number of the module the window serves, as last listed; empty when none.
+  std::string served_serial_;
+  // The same module as the journal names it: its serial number, else its USB location.
+  std::string served_device_;
+  std::string journal_file_;
+  // While the results table lists the journal: each row's record id and whether the journal
+  // keeps what it replaced. Empty while the table shows anything else.
+  struct JournalRow {
+    std::int64_t id = 0;
+    bool undoable = false;
+  };
+  std::vector<JournalRow> journal_rows_;
   bool shown_once_ = false;
   bool list_stale_ = true;
   bool module_there_ = false;

@@ -22,6 +22,8 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
     std::string state;
     bool trace = false;
     std::string device = "";
+    std::string journal = "";
+    bool no_journal = false;
   } cases[] = {
       {{}, true, false, ""},
       {{"-f"}, true, false, ""},
@@ -55,6 +57,12 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       {{"--device=T0042"}, true, false, "", false, "T0042"},
       {{"--simulate", "--device"}, false, false, ""},
       {{"--device", ""}, false, false, ""},
+      // The journal: another file, or none; not both.
+      {{"--journal", "bench.sqlite", "--simulate"}, true, true, "", false, "", "bench.sqlite"},
+      {{"--no-journal"}, true, false, "", false, "", "", true},
+      {{"--journal"}, false, false, ""},
+      {{"--journal="}, false, false, ""},
+      {{"--journal", "j.sqlite", "--no-journal"}, false, false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -66,6 +74,8 @@ TEST(LaunchOptions, ReadsSimulatorOptionsAnywhereAndRefusesMisuse) {
       EXPECT_EQ(options.sim_state_path, c.state);
       EXPECT_EQ(options.trace, c.trace);
       EXPECT_EQ(options.device, c.device);
+      EXPECT_EQ(options.journal_file, c.journal);
+      EXPECT_EQ(options.no_journal, c.no_journal);
     } else {
       EXPECT_FALSE(error.empty());
       EXPECT_EQ(error.find('\n'), std::string::npos);

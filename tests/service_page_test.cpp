@@ -25,7 +25,9 @@
 #include "device/forwarding_backend.h"
 #include "form_fixture.h"
 #include "model/backup.h"
+#include "journal/recorder.h"
 #include "model/config_sector.h"
+#include "service/sector_tables.h"
 
 namespace tarven::testing {
 namespace {
@@ -455,6 +457,67 @@ TEST_F(ServicePageTest, TheStatusTickKeepsOffTheModuleWhileThePageWorksOnIt) {
   dialogs().ChooseOpenFileName(QString::fromStdString(path));
   Press("CompareModuleButton");
   EXPECT_EQ(Result(), "Копия и Модуль: совпадают.");
+}
+
+// Parameter 1 of module `n`, as its configuration sector holds it.
+std::int32_t Param1(sim::SimulatedModule& module) {
+  const std::size_t config_offset = 0x0803F800 - sim::ModuleState::kFlashBase;
+  return model::EaParam(model::ConstSector(module.flash.data() + config_offset, model::kSectorSize), 1);
+}
+
+// The journal of the module the window serves, newest first, and the way back from a write whose
+// replaced sector the journal keeps; refused when the module changed since.
+TEST_F(ServicePageTest, ShowsTheServedModulesJournalAndPutsAWriteBackUnlessChangedSince) {
+  const std::string journal = Path("journal.sqlite");
+  // Writes as tarvenctl makes them: recorded with what they replaced.
+  const auto set_param = [&](const char* location, std::int32_t value, bool recorded) {
+    device::Link link(sim_);
+    link.SetModuleLocks(sim_->module_locks());
+    link.Pin(device::DevicePin{device::DevicePin::By::Location, location});
+    if (recorded) {
+      link.SetChangeRecorder(std::make_shared<journal::Recorder>(
+          journal, journal::Origin{"tarvenctl", "4.54", "tarvenctl params set"}, true));
+    }
+    ASSERT_TRUE(service::WriteTable(link, service::SectorTable::Params, {{1, value}}, {}).ok());
+  };
+  const std::int32_t original = Param1(Module(1));
+  set_param("sim-2", 77, true);
+  set_param("sim-1", 55, true);  // another module's record, not listed for sim-2
+  form_ = MakeForm();
+  form_->SetJournalFile(journal);
+  form_->Timer1Timer();
+  Page().ChooseModule(1);
+
+  ASSERT_TRUE(Child<QPushButton>(Page(), "JournalButton")->isEnabled())
+      << Child<QLabel>(Page(), "ModuleChoiceLabel")->text().toStdString();
+  Press("JournalButton");
+  std::vector<std::string> rows = Rows();
+  ASSERT_EQ(rows.size(), 1u) << Result();
+  EXPECT_NE(rows[0].find("tarvenctl 4.54 | config write"), std::string::npos) << rows[0];
+  EXPECT_NE(rows[0].find("| config | выполнено | можно"), std::string::npos) << rows[0];
+  EXPECT_FALSE(Child<QPushButton>(Page(), "UndoButton")->isEnabled()) << "no row chosen";
+
+  // Back to the value the write replaced, after the write question.
+  Child<QTableWidget>(Page(), "ResultsTable")->selectRow(0);
+  ASSERT_TRUE(Child<QPushButton>(Page(), "UndoButton")->isEnabled());
+  dialogs().AnswerYes();
+  Press("UndoButton");
+  EXPECT_TRUE(dialogs().asked().back().text.startsWith(QStringLiteral("Записать в ППЗУ Тарвен?")));
+  EXPECT_EQ(Param1(Module(1)), original);
+  EXPECT_EQ(Param1(Module(0)), 55) << "another module was written";
+  EXPECT_EQ(Result().rfind("Возвращено как было до записи № 1: config", 0), 0u) << Result();
+
+  // A write changed over since is left alone.
+  set_param("sim-2", 88, true);
+  set_param("sim-2", 99, false);
+  Press("JournalButton");
+  ASSERT_FALSE(Rows().empty());
+  Child<QTableWidget>(Page(), "ResultsTable")->selectRow(0);
+  dialogs().AnswerYes();
+  dialogs().AcknowledgeMessage();
+  Press("UndoButton");
+  EXPECT_EQ(Param1(Module(1)), 99);
+  EXPECT_NE(Result().find("Модуль изменился после записи"), std::string::npos) << Result();
 }
 
 }  // namespace
