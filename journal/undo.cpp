@@ -64,17 +64,19 @@ bool Undoable(const Record& record) {
 
 }  // namespace
 
-UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool force) {
+namespace {
+
+// The parts record `id`'s command wrote whose before-states are kept, newest first, so that a
+// part written twice ends as it was before the first write. Nothing, with `failed` set, when the
+// journal cannot say or keeps nothing to put back.
+std::optional<std::vector<Step>> PlanSteps(Journal& journal, const Record& record,
+                                           UndoResult& failed) {
   std::string error;
-  const std::optional<Record> record = journal.Get(id, error);
-  if (!record) {
-    if (!error.empty()) return Status(UndoStatus::JournalError, {}, error);
-    return Status(UndoStatus::NoSuchRecord, {}, "the journal has no record " + std::to_string(id));
-  }
   std::vector<Record> run;
-  if (!journal.RunRecords(*record, run, error)) return Status(UndoStatus::JournalError, {}, error);
-  // The command's changes are taken back newest first, so that a part written twice ends as it
-  // was before the first write.
+  if (!journal.RunRecords(record, run, error)) {
+    failed = Status(UndoStatus::JournalError, {}, error);
+    return std::nullopt;
+  }
   std::vector<Step> steps;
   for (auto each = run.rbegin(); each != run.rend(); ++each) {
     for (std::size_t i = each->parts.size(); i-- > 0;) {
@@ -83,12 +85,14 @@ UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool forc
       if (!part.before_kept || area == nullptr) continue;
       auto before = journal.BeforeState(each->id, i, error);
       if (!before) {
-        if (!error.empty()) return Status(UndoStatus::JournalError, {}, error);
-        continue;
+        if (error.empty()) continue;
+        failed = Status(UndoStatus::JournalError, {}, error);
+        return std::nullopt;
       }
       if (before->size() != area->size) {
-        return Status(UndoStatus::JournalError, part.name,
-                      "the kept bytes of " + part.name + " are not of its size");
+        failed = Status(UndoStatus::JournalError, part.name,
+                        "the kept bytes of " + part.name + " are not of its size");
+        return std::nullopt;
       }
       Step step;
       step.area = area;
@@ -99,37 +103,45 @@ UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool forc
     }
   }
   if (steps.empty()) {
-    return Status(UndoStatus::NothingKept, {},
-                  "record " + std::to_string(id) + " has no kept before-state to put back");
+    failed = Status(UndoStatus::NothingKept, {},
+                    "record " + std::to_string(record.id) + " has no kept before-state to put back");
+    return std::nullopt;
   }
-  const device::Link::Hold hold(link);
-  if (!force) {
-    // Only the module the record names, still holding what the command left there: for a part
-    // written twice, the newest write, which comes first.
-    std::vector<const model::MemoryArea*> checked;
-    for (const Step& step : steps) {
-      if (std::find(checked.begin(), checked.end(), step.area) != checked.end()) continue;
-      checked.push_back(step.area);
-      const std::string name(step.area->word);
-      std::vector<std::uint8_t> now;
-      const device::Outcome read = ReadPart(link, step, now);
-      if (!read.ok() && read.failure != device::Failure::CncLeftStopped) {
-        return Status(UndoStatus::Failed, name, "reading " + name + " failed", read);
-      }
-      if (checked.size() == 1 && link.LastOpened().serial_number != record->serial) {
-        return Status(UndoStatus::OtherModule, {},
-                      "the module reached has serial number '" +
-                          link.LastOpened().serial_number + "', the record's is '" +
-                          record->serial + "'; --force writes to it all the same");
-      }
-      if (model::Sha256Hex(now) != step.written_sha256) {
-        return Status(UndoStatus::Changed, name,
-                      name + " no longer holds what record " + std::to_string(id) +
-                          "'s command wrote; --force puts the old bytes back all the same");
-      }
+  return steps;
+}
+
+// Whether the module reached is the one the record names and still holds what the command left
+// there (for a part written twice, the newest write, which comes first); why not otherwise.
+std::optional<UndoResult> RefuseChanged(device::Link& link, const Record& record,
+                                        const std::vector<Step>& steps) {
+  std::vector<const model::MemoryArea*> checked;
+  for (const Step& step : steps) {
+    if (std::find(checked.begin(), checked.end(), step.area) != checked.end()) continue;
+    checked.push_back(step.area);
+    const std::string name(step.area->word);
+    std::vector<std::uint8_t> now;
+    const device::Outcome read = ReadPart(link, step, now);
+    if (!read.ok() && read.failure != device::Failure::CncLeftStopped) {
+      return Status(UndoStatus::Failed, name, "reading " + name + " failed", read);
+    }
+    if (checked.size() == 1 && link.LastOpened().serial_number != record.serial) {
+      return Status(UndoStatus::OtherModule, {},
+                    "the module reached has serial number '" + link.LastOpened().serial_number +
+                        "', the record's is '" + record.serial +
+                        "'; --force writes to it all the same");
+    }
+    if (model::Sha256Hex(now) != step.written_sha256) {
+      return Status(UndoStatus::Changed, name,
+                    name + " no longer holds what record " + std::to_string(record.id) +
+                        "'s command wrote; --force puts the old bytes back all the same");
     }
   }
-  UndoResult result;
+  return std::nullopt;
+}
+
+// Writes every step's before-state, in order; the parts put back go into `result`.
+std::optional<UndoResult> PutBack(device::Link& link, const std::vector<Step>& steps,
+                                  UndoResult& result) {
   for (const Step& step : steps) {
     const std::string name(step.area->word);
     const device::Outcome written = WritePart(link, step);
@@ -140,7 +152,12 @@ UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool forc
     }
     result.restored.push_back(name);
   }
-  // The last step written to a part decides what it holds.
+  return std::nullopt;
+}
+
+// Reads every part back: the last step written to a part decides what it holds.
+std::optional<UndoResult> CheckPutBack(device::Link& link, const std::vector<Step>& steps,
+                                       const UndoResult& result) {
   for (std::size_t i = steps.size(); i-- > 0;) {
     const Step& step = steps[i];
     const std::string name(step.area->word);
@@ -159,6 +176,28 @@ UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool forc
       return differs;
     }
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool force) {
+  std::string error;
+  const std::optional<Record> record = journal.Get(id, error);
+  if (!record) {
+    if (!error.empty()) return Status(UndoStatus::JournalError, {}, error);
+    return Status(UndoStatus::NoSuchRecord, {}, "the journal has no record " + std::to_string(id));
+  }
+  UndoResult result;
+  const std::optional<std::vector<Step>> steps = PlanSteps(journal, *record, result);
+  if (!steps) return result;
+  // The module stays this undo's from the first check to the last read back.
+  const device::Link::Hold hold(link);
+  if (!force) {
+    if (auto refused = RefuseChanged(link, *record, *steps)) return *refused;
+  }
+  if (auto failed = PutBack(link, *steps, result)) return *failed;
+  if (auto differs = CheckPutBack(link, *steps, result)) return *differs;
   return result;
 }
 
