@@ -170,10 +170,10 @@ void ServicePage::UndoButtonClick() {
       result.detail = opened.error;
     }
     return [this, id, result] {
-      ui_.ServiceProgressBar->setValue(100);
       const QString text = UndoText(id, result);
       // The undo is itself a record: the list shows it at the top.
       ShowJournal();
+      ui_.ServiceProgressBar->setValue(100);
       ui_.ResultLabel->setText(text);
       if (result.status != journal::UndoStatus::Done) Tell(text);
     };
