@@ -32,6 +32,13 @@ Outcome RequestBootLoader(Link& link, std::optional<FollowFoundModule>* follow) 
   if (!exchange.OpenApplicationToChange()) return exchange.outcome();
   if (follow != nullptr) FollowLastFound(link, *follow);
   exchange.Send(Command(CmdUpdate));
+  // The switch is a change of its own: an update that goes no further leaves the module in its
+  // boot loader, and the journal says how it got there.
+  if (ChangeRecorder* recorder = link.change_recorder()) {
+    ChangeNote note = NoteFor(link, CommandOperation(CmdUpdate));
+    note.outcome = exchange.outcome();
+    recorder->Record(note);
+  }
   return exchange.outcome();
 }
 

@@ -10,6 +10,7 @@
 
 #include "device/change_journal.h"
 #include "device/device.h"
+#include "device/firmware_update.h"
 #include "device/operations.h"
 #include "device/register_operations.h"
 #include "sim/sim_backend.h"
@@ -24,13 +25,16 @@ constexpr std::uint64_t kReadOf16KiB = 1 + 16384 / 64 + 1;
 
 class NoteKeeper : public device::ChangeRecorder {
  public:
-  explicit NoteKeeper(bool read_before) : read_before_(read_before) {}
+  explicit NoteKeeper(bool read_before, bool asks_version = false)
+      : read_before_(read_before), asks_version_(asks_version) {}
   bool ReadsBeforeState() const override { return read_before_; }
+  bool AsksFirmwareVersion() const override { return asks_version_; }
   void Record(const device::ChangeNote& note) override { notes.push_back(note); }
   std::vector<device::ChangeNote> notes;
 
  private:
   bool read_before_;
+  bool asks_version_;
 };
 
 struct Change {
@@ -69,6 +73,9 @@ const Change kChanges[] = {
        return device::WriteRegisters(l, writes);
      },
      "register write", nullptr, 0},
+    // The switch into the boot loader that starts an update.
+    {"boot_loader", [](device::Link& l) { return device::RequestBootLoader(l, nullptr); },
+     "boot loader request", nullptr, 0},
 };
 
 // The reports one run of `change` takes on a fresh module, with `recorder` on the link.
@@ -111,6 +118,15 @@ TEST(ChangeHook, EveryChangeIsNotedAndOnlyTheBeforeReadIsAdded) {
       EXPECT_EQ(*ctl->notes[0].parts[0].before, held);
       EXPECT_NE(ctl->notes[0].parts[0].written, held);
     }
+
+    // Asked for the firmware it names, a change costs one status request (its command and its
+    // answer) when the link does not know the version yet.
+    auto asking = std::make_shared<NoteKeeper>(false, true);
+    EXPECT_EQ(ReportsOf(change, asking), bare + 2);
+    ASSERT_EQ(asking->notes.size(), 1u);
+    EXPECT_EQ(asking->notes[0].firmware_version, sim::SimulatedModule().firmware_version);
+    EXPECT_NE(asking->notes[0].firmware_version, 0u);
+    EXPECT_EQ(window->notes[0].firmware_version, 0u) << "the window's link asked nothing";
   }
 }
 
