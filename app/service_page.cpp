@@ -215,10 +215,11 @@ void ServicePage::EnableButtons() {
   ui_.UndoButton->setEnabled(idle && module_there_ && row >= 0 &&
                              row < static_cast<int>(journal_rows_.size()) &&
                              journal_rows_[static_cast<std::size_t>(row)].undoable);
-  ui_.CancelButton->setEnabled(!idle);
+  ui_.CancelButton->setEnabled(!idle && cancellable_);
 }
 
-void ServicePage::Start(Work work) {
+void ServicePage::Start(Work work, bool cancellable) {
+  cancellable_ = cancellable;
   std::unique_ptr<dev::Link> link = make_link_();
   link->Pin(services_.link.pin());
   // The status tick holds the module for a moment each second: the work waits for it to let go,

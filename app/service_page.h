@@ -88,7 +88,8 @@ class ServicePage final : public QWidget {
   // result.
   using Work = std::function<std::function<void()>(device::Link& link,
                                                   const device::Progress& progress)>;
-  void Start(Work work);
+  // `cancellable`: whether "Отменить" can stop it (an undo runs whole once begun).
+  void Start(Work work, bool cancellable = true);
   void Finished(const std::function<void()>& show);
   void Progress(std::uint64_t done, std::uint64_t total);
   void EnableButtons();
@@ -130,6 +131,7 @@ class ServicePage final : public QWidget {
 
   std::thread worker_;
   std::atomic<bool> stop_{false};
+  bool cancellable_ = true;
   std::atomic<int> percent_shown_{-1};
   bool discard_result_ = false;
 };

@@ -177,7 +177,7 @@ void ServicePage::UndoButtonClick() {
       ui_.ResultLabel->setText(text);
       if (result.status != journal::UndoStatus::Done) Tell(text);
     };
-  });
+  }, false);
 }
 
 }  // namespace tarven::app

@@ -175,6 +175,7 @@ class Link {
     recorder_ = std::move(recorder);
   }
   ChangeRecorder* change_recorder() const { return recorder_.get(); }
+  const std::shared_ptr<ChangeRecorder>& shared_change_recorder() const { return recorder_; }
 
   // Holds every later search to one device, or (with nothing) lets it take the first that
   // passes, as it does by default.

@@ -1,7 +1,9 @@
 #include "journal/undo.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "device/operations.h"
 #include "model/memory_areas.h"
@@ -45,6 +47,47 @@ device::Outcome WritePart(device::Link& link, const Step& step) {
       return device::WriteFlashArea(link, step.area->id, step.before);
   }
 }
+
+// The link's recorder for the length of an undo: every change it notes says which record it
+// undoes, whichever program ran it (the window's records carry no command of their own).
+class UndoNotes final : public device::ChangeRecorder {
+ public:
+  UndoNotes(device::Link& link, std::int64_t id)
+      : link_(link), inner_(link.shared_change_recorder()), mark_("undo of record " + std::to_string(id)) {}
+  ~UndoNotes() override = default;
+  UndoNotes(const UndoNotes&) = delete;
+  UndoNotes& operator=(const UndoNotes&) = delete;
+
+  bool ReadsBeforeState() const override { return inner_->ReadsBeforeState(); }
+  bool AsksFirmwareVersion() const override { return inner_->AsksFirmwareVersion(); }
+  void Record(const device::ChangeNote& note) override {
+    device::ChangeNote marked = note;
+    marked.detail = marked.detail.empty() ? mark_ : marked.detail + "; " + mark_;
+    inner_->Record(marked);
+  }
+
+  // Hangs `notes` on its link for as long as the scope lasts (nothing when the link has no
+  // recorder).
+  class Scope {
+   public:
+    explicit Scope(const std::shared_ptr<UndoNotes>& notes) : notes_(notes) {
+      if (notes_->inner_) notes_->link_.SetChangeRecorder(notes_);
+    }
+    ~Scope() {
+      if (notes_->inner_) notes_->link_.SetChangeRecorder(notes_->inner_);
+    }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    std::shared_ptr<UndoNotes> notes_;
+  };
+
+ private:
+  device::Link& link_;
+  std::shared_ptr<device::ChangeRecorder> inner_;
+  std::string mark_;
+};
 
 UndoResult Status(UndoStatus status, std::string part = {}, std::string detail = {},
                   device::Outcome outcome = {}) {
@@ -96,7 +139,9 @@ std::optional<std::vector<Step>> PlanSteps(Journal& journal, const Record& recor
       }
       Step step;
       step.area = area;
-      step.bank = each->detail == "bank reserve" ? device::RamBank::Reserve : device::RamBank::Main;
+      // "bank reserve", or "bank reserve; undo of record 7" for an undo's own write.
+      step.bank = each->detail.rfind("bank reserve", 0) == 0 ? device::RamBank::Reserve
+                                                             : device::RamBank::Main;
       step.written_sha256 = part.sha256;
       step.before = std::move(*before);
       steps.push_back(std::move(step));
@@ -196,7 +241,10 @@ UndoResult Undo(device::Link& link, Journal& journal, std::int64_t id, bool forc
   if (!force) {
     if (auto refused = RefuseChanged(link, *record, *steps)) return *refused;
   }
-  if (auto failed = PutBack(link, *steps, result)) return *failed;
+  {
+    const UndoNotes::Scope marked(std::make_shared<UndoNotes>(link, id));
+    if (auto failed = PutBack(link, *steps, result)) return *failed;
+  }
   if (auto differs = CheckPutBack(link, *steps, result)) return *differs;
   return result;
 }

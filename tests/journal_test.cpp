@@ -440,6 +440,7 @@ TEST_F(JournalTest, UndoPutsBackAParameterWriteAnImageWriteAndARestore) {
   // The undo is recorded too, as a change of its own.
   auto records = Records();
   EXPECT_NE(records.back().arguments.find("undo"), std::string::npos);
+  EXPECT_NE(records.back().detail.find("undo of record"), std::string::npos) << records.back().detail;
   EXPECT_GT(records.back().id, params_id);
 
   // An image write, undone as the newest undoable change (no ID).

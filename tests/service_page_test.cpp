@@ -485,6 +485,15 @@ TEST_F(ServicePageTest, ShowsTheServedModulesJournalAndPutsAWriteBackUnlessChang
   set_param("sim-1", 55, true);  // another module's record, not listed for sim-2
   form_ = MakeForm();
   form_->SetJournalFile(journal);
+  // The page's links record as the window's do: without a read of their own.
+  auto window_recorder = std::make_shared<journal::Recorder>(
+      journal, journal::Origin{"tarven", "4.54", "tarven -f"}, false);
+  form_->SetLinkMaker([this, window_recorder] {
+    auto link = std::make_unique<device::Link>(sim_);
+    link->SetModuleLocks(sim_->module_locks());
+    link->SetChangeRecorder(window_recorder);
+    return link;
+  });
   form_->Timer1Timer();
   Page().ChooseModule(1);
 
@@ -506,6 +515,12 @@ TEST_F(ServicePageTest, ShowsTheServedModulesJournalAndPutsAWriteBackUnlessChang
   EXPECT_EQ(Param1(Module(1)), original);
   EXPECT_EQ(Param1(Module(0)), 55) << "another module was written";
   EXPECT_EQ(Result().rfind("Возвращено как было до записи № 1: config", 0), 0u) << Result();
+  // The undo is recorded, and says what it undid; the list shows it on top.
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NE(rows[0].find("tarven 4.54 | config write undo of record 1 | config | выполнено"),
+            std::string::npos)
+      << rows[0];
 
   // A write changed over since is left alone.
   set_param("sim-2", 88, true);
