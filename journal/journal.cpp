@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <utility>
 
@@ -86,22 +88,6 @@ class Statement {
 
 int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
 
-// An integer a pragma answers, or the error code as a negative number.
-std::int64_t PragmaInt(sqlite3* db, const char* sql, int& code) {
-  Statement statement(db, sql);
-  if (!statement.ok()) {
-    code = statement.code();
-    return 0;
-  }
-  code = statement.Step();
-  if (code == SQLITE_ROW) {
-    code = SQLITE_OK;
-    return statement.ColumnInt(0);
-  }
-  if (code == SQLITE_DONE) code = SQLITE_OK;
-  return 0;
-}
-
 enum class Setup { Ready, Damaged, Failed };
 
 // The check that finds pages a database cannot have (a damaged file's): `sql`'s answer is "ok".
@@ -125,13 +111,25 @@ Setup Check(sqlite3* db, const char* sql, std::string& error) {
 Setup SetUp(sqlite3* db, std::string& error) {
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   // Nothing is changed in the file before it is known to be a journal, or new.
-  int code = SQLITE_OK;
-  const std::int64_t application = PragmaInt(db, "PRAGMA application_id", code);
+  // The marks and the tables in one statement, so in one snapshot: read apart, another program
+  // making the journal at that moment could be seen with its tables but without its mark.
+  std::int64_t application = 0;
   std::int64_t version = 0;
-  if (code == SQLITE_OK) version = PragmaInt(db, "PRAGMA user_version", code);
   std::int64_t tables = 0;
-  if (code == SQLITE_OK) {
-    tables = PragmaInt(db, "SELECT count(*) FROM sqlite_schema", code);
+  int code = SQLITE_OK;
+  {
+    Statement marks(db,
+                    "SELECT (SELECT application_id FROM pragma_application_id), "
+                    "(SELECT user_version FROM pragma_user_version), "
+                    "(SELECT count(*) FROM sqlite_schema)");
+    code = marks.code();
+    if (marks.ok()) code = marks.Step();
+    if (code == SQLITE_ROW) {
+      application = marks.ColumnInt(0);
+      version = marks.ColumnInt(1);
+      tables = marks.ColumnInt(2);
+      code = SQLITE_OK;
+    }
   }
   if (IsDamage(code)) {
     error = Message(db, code);
@@ -203,6 +201,17 @@ bool MoveAside(const std::string& path, std::string& moved, std::string& error) 
   return true;
 }
 
+// Whether the file at `path` begins as a journal of ours does: SQLite's header with our
+// application id in it (bytes 68 to 71, most significant first). Its pages may still be damaged.
+bool CarriesOurMark(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char header[72] = {};
+  if (!file.read(header, sizeof header)) return false;
+  const auto byte = [&header](int at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(header[at])); };
+  const std::uint32_t id = byte(68) << 24 | byte(69) << 16 | byte(70) << 8 | byte(71);
+  return std::memcmp(header, "SQLite format 3", 16) == 0 && id == static_cast<std::uint32_t>(kApplicationId);
+}
+
 sqlite3* OpenFile(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
   const int code = sqlite3_open_v2(path.c_str(), &db,
@@ -260,6 +269,14 @@ Journal::Opened Journal::Open(const std::string& path, std::uint64_t before_stat
     sqlite3_close(db);
     if (setup == Setup::Failed || attempt > 0) {
       opened.error = "cannot use the journal " + path + ": " + error;
+      return opened;
+    }
+    // The journal in the user's data folder is the programs' own: whatever is damaged there is
+    // moved aside. A file named on the command line is moved only when it is recognisably a
+    // journal of ours; anything else is some other file named by mistake, and is left as it is.
+    if (path != DefaultJournalPath() && !CarriesOurMark(path)) {
+      opened.error = path + " is not a journal (" + error +
+                     "); it was left as it is: name a journal, or a file that does not exist";
       return opened;
     }
     std::string why;

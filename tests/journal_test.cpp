@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,6 +23,7 @@
 
 #include "cli_fixture.h"
 #include "journal/journal.h"
+#include "journal/user_place.h"
 #include "model/sha256.h"
 #include "sim/sim_backend.h"
 
@@ -327,7 +329,30 @@ struct Damage {
 
 void PrintTo(const Damage& c, std::ostream* out) { *out << c.name; }
 
-class DamagedJournalTest : public JournalTest, public ::testing::WithParamInterface<Damage> {};
+// The damaged journal is the user's own, in the data folder: there, whatever is damaged is moved
+// aside.
+class DamagedJournalTest : public JournalTest, public ::testing::WithParamInterface<Damage> {
+ public:
+  void SetUp() override {
+    JournalTest::SetUp();
+    const char* data = std::getenv("XDG_DATA_HOME");
+    saved_data_home_ = data != nullptr ? std::optional<std::string>(data) : std::nullopt;
+    ::setenv("XDG_DATA_HOME", dir_.string().c_str(), 1);
+    journal_ = dir_.string() + "/tarven/journal.sqlite";
+    ASSERT_EQ(journal_, journal::DefaultJournalPath());
+  }
+  void TearDown() override {
+    if (saved_data_home_) {
+      ::setenv("XDG_DATA_HOME", saved_data_home_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_DATA_HOME");
+    }
+    JournalTest::TearDown();
+  }
+
+ private:
+  std::optional<std::string> saved_data_home_;
+};
 
 TEST_P(DamagedJournalTest, IsMovedAsideToldAndReplaced) {
   for (int i = 0; i < 40; ++i) ASSERT_EQ(Ctl({"cnc", "stop"}).code, 0);
@@ -341,7 +366,7 @@ TEST_P(DamagedJournalTest, IsMovedAsideToldAndReplaced) {
             std::string::npos)
       << r.err;
   std::vector<fs::path> aside;
-  for (const auto& entry : fs::directory_iterator(dir_)) {
+  for (const auto& entry : fs::directory_iterator(fs::path(journal_).parent_path())) {
     if (entry.path().filename().string().find(".damaged-") != std::string::npos &&
         entry.path().extension() != ".sqlite-wal") {
       aside.push_back(entry.path());
@@ -378,6 +403,39 @@ INSTANTIATE_TEST_SUITE_P(
                  ASSERT_EQ(std::system(sql.c_str()), 0);
                }}),
     [](const ::testing::TestParamInfo<Damage>& p) { return std::string(p.param.name); });
+
+// A file named with --journal that is not a journal of ours is some other file named by mistake:
+// it is left byte for byte as it was, not moved aside, and the change goes through with one
+// warning.
+TEST_F(JournalTest, ANamedFileThatIsNotAJournalIsLeftAsItIs) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> make;
+  } cases[] = {
+      {"text", [](const std::string& path) { std::ofstream(path) << "root:x:0:0:root:/root\n"; }},
+      {"another_programs_database",
+       [](const std::string& path) {
+         const std::string sql = "sqlite3 '" + path + "' 'CREATE TABLE t(x);'";
+         ASSERT_EQ(std::system(sql.c_str()), 0);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".txt");
+    c.make(path);
+    const std::string before = Contents(path);
+    const CtlResult r = Ctl({"params", "set", "1=6", "--yes"}, nullptr, path);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Sector()[kParamTable], 6);
+    EXPECT_EQ(Count(r.err, "tarvenctl: warning:"), 1) << r.err;
+    EXPECT_NE(r.err.find("is not a journal"), std::string::npos) << r.err;
+    EXPECT_EQ(Contents(path), before);
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      EXPECT_EQ(entry.path().filename().string().find(".damaged-"), std::string::npos)
+          << entry.path();
+    }
+  }
+}
 
 TEST_F(JournalTest, AnExportRunsNoFormulaAndKeepsCommasAndQuotes) {
   {
