@@ -20,7 +20,9 @@ for program in "${programs[@]}"; do
   binary=$build/bin/$program
   [ -x "$binary" ] || { echo "valgrind.sh: $binary is not built" >&2; exit 1; }
   start=$(date +%s)
-  valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+  # Fair scheduling: Valgrind runs one thread at a time, and without it a thread that polls can
+  # keep another (the one a signal is sent to) from running for a long time.
+  valgrind --tool=memcheck --fair-sched=yes --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
     --show-leak-kinds=definite --track-origins=yes --num-callers=30 \
     --log-file="$logs/$program.log" \
     "$binary" --gtest_brief=1 > "$logs/$program.out" 2>&1

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -199,19 +201,27 @@ class HoldingBench final : public sim::SimBackend {
     return SimBackend::GetFeature(handle, report, length);
   }
   bool Reached() const { return reports_.load() >= at_; }
-  void LetGo() { let_go_.store(true); }
+  void LetGo() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      let_go_ = true;
+    }
+    released_.notify_all();
+  }
 
  private:
+  // The held threads sleep until they are let go: they do not poll, which under Valgrind (one
+  // thread at a time) would keep the thread that takes the signal from running.
   void Hold() {
     if (++reports_ < at_) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!let_go_.load() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    released_.wait_for(lock, std::chrono::seconds(60), [this] { return let_go_; });
   }
   std::uint64_t at_;
   std::atomic<std::uint64_t> reports_{0};
-  std::atomic<bool> let_go_{false};
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool let_go_ = false;
 };
 
 // Ctrl-C, SIGTERM or SIGHUP during a write to a whole bench: every module stops at a block
