@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wide_text.h"
 #include "device/hid.h"
 #include "device/report_descriptor.h"
 
@@ -113,7 +114,8 @@ class HidapiBackend final : public Backend {
       device.path = info->path;
       device.vendor_id = info->vendor_id;
       device.product_id = info->product_id;
-      device.serial_number = Utf8(info->serial_number);
+      device.serial_number =
+          info->serial_number != nullptr ? platform::Utf8FromWide(info->serial_number) : std::string();
       device.usb_location = UsbLocation(device.path);
       devices.push_back(std::move(device));
     }
@@ -208,29 +210,6 @@ class HidapiBackend final : public Backend {
     } else {
       open_error_ = errno;
     }
-  }
-
-  static std::string Utf8(const wchar_t* text) {
-    std::string out;
-    for (; text != nullptr && *text != 0; ++text) {
-      const auto c = static_cast<std::uint32_t>(*text);
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return out;
   }
 
   // The USB location of a hidraw node, from where its sysfs entry leads.
